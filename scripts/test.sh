@@ -1,0 +1,34 @@
+#!/usr/bin/env bash
+# Installs what is missing, builds three ways and runs every test:
+#   build/       normal build, all tests (unit, threads, CLI, dialog)
+#   build-asan/  AddressSanitizer + UndefinedBehaviorSanitizer: unit and CLI tests
+#   build-tsan/  ThreadSanitizer: every test that runs the engine's threads
+set -euo pipefail
+cd "$(dirname "$0")/.."
+bash scripts/install-deps.sh
+
+jobs=2
+configure_and_build() {
+  local dir=$1; shift
+  cmake -S . -B "$dir" "$@" >/dev/null
+  cmake --build "$dir" -j"$jobs"
+}
+
+status=0
+configure_and_build build
+(cd build && ctest --output-on-failure --timeout 300) || status=1
+
+configure_and_build build-asan -DKOVA_SANITIZE=address -DKOVA_BUILD_GUI=OFF
+(cd build-asan && ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
+  ctest --output-on-failure --timeout 300 -L 'unit|cli') || status=1
+
+configure_and_build build-tsan -DKOVA_SANITIZE=thread
+(cd build-tsan && TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1 suppressions=$PWD/../tests/tsan.supp" \
+  ctest --output-on-failure --timeout 300 -L 'threads') || status=1
+
+if [ $status -eq 0 ]; then
+  echo "all test runs passed"
+else
+  echo "some test runs FAILED"
+fi
+exit $status

@@ -1,0 +1,166 @@
+#include "cli/cli_options.h"
+
+#include <getopt.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+
+namespace kova::cli {
+
+namespace {
+
+struct ActionName {
+  const char* name;
+  int32_t code;
+};
+
+constexpr ActionName kActions[] = {
+    {"upgrade", 0},    {"version", 2},        {"config-reset", 3},
+    {"model-name", 7}, {"set-model-name", 8}, {"eeprom", 9},
+};
+
+enum LongOnly { kOptIp = 1000, kOptListInterfaces, kOptTickMs };
+
+bool ParseInt(const char* text, long low, long high, int& out) {
+  if (text == nullptr || *text == '\0') {
+    return false;
+  }
+  char* end = nullptr;
+  errno = 0;
+  const long value = std::strtol(text, &end, 10);
+  if (errno != 0 || *end != '\0' || value < low || value > high) {
+    return false;
+  }
+  out = static_cast<int>(value);
+  return true;
+}
+
+}  // namespace
+
+const char* UsageText() {
+  return "usage: kova-upgrade [options] ACTION\n"
+         "ACTION:\n"
+         "  upgrade | version | config-reset | model-name | set-model-name | eeprom\n"
+         "options:\n"
+         "  -i, --interface NAME|A.B.C.D  host interface (default: the first adapter)\n"
+         "  -m, --mac MAC                 board MAC: 00:1A:2B:3C:4D:5E, 00-1A-2B-3C-4D-5E or "
+         "001A2B3C4D5E\n"
+         "  -d, --delay 0..19             pass delay in milliseconds during an operation (default "
+         "0)\n"
+         "  --ip A.B.C.D                  board address for model-name, set-model-name, eeprom\n"
+         "                                (default 192.168.100.100)\n"
+         "  -C, --directory DIR           where KOVA_Config.cfg and the images are (default: .)\n"
+         "  --list-interfaces             print the adapters (index, name, IPv4, MAC) and exit\n"
+         "  -v, --verbose                 also print trace lines\n"
+         "  --tick-ms N                   length of one countdown tick (default 100)\n"
+         "  -h, --help                    this text\n"
+         "exit status: 0 success, 1 the operation failed, 2 usage error\n";
+}
+
+bool SplitMac(const std::string& text, std::array<std::string, 6>& fields) {
+  if (text.size() == 12) {
+    for (int i = 0; i < 6; ++i) {
+      fields[i] = text.substr(i * 2, 2);
+    }
+    return true;
+  }
+  if (text.size() != 17) {
+    return false;
+  }
+  const char sep = text[2];
+  if (sep != ':' && sep != '-') {
+    return false;
+  }
+  for (int i = 0; i < 6; ++i) {
+    if (i < 5 && text[i * 3 + 2] != sep) {
+      return false;
+    }
+    fields[i] = text.substr(i * 3, 2);
+    if (fields[i].find(sep) != std::string::npos) {
+      return false;
+    }
+  }
+  return true;
+}
+
+bool ParseOptions(int argc, char** argv, CliOptions& out, std::string& error) {
+  static const option kLong[] = {
+      {"interface", required_argument, nullptr, 'i'},
+      {"mac", required_argument, nullptr, 'm'},
+      {"delay", required_argument, nullptr, 'd'},
+      {"ip", required_argument, nullptr, kOptIp},
+      {"directory", required_argument, nullptr, 'C'},
+      {"list-interfaces", no_argument, nullptr, kOptListInterfaces},
+      {"verbose", no_argument, nullptr, 'v'},
+      {"tick-ms", required_argument, nullptr, kOptTickMs},
+      {"help", no_argument, nullptr, 'h'},
+      {nullptr, 0, nullptr, 0},
+  };
+  optind = 1;
+  opterr = 0;
+  int opt;
+  while ((opt = getopt_long(argc, argv, "+i:m:d:C:vh", kLong, nullptr)) != -1) {
+    switch (opt) {
+      case 'i':
+        out.interface = optarg;
+        break;
+      case 'm':
+        if (!SplitMac(optarg, out.macFields)) {
+          error = std::string("unparsable MAC address: ") + optarg;
+          return false;
+        }
+        break;
+      case 'd':
+        if (!ParseInt(optarg, 0, 19, out.delayIndex)) {
+          error = std::string("delay must be 0..19: ") + optarg;
+          return false;
+        }
+        break;
+      case kOptIp:
+        out.ipField = optarg;
+        break;
+      case 'C':
+        out.directory = optarg;
+        break;
+      case kOptListInterfaces:
+        out.listInterfaces = true;
+        break;
+      case 'v':
+        out.verbose = true;
+        break;
+      case kOptTickMs:
+        if (!ParseInt(optarg, 1, 60000, out.tickMs)) {
+          error = std::string("tick length must be 1..60000 ms: ") + optarg;
+          return false;
+        }
+        break;
+      case 'h':
+        out.help = true;
+        return true;
+      case ':':
+        error = std::string("option needs a value: ") + argv[optind - 1];
+        return false;
+      default:
+        error = std::string("unknown option: ") + argv[optind - 1];
+        return false;
+    }
+  }
+  if (out.listInterfaces) {
+    return true;
+  }
+  if (optind != argc - 1) {
+    error = (optind >= argc) ? "no ACTION given" : "exactly one ACTION expected";
+    return false;
+  }
+  for (const ActionName& a : kActions) {
+    if (std::strcmp(argv[optind], a.name) == 0) {
+      out.action = a.code;
+      return true;
+    }
+  }
+  error = std::string("unknown ACTION: ") + argv[optind];
+  return false;
+}
+
+}  // namespace kova::cli

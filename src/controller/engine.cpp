@@ -1,0 +1,191 @@
+#include "controller/engine.h"
+
+#include <chrono>
+
+#include "config/config_file.h"
+#include "controller/dispatcher.h"
+#include "maintenance/maintenance_machines.h"
+#include "procedures/procedures.h"
+#include "protocol/channels.h"
+
+namespace kova {
+
+namespace {
+
+// How long shutdown waits for the worker to leave its loop.
+constexpr auto kThreadJoinBound = std::chrono::seconds(3);
+
+}  // namespace
+
+Engine::Engine(OperatorPanel& panel, std::string workDir)
+    : WorkDir(std::move(workDir)), Log(panel) {
+  Buf.AllocSharedBuffers();
+  Countdown.ClearCountdowns();
+  VerCfgMachine = VerCfg_applay;
+  EepromMachine = Eeprom_applay;
+  BroadcastMachine = Broadcast_applay;
+  UDPMachine = UDP_applay;
+  Procedures = {JumpToBootloader_Step, WaitForBootUp_Step, BootloaderUpgrade_Step, AppUpgrade_Step,
+                RemoteUpdate_Step};
+}
+
+Engine::~Engine() {
+  ShutdownAll();
+  // A worker that missed the bound is barred from every step and panel
+  // call, so it leaves its loop as soon as its current call returns.
+  if (worker_.joinable()) {
+    worker_.join();
+  }
+}
+
+void Engine::LoadAdapters() {
+  Load_AdapterList(Adapters);
+  InterfaceCount = Adapters.Count;
+  InterfaceSel = 0;
+}
+
+void Engine::SelectInterface(int sel) {
+  InterfaceSel = sel;
+}
+
+void Engine::DelayChoiceChanged(int index) {
+  if (MainState.load() != 0) {
+    SetDelays(index, index);
+  }
+}
+
+bool Engine::PostAction(int32_t code) {
+  if (MainState.load(std::memory_order_acquire) != 0) {
+    return false;
+  }
+  // While MainState is 0 the worker reads neither the inputs nor the code;
+  // it reads them only after it has seen the 2 written below.
+  Inputs = Log.Panel().ReadInputs();
+  ActionCode.store(code, std::memory_order_relaxed);
+  uint8_t idle = 0;
+  return MainState.compare_exchange_strong(idle, 2, std::memory_order_acq_rel);
+}
+
+void Engine::SetMainState(uint8_t from, uint8_t to) {
+  uint8_t expected = from;
+  MainState.compare_exchange_strong(expected, to, std::memory_order_acq_rel);
+}
+
+void Engine::SetDelays(int32_t mainDelay, int32_t recvDelay) {
+  MainThreadDelay = mainDelay;
+  RecvThreadDelay = recvDelay;
+}
+
+void Engine::RunPass() {
+  const Machine* lower[] = {&VerCfgMachine, &EepromMachine, nullptr, &BroadcastMachine,
+                            &UDPMachine};
+  if (Log.Barred()) {
+    return;
+  }
+  MainStep();
+  for (const Machine* m : lower) {
+    if (Log.Barred()) {
+      return;
+    }
+    if (m == nullptr) {
+      RunProcedure(*this);
+    } else if (*m) {
+      (*m)(*this);
+    }
+  }
+  UpdateProgress();
+}
+
+void Engine::UpdateProgress() {
+  int32_t value = Progress.load();
+  if (value == ProgressShown) {
+    return;
+  }
+  if (value > 100) {
+    value = 100;
+    Progress = value;
+  }
+  Log.SetGauge(value);
+  ProgressShown = value;
+}
+
+void Engine::SetBootProgress(int value) {
+  if (value == -1) {
+    Countdown.Set(7, 0);
+  } else {
+    Progress = value;
+  }
+}
+
+int Engine::Load_UpgradeFile() {
+  return kova::Load_UpgradeFile(WorkDir, Log, Buf, run_jumptobootloade_flag);
+}
+
+void Engine::MainThread() {
+  for (;;) {
+    if (MainThreadQuit.load() != 0 || Log.Barred()) {
+      {
+        std::lock_guard<std::mutex> lock(exitMutex_);
+        MainThreadExited = 1;
+      }
+      exitCv_.notify_all();
+      return;
+    }
+    RunPass();
+    MainThreadExited = 0;
+    const int32_t delay = MainThreadDelay.load();
+    if (delay <= 0) {
+      std::this_thread::yield();
+    } else {
+      std::this_thread::sleep_for(std::chrono::milliseconds(delay));
+    }
+  }
+}
+
+void Engine::StartThreads() {
+  if (worker_.joinable() || shutDown_) {
+    return;
+  }
+  MainState = 1;
+  MainThreadExited = 0;
+  MainThreadQuit = 0;
+  worker_ = std::thread([this] { MainThread(); });
+}
+
+void Engine::ShutdownAll() {
+  if (shutDown_) {
+    return;
+  }
+  shutDown_ = true;
+
+  // The worker first, so that nothing it does can race the clean-up below.
+  if (worker_.joinable()) {
+    MainThreadQuit = 1;
+    Log.Panel().ReleaseMessageBox();
+    std::unique_lock<std::mutex> lock(exitMutex_);
+    const bool exited =
+        exitCv_.wait_for(lock, kThreadJoinBound, [this] { return MainThreadExited.load() == 1; });
+    lock.unlock();
+    if (exited) {
+      worker_.join();
+    } else {
+      Log.Bar();
+    }
+  }
+  MainState = 0;
+
+  if (worker_.joinable()) {
+    // A worker that is still inside a call may yet touch what follows; the
+    // clean-up is left to the idle step it will never run, and to the
+    // destructor's join.
+    return;
+  }
+  if (StaticArpAdded == 1 && Delete_StaticARP() == 1) {
+    StaticArpAdded = 0;
+  }
+  BroadcastSocket_Close();
+  UDPSocket_Close();
+  Net_Cleanup();
+}
+
+}  // namespace kova

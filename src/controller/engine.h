@@ -1,0 +1,155 @@
+#pragma once
+
+#include <array>
+#include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <functional>
+#include <mutex>
+#include <string>
+#include <thread>
+
+#include "controller/countdown.h"
+#include "controller/message_log.h"
+#include "controller/operator_panel.h"
+#include "controller/step_states.h"
+#include "hostnet/adapter_list.h"
+#include "isp/shared_buffers.h"
+
+namespace kova {
+
+// Action codes that the front end posts.
+enum ActionCodes : int32_t {
+  kActionUpgrade = 0,
+  kActionGetVersion = 2,
+  kActionConfigReset = 3,
+  kActionGetModelName = 7,
+  kActionSetModelName = 8,
+  kActionGetEeprom = 9,
+};
+
+// The upgrade engine: every operation's state, the machines that run it and
+// the worker thread that steps them. A front end owns one engine, posts
+// actions to it, drives its tick and shuts it down; everything else happens
+// on the worker. Two engines can live in one process.
+class Engine {
+ public:
+  using Machine = std::function<void(Engine&)>;
+
+  // Allocates the shared buffers and resets every channel. `workDir` is where
+  // KOVA_Config.cfg and relative image names are looked up (empty: current).
+  explicit Engine(OperatorPanel& panel, std::string workDir = "");
+  ~Engine();
+  Engine(const Engine&) = delete;
+  Engine& operator=(const Engine&) = delete;
+
+  // --- Front end side (GUI or CLI main thread) ---------------------------
+
+  // Reads the workstation's adapters into the table and selects entry 0.
+  void LoadAdapters();
+  // The interface choice changed.
+  void SelectInterface(int sel);
+  // The delay choice changed: takes effect at once only while an operation runs.
+  void DelayChoiceChanged(int index);
+  // Posts an action if the engine is idle; returns whether it was accepted.
+  bool PostAction(int32_t code);
+  // One 100 ms tick of the countdowns.
+  void CountdownTick() { Countdown.CountdownTick(); }
+  // Starts the worker thread; its first pass runs the start-up state.
+  void StartThreads();
+  // Ends the worker, then releases what the operation held. Safe to repeat.
+  void ShutdownAll();
+
+  // Completed operations and the result of the last one (STEP_OK or STEP_FAIL).
+  int OperationsEnded() const { return operationsEnded_.load(); }
+  uint8_t LastOutcome() const { return lastOutcome_.load(); }
+
+  // --- Worker side ---------------------------------------------------------
+
+  // One worker pass: the top-level step, then one step of every lower machine.
+  void RunPass();
+  // The top-level state machine's step.
+  void MainStep();
+  // The idle step: release sockets, the neighbour entry and the buttons.
+  void IdleStep();
+  void UpdateProgress();
+  // The boot server's progress callback: -1 ends its wait, else a percentage.
+  void SetBootProgress(int value);
+  void SetDelays(int32_t mainDelay, int32_t recvDelay);
+
+  // Operations of the lower layers that the top-level machine calls.
+  int Load_UpgradeFile();
+  void Net_Startup();
+  void Net_Cleanup();
+  int BroadcastSocket_Close();
+  int UDPSocket_Close();
+  int Delete_StaticARP();
+
+  // --- State ---------------------------------------------------------------
+
+  std::string WorkDir;
+  MessageLog Log;
+  Countdowns Countdown;
+  SharedBuffers Buf;
+  AdapterTable Adapters;
+
+  std::atomic<uint8_t> MainState{1};
+  std::atomic<int32_t> ActionCode{0};
+  OperatorInputs Inputs;  // snapshot taken when the action was posted
+  std::atomic<int32_t> InterfaceSel{0};
+  std::atomic<int32_t> InterfaceCount{0};
+  std::atomic<int32_t> MainThreadDelay{5};
+  std::atomic<int32_t> RecvThreadDelay{5};
+  std::atomic<int32_t> MainThreadQuit{0};
+  std::atomic<int32_t> MainThreadExited{0};
+
+  int32_t run_jumptobootloade_flag = 0;
+  int32_t ControlsLocked = 0;
+  std::atomic<int32_t> Progress{0};
+  int32_t ProgressShown = 0;
+  int32_t ProgressStep = 0;
+
+  // Operation dispatcher and the running procedure's hand-shake.
+  uint8_t ProcStep = 0;
+  uint8_t ProcState = 0;
+  int32_t ProcDone = 0;
+  uint8_t StepBusy = 0;
+  int32_t StepDone = 0;
+
+  // Maintenance request channels.
+  uint8_t VerCfgState = 0;
+  int32_t VerCfgOp = 0;
+  int32_t VerCfgDone = 0;
+  uint8_t EepromState = 0;
+  int32_t EepromOp = 0;
+  int32_t EepromDone = 0;
+
+  // The board this operation talks to.
+  uint8_t DeviceIP[4] = {0, 0, 0, 0};
+  uint8_t DeviceMAC[6] = {0, 0, 0, 0, 0, 0};
+  int32_t NewPlatform = 0;
+  int32_t StaticArpAdded = 0;
+  int32_t NetStarted = 0;
+
+  // The lower machines stepped once per pass, and the five upgrade
+  // procedures indexed by ProcStep. Tests may replace them with scripts.
+  Machine VerCfgMachine;
+  Machine EepromMachine;
+  Machine BroadcastMachine;
+  Machine UDPMachine;
+  std::array<Machine, 5> Procedures;
+
+ private:
+  void MainThread();
+  // Moves MainState from `from` to `to` unless the front end changed it.
+  void SetMainState(uint8_t from, uint8_t to);
+
+  std::thread worker_;
+  std::mutex exitMutex_;
+  std::condition_variable exitCv_;
+  bool shutDown_ = false;
+  std::atomic<int> operationsEnded_{0};
+  std::atomic<uint8_t> lastOutcome_{0};
+};
+
+}  // namespace kova

@@ -1,0 +1,41 @@
+#pragma once
+
+#include <array>
+#include <string>
+
+namespace kova {
+
+// What the operator has typed and chosen, read on the thread that posts an
+// action and handed to the worker with it.
+struct OperatorInputs {
+  std::array<std::string, 6> macFields;  // the six two-character MAC fields
+  std::string ipField = "192.168.100.100";
+  int delayIndex = 0;  // 0..19, the delay choice
+};
+
+// The engine's only way to reach whoever shows it: the dialog, the command
+// line, or a test recorder. Every call but ReadInputs comes from the worker
+// thread; the implementation carries it to its own thread if it must, keeping
+// the order of the calls.
+class OperatorPanel {
+ public:
+  virtual ~OperatorPanel() = default;
+
+  // A message-list line with the show flag 1: appended as given.
+  virtual void AppendText(const std::string& text) = 0;
+  // A line composed with the show flag 0: not part of the message list.
+  virtual void TraceText(const std::string& /*text*/) {}
+  virtual void ClearList() = 0;
+  // Enables or disables About, Quit, Start, Get Version and Config Reset.
+  virtual void EnableButtons(bool enable) = 0;
+  virtual void SetGauge(int value) = 0;
+  // Blocks the worker until the operator has closed the box. The caption is
+  // passed untranslated; a panel with a translation lookup applies it.
+  virtual void ShowMessageBox(const std::string& text, const std::string& caption) = 0;
+  // Called at shutdown: a worker waiting in ShowMessageBox must return.
+  virtual void ReleaseMessageBox() {}
+  // Called on the posting thread when an action is posted.
+  virtual OperatorInputs ReadInputs() = 0;
+};
+
+}  // namespace kova

@@ -1,0 +1,31 @@
+#include "isp/app_image_dump.h"
+
+#include "common/format.h"
+#include "controller/message_log.h"
+#include "isp/shared_buffers.h"
+
+namespace kova {
+
+namespace {
+
+constexpr int kDumpRows = 8;
+constexpr int kDumpBytesPerRow = 16;
+
+}  // namespace
+
+void DumpAppImage(MessageLog& log, const SharedBuffers& buf) {
+  static const char kHexDigits[] = "0123456789ABCDEF";
+  log.ClearMessages(0);
+  std::string text =
+      Format("\nApplication Firmware(%x) = ", static_cast<unsigned>(buf.AppImageLen));
+  for (int row = 0; row < kDumpRows; ++row) {
+    text += "\n  ";
+    for (int col = 0; col < kDumpBytesPerRow; ++col) {
+      const uint8_t byte = buf.AppImage[row * kDumpBytesPerRow + col];
+      text += Format("%c%c ", kHexDigits[byte >> 4], kHexDigits[byte & 0x0F]);
+    }
+  }
+  log.Say(0, text);
+}
+
+}  // namespace kova

@@ -1,0 +1,194 @@
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
+#include <thread>
+
+#include "engine_fixture.h"
+
+namespace kova::test {
+namespace {
+
+using namespace std::chrono_literals;
+
+// Ticks an engine from its own thread, as a front end's timer does.
+class TickThread {
+ public:
+  TickThread(Engine& engine, std::chrono::microseconds period)
+      : thread_([this, &engine, period] {
+          while (!stop_.load()) {
+            engine.CountdownTick();
+            std::this_thread::sleep_for(period);
+          }
+        }) {}
+  ~TickThread() {
+    stop_ = true;
+    thread_.join();
+  }
+
+ private:
+  std::atomic<bool> stop_{false};
+  std::thread thread_;
+};
+
+template <typename Pred>
+bool WaitFor(Pred pred, std::chrono::milliseconds limit = 10s) {
+  const auto end = std::chrono::steady_clock::now() + limit;
+  while (!pred()) {
+    if (std::chrono::steady_clock::now() > end) {
+      return false;
+    }
+    std::this_thread::sleep_for(100us);
+  }
+  return true;
+}
+
+// A version request that the scripted machine answers after a few passes.
+void ScriptVersionRequests(Engine& engine) {
+  engine.VerCfgMachine = [](Engine& e) {
+    if (e.VerCfgState == 1) {
+      e.VerCfgDone = 0;
+      e.VerCfgState = 2;
+    } else if (e.VerCfgState == 2) {
+      e.VerCfgDone = 1;
+      e.VerCfgState = 0;
+    }
+  };
+}
+
+class WorkerThreadTest : public EngineTest {};
+
+TEST_F(WorkerThreadTest, EveryAcceptedPressRunsItsOperation) {
+  ScriptVersionRequests(engine);
+  dir.WriteConfig("ENABLE");
+  dir.WriteImage(true, false);
+  engine.MainThreadDelay = 0;
+  panel.inputs.delayIndex = 0;
+  TickThread ticks(engine, 1ms);
+  engine.StartThreads();
+
+  // Press as fast as the handler allows, so that presses land right on the
+  // worker's idle passes.
+  int accepted = 0;
+  const auto end = std::chrono::steady_clock::now() + 3s;
+  while (accepted < 40 && std::chrono::steady_clock::now() < end) {
+    if (engine.PostAction(kActionGetVersion)) {
+      ++accepted;
+      ASSERT_TRUE(WaitFor([&] { return engine.OperationsEnded() == accepted; }))
+          << "accepted press " << accepted << " was lost";
+    }
+  }
+  engine.ShutdownAll();
+  EXPECT_EQ(accepted, 40);
+  EXPECT_EQ(engine.OperationsEnded(), accepted);
+  EXPECT_EQ(engine.LastOutcome(), STEP_OK);
+  EXPECT_EQ(engine.MainThreadExited.load(), 1);
+}
+
+TEST_F(WorkerThreadTest, UpgradeWaitsForBootUpAgainstARealTick) {
+  engine.VerCfgMachine = [](Engine& e) {
+    if (e.VerCfgState == 1) {
+      e.VerCfgDone = 1;
+      e.VerCfgState = 0;
+    }
+  };
+  auto quickStep = [](Engine& e) {
+    if (e.StepBusy == 1) {
+      e.StepDone = 1;
+      e.StepBusy = 0;
+    }
+  };
+  engine.Procedures[0] = quickStep;
+  engine.Procedures[3] = quickStep;
+  dir.WriteConfig("ENABLE");
+  dir.WriteImage(true, false);
+  TickThread ticks(engine, 200us);
+  engine.StartThreads();
+  ASSERT_TRUE(WaitFor([&] { return engine.MainState.load() == 0; }));
+  ASSERT_TRUE(engine.PostAction(kActionUpgrade));
+  ASSERT_TRUE(WaitFor([&] { return engine.OperationsEnded() == 1; }, 30s));
+  engine.ShutdownAll();
+  EXPECT_EQ(engine.LastOutcome(), STEP_OK);
+  EXPECT_NE(panel.list.find("\n======KOVA : Wait for boot-up ... Successful !======"),
+            std::string::npos);
+  ASSERT_FALSE(panel.gauge.empty());
+  EXPECT_GE(panel.gauge.back(), 90);
+}
+
+// A panel whose message boxes wait for the operator, as the dialog's do.
+class BlockingPanel : public RecordingPanel {
+ public:
+  void ShowMessageBox(const std::string& text, const std::string& caption) override {
+    std::unique_lock<std::mutex> lock(mutex_);
+    RecordingPanel::ShowMessageBox(text, caption);
+    waiting_ = true;
+    cv_.notify_all();
+    cv_.wait(lock, [this] { return released_; });
+    waiting_ = false;
+  }
+  void ReleaseMessageBox() override {
+    std::lock_guard<std::mutex> lock(mutex_);
+    released_ = true;
+    cv_.notify_all();
+  }
+  void AppendText(const std::string& text) override {
+    std::lock_guard<std::mutex> lock(mutex_);
+    RecordingPanel::AppendText(text);
+  }
+  void TraceText(const std::string& text) override {
+    std::lock_guard<std::mutex> lock(mutex_);
+    RecordingPanel::TraceText(text);
+  }
+  bool Waiting() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return waiting_;
+  }
+  size_t Calls() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return shown.size() + traces.size() + boxes.size();
+  }
+
+ private:
+  std::mutex mutex_;
+  std::condition_variable cv_;
+  bool waiting_ = false;
+  bool released_ = false;
+};
+
+TEST(WorkerShutdownTest, ShutdownReleasesAWorkerWaitingInAMessageBox) {
+  WorkDir dir;  // no configuration: the operation fails into its box
+  BlockingPanel panel;
+  panel.inputs.macFields = {"00", "1A", "2B", "3C", "4D", "5E"};
+  Engine engine(panel, dir.path());
+  TickThread ticks(engine, 1ms);
+  engine.StartThreads();
+  ASSERT_TRUE(WaitFor([&] { return engine.MainState.load() == 0; }));
+  ASSERT_TRUE(engine.PostAction(kActionGetVersion));
+  ASSERT_TRUE(WaitFor([&] { return panel.Waiting(); }));
+
+  const auto start = std::chrono::steady_clock::now();
+  engine.ShutdownAll();
+  EXPECT_LT(std::chrono::steady_clock::now() - start, 3s);
+  EXPECT_EQ(engine.MainThreadExited.load(), 1);
+  EXPECT_EQ(engine.MainState.load(), 0);
+  const size_t calls = panel.Calls();
+  std::this_thread::sleep_for(50ms);
+  EXPECT_EQ(panel.Calls(), calls) << "nothing may reach the panel after shutdown";
+  engine.ShutdownAll();  // a second run changes nothing
+  EXPECT_EQ(panel.Calls(), calls);
+}
+
+TEST_F(WorkerThreadTest, QuitWhileIdleEndsTheThreadQuickly) {
+  engine.StartThreads();
+  ASSERT_TRUE(WaitFor([&] { return engine.MainState.load() == 0; }));
+  const auto start = std::chrono::steady_clock::now();
+  engine.ShutdownAll();
+  EXPECT_LT(std::chrono::steady_clock::now() - start, 1s);
+  EXPECT_EQ(engine.MainThreadExited.load(), 1);
+  EXPECT_EQ(engine.NetStarted, 0);
+}
+
+}  // namespace
+}  // namespace kova::test

@@ -1,0 +1,277 @@
+#include "config/config_file.h"
+
+#include <gtest/gtest.h>
+#include <stdlib.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <optional>
+#include <utility>
+#include <vector>
+
+#include "controller/message_log.h"
+#include "isp/shared_buffers.h"
+#include "recording_panel.h"
+
+namespace kova {
+namespace {
+
+namespace fs = std::filesystem;
+
+const char kStart[] = "\n======Load upgarde file ... ";
+const char kOk[] = "Successful !======";
+const char kFail[] = "Failed !======";
+
+std::string Bytes(size_t n, int seed) {
+  std::string s(n, '\0');
+  for (size_t i = 0; i < n; ++i) {
+    s[i] = static_cast<char>((i * 7 + static_cast<size_t>(seed) * 13) & 0xFF);
+  }
+  return s;
+}
+
+const std::string kApp = Bytes(1000, 1);
+const std::string kBl = Bytes(500, 2);
+const std::string kUpBl = Bytes(600, 3);
+const std::string kHuge = Bytes(2000000, 4);
+const std::string kName127(127, 'n');
+
+std::string Cfg(const std::string& step, const std::string& jump,
+                const std::string& app = "app.bin", const std::string& start = "[KOVA_CFG_START]",
+                const std::string& eol = "\r\n") {
+  return start + eol + step + eol + jump + eol + app + eol + "bl.bin" + eol + "upbl.bin" + eol +
+         "[KOVA_CFG_END]" + eol;
+}
+
+using Files = std::vector<std::pair<std::string, std::string>>;
+const Files kStd = {{"app.bin", kApp}, {"bl.bin", kBl}, {"upbl.bin", kUpBl}};
+
+class TempDir {
+ public:
+  TempDir() {
+    char name[] = "/tmp/kova-cfg-XXXXXX";
+    if (mkdtemp(name) == nullptr) {
+      std::abort();  // never write test files anywhere else
+    }
+    path_ = name;
+  }
+  ~TempDir() { fs::remove_all(path_); }
+  const std::string& path() const { return path_; }
+  void Write(const std::string& name, const std::string& content) const {
+    std::ofstream(path_ + "/" + name, std::ios::binary) << content;
+  }
+
+ private:
+  std::string path_;
+};
+
+// Loading must leave an untouched image exactly as it was; these mark it.
+constexpr uint8_t kOldByte = 0x5A;
+constexpr int32_t kOldFlag = 7;
+
+void FillOld(SharedBuffers& buf) {
+  std::fill_n(buf.AppImage.get(), SharedBuffers::kAppImageSize, kOldByte);
+  std::fill_n(buf.BlImage.get(), SharedBuffers::kBlImageSize, kOldByte);
+  std::fill_n(buf.UpBlImage.get(), SharedBuffers::kUpBlImageSize, kOldByte);
+  buf.AppImageLen = 77;
+  buf.BlImageLen = 78;
+  buf.UpBlImageLen = 79;
+}
+
+// nullopt: untouched; otherwise the bytes loaded, with erased flash after them.
+void ExpectImage(const char* what, const uint8_t* image, int32_t capacity, int32_t len,
+                 int32_t oldLen, const std::optional<std::string>& loaded) {
+  SCOPED_TRACE(what);
+  std::string want;
+  if (loaded) {
+    ASSERT_EQ(len, static_cast<int32_t>(loaded->size()));
+    want = *loaded + std::string(capacity - len, '\xFF');
+  } else {
+    ASSERT_EQ(len, oldLen);
+    want = std::string(capacity, static_cast<char>(kOldByte));
+  }
+  EXPECT_TRUE(std::equal(want.begin(), want.end(), reinterpret_cast<const char*>(image)));
+}
+
+struct Case {
+  const char* name;
+  std::optional<std::string> config;  // nullopt: no file; "@DIR@" becomes the directory
+  Files files;
+  std::vector<std::string> dirs;
+  int result;
+  int32_t flag;
+  std::optional<std::string> app, bl, upbl;
+  std::string trace;  // one trace line that must appear, if not empty
+};
+
+void PrintTo(const Case& c, std::ostream* os) {
+  *os << c.name;
+}
+
+const std::vector<Case>& Cases() {
+  // clang-format off
+  static const std::vector<Case> cases = {
+    // name, config, files, dirs, result, flag, app, bl, upbl, trace
+    {"Step3Enable", Cfg("3", "ENABLE"), kStd, {}, 1, 0, kApp, {}, {}, ""},
+    {"Step4", Cfg("4", "DISABLE"), kStd, {}, 1, 3, kApp, kBl, {}, ""},
+    {"Step5Remote", Cfg("5", "REMOTE"), kStd, {}, 1, 4, kApp, kBl, kUpBl, ""},
+    {"Step2LoadsNothing", Cfg("2", "ENABLE"), kStd, {}, 1, 0, {}, {}, {}, ""},
+    {"LowerHexA", Cfg("a", "REMOTE"), kStd, {}, 1, 4, kApp, kBl, kUpBl,
+     "\n iRet=1, run_step=10, search_line=7 !"},
+    {"OtherCharG", Cfg("G", "DISABLE"), kStd, {}, 1, 3, kApp, kBl, kUpBl,
+     "\n iRet=1, run_step=255, search_line=7 !"},
+    {"NonAsciiChar", Cfg("\xC3\xA9", "ENABLE"), kStd, {}, 1, 0, kApp, kBl, kUpBl,
+     "\n runstep_wxstr(2)=\xC3\xA9 !"},
+    {"MalformedUtf8", Cfg("\xE9", "ENABLE"), kStd, {}, 0, 0, {}, {}, {}, ""},
+    {"TwoCharStep", Cfg("35", "REMOTE"), kStd, {}, 0, 4, {}, {}, {},
+     "\n iRet=0, run_step=0, search_line=7 !"},
+    {"EmptyStep", Cfg("", "ENABLE"), kStd, {}, 0, 0, {}, {}, {}, ""},
+    {"BareLfInStep", Cfg("3\n", "ENABLE"), kStd, {}, 0, 0, {}, {}, {}, ""},
+    {"EnableWithBlank", Cfg("3", "ENABLE "), kStd, {}, 0, 3, kApp, {}, {}, ""},
+    {"LowerCaseSetting", Cfg("3", "enable"), kStd, {}, 0, 3, kApp, {}, {}, ""},
+    {"LfOnly", Cfg("3", "ENABLE", "app.bin", "[KOVA_CFG_START]", "\n"), kStd, {}, 0, kOldFlag,
+     {}, {}, {}, "\n iRet=0, run_step=0, search_line=0 !"},
+    {"LowerCaseStart", Cfg("3", "ENABLE", "app.bin", "[kova_cfg_start]"), kStd, {}, 0, kOldFlag,
+     {}, {}, {}, ""},
+    {"EndWithBlank", Cfg("3", "ENABLE").insert(70, " "), kStd, {}, 0, kOldFlag, {}, {}, {}, ""},
+    // Cut after the CR of the seventh line.
+    {"LastLineUnterminated", Cfg("3", "ENABLE").substr(0, 71), kStd, {}, 0, kOldFlag,
+     {}, {}, {}, "\n iRet=0, run_step=0, search_line=6 !"},
+    {"TextAfterLine7", Cfg("3", "ENABLE") + "; comment\r\n" + std::string(300, 'x'), kStd, {},
+     1, 0, kApp, {}, {}, ""},
+    {"CrInsideLine", Cfg("3", "ENABLE", "ABC\rXYZ"), {{"ABC", kApp}}, {}, 1, 0, kApp, {}, {},
+     "\n apfilename_wxstr(3)=ABC !"},
+    {"OversizedApp", Cfg("3", "ENABLE"), {{"app.bin", kHuge}}, {}, 1, 0,
+     kHuge.substr(0, SharedBuffers::kAppImageSize), {}, {}, ""},
+    {"EmptyApp", Cfg("3", "ENABLE"), {{"app.bin", ""}}, {}, 1, 0, std::string(), {}, {}, ""},
+    {"MissingBl", Cfg("4", "ENABLE"), {{"app.bin", kApp}}, {}, 0, 0, kApp, {}, {}, ""},
+    {"MissingAppOthersLoad", Cfg("5", "ENABLE"), {{"bl.bin", kBl}, {"upbl.bin", kUpBl}}, {},
+     0, 0, {}, kBl, kUpBl, ""},
+    {"AbsoluteImageName", Cfg("3", "ENABLE", "@DIR@/sub/app.bin"), {{"sub/app.bin", kApp}},
+     {"sub"}, 1, 0, kApp, {}, {}, ""},
+    // A read error after the open counts as an empty image and fails the load.
+    {"ImageIsDirectory", Cfg("4", "ENABLE", "appdir"), kStd, {"appdir"}, 0, 0, std::string(),
+     kBl, {}, ""},
+    {"Line127", Cfg("3", "ENABLE", kName127), {{kName127, kApp}}, {}, 1, 0, kApp, {}, {}, ""},
+    {"Line128", Cfg("3", "ENABLE", kName127 + "n"), {{kName127 + "n", kApp}}, {}, 0, kOldFlag,
+     {}, {}, {}, "\n iRet=0, run_step=0, search_line=3 !"},
+    {"NoConfigFile", std::nullopt, kStd, {}, 0, kOldFlag, {}, {}, {},
+     "\n iRet=0, run_step=0, search_line=0 !"},
+    {"ConfigIsDirectory", std::nullopt, kStd, {"KOVA_Config.cfg"}, 0, kOldFlag, {}, {}, {},
+     "\n iRet=0, run_step=0, search_line=0 !"},
+  };
+  // clang-format on
+  return cases;
+}
+
+class ConfigFileTest : public ::testing::TestWithParam<Case> {};
+
+TEST_P(ConfigFileTest, LoadsAsConfigured) {
+  const Case& c = GetParam();
+  TempDir dir;
+  for (const auto& d : c.dirs) {
+    fs::create_directory(dir.path() + "/" + d);
+  }
+  for (const auto& [name, content] : c.files) {
+    dir.Write(name, content);
+  }
+  if (c.config) {
+    std::string text = *c.config;
+    const size_t at = text.find("@DIR@");
+    if (at != std::string::npos) {
+      text.replace(at, 5, dir.path());
+    }
+    dir.Write("KOVA_Config.cfg", text);
+  }
+  SharedBuffers buf;
+  buf.AllocSharedBuffers();
+  FillOld(buf);
+  test::RecordingPanel panel;
+  MessageLog log(panel);
+  int32_t flag = kOldFlag;
+
+  EXPECT_EQ(Load_UpgradeFile(dir.path(), log, buf, flag), c.result);
+  EXPECT_EQ(flag, c.flag);
+  ExpectImage("app", buf.AppImage.get(), SharedBuffers::kAppImageSize, buf.AppImageLen, 77, c.app);
+  ExpectImage("bl", buf.BlImage.get(), SharedBuffers::kBlImageSize, buf.BlImageLen, 78, c.bl);
+  ExpectImage("upbl", buf.UpBlImage.get(), SharedBuffers::kUpBlImageSize, buf.UpBlImageLen, 79,
+              c.upbl);
+  EXPECT_EQ(panel.shown, (std::vector<std::string>{kStart, c.result == 1 ? kOk : kFail}));
+  ASSERT_EQ(panel.traces.size(), 9u);
+  if (!c.trace.empty()) {
+    EXPECT_NE(std::find(panel.traces.begin(), panel.traces.end(), c.trace), panel.traces.end())
+        << c.trace;
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, ConfigFileTest, ::testing::ValuesIn(Cases()),
+                         [](const auto& p) { return std::string(p.param.name); });
+
+TEST(ConfigFileTraceTest, ListsEveryLineAndTheOutcome) {
+  TempDir dir;
+  dir.Write("KOVA_Config.cfg", Cfg("G", "DISABLE"));
+  for (const auto& [name, content] : kStd) {
+    dir.Write(name, content);
+  }
+  SharedBuffers buf;
+  buf.AllocSharedBuffers();
+  test::RecordingPanel panel;
+  MessageLog log(panel);
+  int32_t flag = 0;
+  ASSERT_EQ(Load_UpgradeFile(dir.path(), log, buf, flag), 1);
+  const std::vector<std::string> want = {
+      "\n file_start_wxstr(16)=[KOVA_CFG_START] !",
+      "\n runstep_wxstr(1)=G !",
+      "\n jumpbootloader_wxstr(7)=DISABLE !",
+      "\n apfilename_wxstr(7)=app.bin !",
+      "\n blfilename_wxstr(6)=bl.bin !",
+      "\n upblfilename_wxstr(8)=upbl.bin !",
+      "\n file_end_wxstr(14)=[KOVA_CFG_END] !",
+      "\n iRet=1, run_step=255, search_line=7 !",
+      "\n run_jumptobootloade_flag=3 !",
+  };
+  EXPECT_EQ(panel.traces, want);
+  EXPECT_EQ(log.MsgText, want.back());
+}
+
+TEST(ConfigFileImageTest, ShortImageErasesWhatALongerOneLeft) {
+  TempDir dir;
+  dir.Write("KOVA_Config.cfg", Cfg("3", "ENABLE"));
+  SharedBuffers buf;
+  buf.AllocSharedBuffers();
+  test::RecordingPanel panel;
+  MessageLog log(panel);
+  int32_t flag = 0;
+  dir.Write("app.bin", std::string(5000, '\x11'));
+  ASSERT_EQ(Load_UpgradeFile(dir.path(), log, buf, flag), 1);
+  dir.Write("app.bin", std::string(10, '\x22'));
+  ASSERT_EQ(Load_UpgradeFile(dir.path(), log, buf, flag), 1);
+  EXPECT_EQ(buf.AppImageLen, 10);
+  const std::string want =
+      std::string(10, '\x22') + std::string(SharedBuffers::kAppImageSize - 10, '\xFF');
+  EXPECT_TRUE(
+      std::equal(want.begin(), want.end(), reinterpret_cast<const char*>(buf.AppImage.get())));
+}
+
+TEST(ConfigFileImageTest, EmptyDirectoryMeansTheWorkingDirectory) {
+  TempDir dir;
+  dir.Write("KOVA_Config.cfg", Cfg("3", "REMOTE"));
+  dir.Write("app.bin", kApp);
+  const fs::path previous = fs::current_path();
+  fs::current_path(dir.path());
+  SharedBuffers buf;
+  buf.AllocSharedBuffers();
+  test::RecordingPanel panel;
+  MessageLog log(panel);
+  int32_t flag = 0;
+  const int result = Load_UpgradeFile("", log, buf, flag);
+  fs::current_path(previous);
+  EXPECT_EQ(result, 1);
+  EXPECT_EQ(flag, 4);
+  EXPECT_EQ(buf.AppImageLen, static_cast<int32_t>(kApp.size()));
+}
+
+}  // namespace
+}  // namespace kova

@@ -1,0 +1,97 @@
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "controller/engine.h"
+#include "recording_panel.h"
+
+namespace kova::test {
+
+// A working directory with a configuration file and an application image.
+class WorkDir {
+ public:
+  WorkDir() {
+    char tmpl[] = "/tmp/kova-test-XXXXXX";
+    path_ = mkdtemp(tmpl);
+  }
+  ~WorkDir() { std::filesystem::remove_all(path_); }
+  WorkDir(const WorkDir&) = delete;
+  WorkDir& operator=(const WorkDir&) = delete;
+
+  const std::string& path() const { return path_; }
+
+  void Write(const std::string& name, const std::string& content) const {
+    std::ofstream(path_ + "/" + name, std::ios::binary) << content;
+  }
+
+  // A valid configuration that loads the application image "app.bin".
+  void WriteConfig(const std::string& jump, const std::string& runStep = "3") const {
+    Write("KOVA_Config.cfg", "[KOVA_CFG_START]\r\n" + runStep + "\r\n" + jump +
+                                 "\r\napp.bin\r\nbl.bin\r\nupbl.bin\r\n[KOVA_CFG_END]\r\n");
+  }
+
+  // An application image carrying the old and/or the new platform's signature.
+  void WriteImage(bool oldSignature, bool newSignature) const {
+    std::string image(0x7D000, '\0');
+    if (newSignature) {
+      image[0x13E] = '\xAA';
+      image[0x13F] = '\x55';
+    }
+    if (oldSignature) {
+      image[0x7CFF0] = '\xAA';
+      image[0x7CFF1] = '\x55';
+    }
+    Write("app.bin", image);
+  }
+
+ private:
+  std::string path_;
+};
+
+// An engine stepped by hand: one adapter at 192.168.100.1 and a board MAC
+// typed in; the lower machines are whatever the test installs.
+class EngineTest : public ::testing::Test {
+ protected:
+  EngineTest() : engine(panel, dir.path()) {
+    engine.Adapters.AdapterDesc[0] = "eth1";
+    engine.Adapters.AdapterIP[0] = {192, 168, 100, 1};
+    engine.Adapters.Count = 1;
+    engine.InterfaceCount = 1;
+    engine.InterfaceSel = 0;
+    panel.inputs.macFields = {"00", "1A", "2B", "3C", "4D", "5E"};
+  }
+
+  // Runs the start-up pass; the engine is then idle.
+  void StartUp() {
+    engine.RunPass();
+    ASSERT_EQ(engine.MainState.load(), 0);
+  }
+
+  // Posts `action` and runs passes until the operation has ended and the idle
+  // step has run; ticks the countdowns every `passesPerTick` passes.
+  void RunAction(int32_t action, int maxPasses = 10000, int passesPerTick = 1) {
+    ASSERT_TRUE(engine.PostAction(action));
+    const int before = engine.OperationsEnded();
+    for (int pass = 0; pass < maxPasses && engine.OperationsEnded() == before; ++pass) {
+      engine.RunPass();
+      if ((pass + 1) % passesPerTick == 0) {
+        engine.CountdownTick();
+      }
+    }
+    ASSERT_EQ(engine.OperationsEnded(), before + 1) << "the operation did not end";
+    ASSERT_EQ(engine.MainState.load(), 0);
+  }
+
+  WorkDir dir;
+  RecordingPanel panel;
+  Engine engine;
+};
+
+}  // namespace kova::test

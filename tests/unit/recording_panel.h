@@ -1,0 +1,48 @@
+#pragma once
+
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "controller/operator_panel.h"
+
+namespace kova::test {
+
+// A front end that records everything the engine shows, in order.
+class RecordingPanel : public OperatorPanel {
+ public:
+  struct Box {
+    std::string text;
+    std::string caption;
+  };
+
+  void AppendText(const std::string& text) override {
+    list += text;
+    shown.push_back(text);
+  }
+  void TraceText(const std::string& text) override { traces.push_back(text); }
+  void ClearList() override {
+    list.clear();
+    ++clears;
+  }
+  void EnableButtons(bool enable) override { buttonCalls.push_back(enable); }
+  void SetGauge(int value) override { gauge.push_back(value); }
+  void ShowMessageBox(const std::string& text, const std::string& caption) override {
+    boxes.push_back({text, caption});
+  }
+  OperatorInputs ReadInputs() override { return inputs; }
+
+  // Whether the five operation buttons are currently disabled.
+  bool ButtonsDisabled() const { return !buttonCalls.empty() && !buttonCalls.back(); }
+
+  OperatorInputs inputs;
+  std::string list;
+  std::vector<std::string> shown;
+  std::vector<std::string> traces;
+  std::vector<bool> buttonCalls;
+  std::vector<int> gauge;
+  std::vector<Box> boxes;
+  int clears = 0;
+};
+
+}  // namespace kova::test

@@ -1,0 +1,354 @@
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "engine_fixture.h"
+
+namespace kova::test {
+namespace {
+
+// A maintenance machine that takes two passes per request and answers with
+// a fixed result; for the platform mark it fills the record's check code.
+struct ScriptedChannel {
+  std::vector<int32_t> ops;
+  int32_t result = 1;
+  uint8_t checkCode[2] = {0, 0};
+  int passes = 0;
+};
+
+Engine::Machine VerCfgScript(ScriptedChannel& s) {
+  return [&s](Engine& e) {
+    if (e.VerCfgState == 1) {
+      s.ops.push_back(e.VerCfgOp);
+      e.VerCfgDone = 0;
+      e.VerCfgState = 2;
+      s.passes = 0;
+    } else if (e.VerCfgState == 2 && ++s.passes == 2) {
+      if (e.VerCfgOp == 7) {
+        e.Buf.DeviceRecord_Set(15, s.checkCode[0]);
+        e.Buf.DeviceRecord_Set(16, s.checkCode[1]);
+      }
+      e.VerCfgDone = s.result;
+      e.VerCfgState = 0;
+    }
+  };
+}
+
+Engine::Machine EepromScript(ScriptedChannel& s) {
+  return [&s](Engine& e) {
+    if (e.EepromState == 1) {
+      s.ops.push_back(e.EepromOp);
+      e.EepromDone = s.result;
+      e.EepromState = 0;
+    }
+  };
+}
+
+// A procedure that announces itself, takes three calls and ends as told.
+Engine::Machine ScriptedProcedure(int number, std::vector<int>& ran, int verdict = 1) {
+  return [number, &ran, verdict](Engine& e) {
+    switch (e.StepBusy) {
+      case 0:
+        break;
+      case 1:
+        ran.push_back(number);
+        e.Log.Say(1, "\n[step " + std::to_string(number) + "]");
+        e.StepDone = 0;
+        e.StepBusy = 2;
+        break;
+      case 2:
+        e.StepBusy = 3;
+        break;
+      case 3:
+        e.StepDone = verdict;
+        e.StepBusy = 0;
+        break;
+      default:
+        e.StepBusy = 0;
+    }
+  };
+}
+
+class TopLevelTest : public EngineTest {
+ protected:
+  void ScriptEverything(int procedureVerdict = 1) {
+    engine.VerCfgMachine = VerCfgScript(verCfg);
+    engine.EepromMachine = EepromScript(eeprom);
+    for (int i = 0; i < 5; ++i) {
+      engine.Procedures[i] = ScriptedProcedure(i, ran, procedureVerdict);
+    }
+  }
+
+  ScriptedChannel verCfg;
+  ScriptedChannel eeprom;
+  std::vector<int> ran;
+};
+
+TEST_F(TopLevelTest, StartUpPassTracesTheThreadAndGoesIdle) {
+  StartUp();
+  EXPECT_EQ(panel.clears, 1);
+  ASSERT_FALSE(panel.traces.empty());
+  EXPECT_EQ(panel.traces.front(), "Created MainThread() ... successful !");
+  EXPECT_TRUE(panel.list.empty());
+  EXPECT_EQ(engine.NetStarted, 1);
+  EXPECT_EQ(engine.MainThreadDelay.load(), 5);
+}
+
+TEST_F(TopLevelTest, PressWhileBusyIsIgnoredAndChangesNothing) {
+  EXPECT_FALSE(engine.PostAction(kActionGetVersion)) << "state 1 is not idle";
+  StartUp();
+  panel.inputs.ipField = "10.0.0.1";
+  ASSERT_TRUE(engine.PostAction(kActionGetModelName));
+  panel.inputs.ipField = "10.0.0.2";
+  EXPECT_FALSE(engine.PostAction(kActionConfigReset));
+  EXPECT_EQ(engine.ActionCode.load(), kActionGetModelName);
+  EXPECT_EQ(engine.Inputs.ipField, "10.0.0.1");
+  EXPECT_EQ(engine.MainState.load(), 2);
+}
+
+TEST_F(TopLevelTest, AcceptedPressSurvivesTheIdleStep) {
+  StartUp();
+  ASSERT_TRUE(engine.PostAction(kActionGetVersion));
+  // The pass that follows must take the posted start, not overwrite it with idle.
+  engine.MainStep();
+  EXPECT_NE(engine.MainState.load(), 0);
+}
+
+TEST_F(TopLevelTest, UpgradeWithJumpRunsStepsZeroOneThreeOnAnOldBoard) {
+  ScriptEverything();
+  dir.WriteConfig("ENABLE");
+  dir.WriteImage(/*old*/ true, /*new*/ false);
+  StartUp();
+  RunAction(kActionUpgrade);
+  EXPECT_EQ(ran, (std::vector<int>{0, 1, 3}));
+  EXPECT_EQ(verCfg.ops, (std::vector<int32_t>{7}));
+  EXPECT_EQ(engine.LastOutcome(), STEP_OK);
+  EXPECT_EQ(engine.NewPlatform, 0);
+  EXPECT_EQ(engine.Buf.DeviceRecord_Get(13), 0xFE);
+  EXPECT_EQ(engine.Buf.DeviceRecord_Get(14), 0x02);
+  EXPECT_EQ(panel.list,
+            "\n======Load upgarde file ... Successful !======"
+            "\n======KOVA Firmware Upgrade ... start !======"
+            "\nOld platform"
+            "\n[step 0]\n[step 1]\n[step 3]");
+  ASSERT_EQ(panel.boxes.size(), 2u);
+  EXPECT_EQ(panel.boxes[0].text, "\nOld platform");
+  EXPECT_EQ(panel.boxes[0].caption, "... KOVA checkcode");
+  EXPECT_EQ(panel.boxes[1].text, "\nKOVA firmware upgrade ... Successful !\nPower Restart !");
+  EXPECT_EQ(panel.boxes[1].caption, "KOVA Upgrade...");
+  // The device address follows the host's; buttons locked during, released after.
+  EXPECT_EQ(engine.DeviceIP[3], 2);
+  EXPECT_EQ(panel.buttonCalls, (std::vector<bool>{false, true}));
+  EXPECT_EQ(engine.MainThreadDelay.load(), 5);
+}
+
+TEST_F(TopLevelTest, UpgradeWithoutJumpRunsOnlyTheApplicationStep) {
+  ScriptEverything();
+  dir.WriteConfig("DISABLE");
+  dir.WriteImage(true, false);
+  StartUp();
+  RunAction(kActionUpgrade);
+  EXPECT_EQ(ran, (std::vector<int>{3}));
+  EXPECT_EQ(engine.LastOutcome(), STEP_OK);
+}
+
+TEST_F(TopLevelTest, RemoteUpdateSkipsStartLineAndPlatformCheck) {
+  ScriptEverything();
+  dir.WriteConfig("REMOTE");
+  dir.WriteImage(false, false);
+  StartUp();
+  RunAction(kActionUpgrade);
+  EXPECT_EQ(ran, (std::vector<int>{4}));
+  EXPECT_TRUE(verCfg.ops.empty());
+  EXPECT_EQ(panel.list, "\n======Load upgarde file ... Successful !======\n[step 4]");
+  ASSERT_EQ(panel.boxes.size(), 1u);
+  EXPECT_EQ(panel.boxes[0].text, "\nKOVA firmware upgrade ... Successful !\nPower Restart !");
+}
+
+TEST_F(TopLevelTest, PlatformCheckDecidesWhichSignatureTheImageNeeds) {
+  struct Case {
+    uint8_t code0, code1;
+    bool oldSig, newSig;
+    const char* line;
+    uint8_t outcome;
+  };
+  const Case cases[] = {
+      {0xAA, 0x55, false, true, "\nNew platform", STEP_OK},
+      {0xAA, 0x55, true, false, "\nNew platform", STEP_FAIL},
+      {0x00, 0x00, true, false, "\nOld platform", STEP_OK},
+      {0xAA, 0x00, false, true, "\nOld platform", STEP_FAIL},
+      {0xFF, 0xFF, true, true, "\nOld platform", STEP_OK},
+  };
+  StartUp();
+  for (const Case& c : cases) {
+    ScriptEverything();
+    verCfg.checkCode[0] = c.code0;
+    verCfg.checkCode[1] = c.code1;
+    dir.WriteConfig("DISABLE");
+    dir.WriteImage(c.oldSig, c.newSig);
+    panel.boxes.clear();
+    ran.clear();
+    RunAction(kActionUpgrade);
+    ASSERT_EQ(panel.boxes.size(), 2u) << c.line;
+    EXPECT_EQ(panel.boxes[0].text, c.line);
+    EXPECT_EQ(panel.boxes[0].caption, "... KOVA checkcode");
+    EXPECT_EQ(engine.LastOutcome(), c.outcome) << c.line;
+    EXPECT_EQ(ran.empty(), c.outcome == STEP_FAIL) << "no step may run on a wrong image";
+    if (c.outcome == STEP_FAIL) {
+      EXPECT_EQ(panel.boxes[1].text, "\nKOVA firmware upgrade ... Failed !");
+    }
+  }
+}
+
+TEST_F(TopLevelTest, UnreadablePlatformMarkFailsBeforeAnyStep) {
+  ScriptEverything();
+  verCfg.result = 0;
+  dir.WriteConfig("ENABLE");
+  dir.WriteImage(true, true);
+  StartUp();
+  RunAction(kActionUpgrade);
+  EXPECT_TRUE(ran.empty());
+  ASSERT_EQ(panel.boxes.size(), 1u);
+  EXPECT_EQ(panel.boxes[0].text, "\nKOVA firmware upgrade ... Failed !");
+  EXPECT_EQ(panel.boxes[0].caption, "KOVA Upgrade...");
+}
+
+TEST_F(TopLevelTest, FailingStepEndsTheUpgradeThere) {
+  ScriptEverything(/*procedureVerdict*/ 0);
+  dir.WriteConfig("ENABLE");
+  dir.WriteImage(true, false);
+  StartUp();
+  RunAction(kActionUpgrade);
+  EXPECT_EQ(ran, (std::vector<int>{0}));
+  EXPECT_EQ(engine.LastOutcome(), STEP_FAIL);
+  EXPECT_EQ(panel.boxes.back().text, "\nKOVA firmware upgrade ... Failed !");
+}
+
+TEST_F(TopLevelTest, MaintenanceActionsPostTheirRequests) {
+  struct Case {
+    int32_t action;
+    bool broadcast;
+    int32_t op;
+  };
+  const Case cases[] = {
+      {kActionGetVersion, true, 1},     {kActionConfigReset, true, 6},
+      {kActionGetModelName, false, 31}, {kActionSetModelName, false, 32},
+      {kActionGetEeprom, false, 29},
+  };
+  ScriptEverything();
+  dir.WriteConfig("ENABLE");
+  dir.WriteImage(true, false);
+  panel.inputs.ipField = "10.1.2.3";
+  StartUp();
+  for (const Case& c : cases) {
+    verCfg.ops.clear();
+    eeprom.ops.clear();
+    panel.boxes.clear();
+    RunAction(c.action);
+    EXPECT_EQ(c.broadcast ? verCfg.ops : eeprom.ops, (std::vector<int32_t>{c.op}));
+    EXPECT_TRUE((c.broadcast ? eeprom.ops : verCfg.ops).empty());
+    EXPECT_EQ(engine.LastOutcome(), STEP_OK);
+    EXPECT_TRUE(panel.boxes.empty()) << "only the upgrade reports success in a box";
+    const uint8_t expectLast = c.broadcast ? 2 : 3;
+    EXPECT_EQ(engine.DeviceIP[3], expectLast);
+  }
+  EXPECT_TRUE(ran.empty());
+}
+
+TEST_F(TopLevelTest, MaintenanceFailureShowsTheShortFailureBox) {
+  ScriptEverything();
+  verCfg.result = 0;
+  dir.WriteConfig("ENABLE");
+  StartUp();
+  RunAction(kActionConfigReset);
+  ASSERT_EQ(panel.boxes.size(), 1u);
+  EXPECT_EQ(panel.boxes[0].text, "\n ... Failed !");
+  EXPECT_EQ(panel.boxes[0].caption, "KOVA Upgrade...");
+}
+
+TEST_F(TopLevelTest, InputErrorsFailInStateThreeWithoutSendingAnything) {
+  struct Case {
+    const char* what;
+    int32_t action;
+    std::array<std::string, 6> mac;
+    const char* ip;
+    int32_t interfaces;
+  };
+  const Case cases[] = {
+      {"empty MAC field", kActionGetVersion, {"00", "", "2B", "3C", "4D", "5E"}, "1.2.3.4", 1},
+      {"all-zero MAC", kActionUpgrade, {"0", "0", "0", "0", "0", "0"}, "1.2.3.4", 1},
+      {"MAC with a typo", kActionGetVersion, {"00", "1A", "2B", "3C", "4D", "5Z"}, "1.2.3.4", 1},
+      {"no interface", kActionGetVersion, {"00", "1A", "2B", "3C", "4D", "5E"}, "1.2.3.4", 0},
+      {"IP not parsed", kActionGetModelName, {"00", "1A", "2B", "3C", "4D", "5E"}, "1.2.3", 1},
+      {"IP octet too big", kActionGetEeprom, {"00", "1A", "2B", "3C", "4D", "5E"}, "1.2.3.300", 1},
+      {"unknown action", 5, {"00", "1A", "2B", "3C", "4D", "5E"}, "1.2.3.4", 1},
+  };
+  ScriptEverything();
+  dir.WriteConfig("ENABLE");
+  dir.WriteImage(true, false);
+  StartUp();
+  for (const Case& c : cases) {
+    verCfg.ops.clear();
+    eeprom.ops.clear();
+    panel.boxes.clear();
+    panel.inputs.macFields = c.mac;
+    panel.inputs.ipField = c.ip;
+    engine.InterfaceCount = c.interfaces;
+    engine.DeviceIP[3] = 77;
+    RunAction(c.action);
+    EXPECT_EQ(engine.LastOutcome(), STEP_FAIL) << c.what;
+    EXPECT_TRUE(verCfg.ops.empty() && eeprom.ops.empty()) << c.what;
+    ASSERT_EQ(panel.boxes.size(), 1u) << c.what;
+    EXPECT_EQ(engine.DeviceIP[3], 77) << c.what;
+  }
+}
+
+TEST_F(TopLevelTest, MissingConfigurationFailsAtOnceWithButtonsNeverDisabled) {
+  ScriptEverything();
+  StartUp();
+  RunAction(kActionGetVersion);
+  EXPECT_EQ(panel.list, "\n======Load upgarde file ... Failed !======");
+  ASSERT_EQ(panel.boxes.size(), 1u);
+  EXPECT_EQ(panel.boxes[0].text, "\n ... Failed !");
+  EXPECT_TRUE(panel.buttonCalls.empty());
+  EXPECT_TRUE(verCfg.ops.empty());
+}
+
+TEST_F(TopLevelTest, UnbuiltLowerMachinesFailTheUpgradeAtThePlatformCheck) {
+  // The engine's own machines, as built so far.
+  dir.WriteConfig("ENABLE");
+  dir.WriteImage(true, true);
+  StartUp();
+  RunAction(kActionUpgrade, 100);
+  EXPECT_EQ(engine.LastOutcome(), STEP_FAIL);
+  ASSERT_EQ(panel.boxes.size(), 1u) << "no platform box: the mark could not be read";
+  EXPECT_EQ(panel.boxes[0].text, "\nKOVA firmware upgrade ... Failed !");
+
+  dir.WriteConfig("REMOTE");
+  panel.boxes.clear();
+  RunAction(kActionUpgrade, 100);
+  EXPECT_EQ(engine.LastOutcome(), STEP_FAIL);
+  EXPECT_EQ(engine.ProcDone, 0);
+}
+
+TEST_F(TopLevelTest, DelayChoiceActsOnlyWhileAnOperationRuns) {
+  StartUp();
+  engine.DelayChoiceChanged(12);
+  EXPECT_EQ(engine.MainThreadDelay.load(), 5);
+  EXPECT_EQ(engine.RecvThreadDelay.load(), 5);
+
+  ScriptEverything();
+  dir.WriteConfig("ENABLE");
+  panel.inputs.delayIndex = 7;
+  ASSERT_TRUE(engine.PostAction(kActionGetVersion));
+  engine.RunPass();  // state 2: the operation's delays
+  EXPECT_EQ(engine.MainThreadDelay.load(), 7);
+  EXPECT_EQ(engine.RecvThreadDelay.load(), 2);
+  engine.DelayChoiceChanged(12);
+  EXPECT_EQ(engine.MainThreadDelay.load(), 12);
+  EXPECT_EQ(engine.RecvThreadDelay.load(), 12);
+}
+
+}  // namespace
+}  // namespace kova::test
