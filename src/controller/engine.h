@@ -60,6 +60,16 @@ class Engine {
   // Ends the worker, then releases what the operation held. Safe to repeat.
   void ShutdownAll();
 
+  // Whether no operation runs: the function buttons act only then, since
+  // they touch state that the worker owns during an operation.
+  bool IsIdle() const { return MainState.load() == 0; }
+  // FN2: a trace of the application image.
+  void DumpAppImage();
+  // FN6: reads the MAC fields and reports the address they give.
+  void Get_MACAddres(const std::array<std::string, 6>& fields);
+  // FN10: sends the test text on the UDP client socket.
+  void SendTestText();
+
   // Completed operations and the result of the last one (STEP_OK or STEP_FAIL).
   int OperationsEnded() const { return operationsEnded_.load(); }
   uint8_t LastOutcome() const { return lastOutcome_.load(); }

@@ -25,7 +25,8 @@ void DumpAppImage(MessageLog& log, const SharedBuffers& buf) {
       text += Format("%c%c ", kHexDigits[byte >> 4], kHexDigits[byte & 0x0F]);
     }
   }
-  log.Say(0, text);
+  // Runs on the front end's thread: MsgText belongs to the worker.
+  log.AppendMessage(0, text);
 }
 
 }  // namespace kova

@@ -36,7 +36,7 @@ TEST(DumpAppImageTest, TracesLengthAndFirst128BytesOnly) {
   EXPECT_EQ(panel.traces, std::vector<std::string>{want});
   EXPECT_TRUE(panel.shown.empty());
   EXPECT_EQ(panel.clears, 0);
-  EXPECT_EQ(log.MsgText, want);
+  EXPECT_TRUE(log.MsgText.empty()) << "the dump must not touch the worker's MsgText";
 }
 
 }  // namespace

@@ -4,6 +4,7 @@
 #include <string>
 
 #include "controller/operator_input.h"
+#include "engine_fixture.h"
 
 namespace kova {
 namespace {
@@ -82,6 +83,19 @@ TEST(DeriveDeviceIPTest, FollowsTheHostButNeverTakesItsAddress) {
     EXPECT_EQ(out[3], device) << "host ." << int(host);
     EXPECT_NE(out[3], host);
   }
+}
+
+class MacReportTest : public test::EngineTest {};
+
+TEST_F(MacReportTest, ReportsTheTypedAddressWithoutTouchingTheWorkersCopy) {
+  engine.DeviceMAC[0] = 0x42;
+  engine.Get_MACAddres({"00", "1A", "2B", "3C", "4D", "5E"});
+  engine.Get_MACAddres({"00", "1A", "", "3C", "4D", "5E"});
+  EXPECT_EQ(panel.shown,
+            (std::vector<std::string>{"\nGet_MACAddres(0-1a-2b-3c-4d-5e) ... Successful !",
+                                      "\nGet_MACAddres(0-0-0-0-0-0) ... Failed !"}));
+  EXPECT_EQ(engine.DeviceMAC[0], 0x42);
+  EXPECT_TRUE(engine.Log.MsgText.empty());
 }
 
 }  // namespace
