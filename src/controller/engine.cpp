@@ -4,9 +4,11 @@
 
 #include "config/config_file.h"
 #include "controller/dispatcher.h"
+#include "hostnet/static_arp.h"
 #include "maintenance/maintenance_machines.h"
 #include "procedures/procedures.h"
 #include "protocol/channels.h"
+#include "protocol/receive_path.h"
 
 namespace kova {
 
@@ -17,8 +19,8 @@ constexpr auto kThreadJoinBound = std::chrono::seconds(3);
 
 }  // namespace
 
-Engine::Engine(OperatorPanel& panel, std::string workDir)
-    : WorkDir(std::move(workDir)), Log(panel) {
+Engine::Engine(OperatorPanel& panel, std::string workDir, std::unique_ptr<NetPlatform> net)
+    : WorkDir(std::move(workDir)), Log(panel), Net(net ? std::move(net) : MakeLinuxNetPlatform()) {
   Buf.AllocSharedBuffers();
   Countdown.ClearCountdowns();
   VerCfgMachine = VerCfg_applay;
@@ -33,8 +35,10 @@ Engine::~Engine() {
   ShutdownAll();
   // A worker that missed the bound is barred from every step and panel
   // call, so it leaves its loop as soon as its current call returns.
-  if (worker_.joinable()) {
-    worker_.join();
+  for (std::thread* t : {&worker_, &receiver_}) {
+    if (t->joinable()) {
+      t->join();
+    }
   }
 }
 
@@ -142,6 +146,18 @@ void Engine::MainThread() {
   }
 }
 
+void Engine::RecvThread() {
+  while (RecvThreadQuit.load() == 0 && !Log.Barred()) {
+    RecvPass(*this);
+    RecvThreadExited = 0;
+  }
+  {
+    std::lock_guard<std::mutex> lock(exitMutex_);
+    RecvThreadExited = 1;
+  }
+  exitCv_.notify_all();
+}
+
 void Engine::StartThreads() {
   if (worker_.joinable() || shutDown_) {
     return;
@@ -150,6 +166,14 @@ void Engine::StartThreads() {
   MainThreadExited = 0;
   MainThreadQuit = 0;
   worker_ = std::thread([this] { MainThread(); });
+  RecvThreadExited = 0;
+  RecvThreadQuit = 0;
+  receiver_ = std::thread([this] { RecvThread(); });
+}
+
+bool Engine::AwaitExit(const std::atomic<int32_t>& exited) {
+  std::unique_lock<std::mutex> lock(exitMutex_);
+  return exitCv_.wait_for(lock, kThreadJoinBound, [&exited] { return exited.load() == 1; });
 }
 
 void Engine::ShutdownAll() {
@@ -158,29 +182,37 @@ void Engine::ShutdownAll() {
   }
   shutDown_ = true;
 
-  // The worker first, so that nothing it does can race the clean-up below.
+  // The threads first, so that nothing they do can race the clean-up below:
+  // a worker that installed a neighbour entry or opened a socket after the
+  // clean-up looked would leave it behind.
+  bool stuck = false;
   if (worker_.joinable()) {
     MainThreadQuit = 1;
     Log.Panel().ReleaseMessageBox();
-    std::unique_lock<std::mutex> lock(exitMutex_);
-    const bool exited =
-        exitCv_.wait_for(lock, kThreadJoinBound, [this] { return MainThreadExited.load() == 1; });
-    lock.unlock();
-    if (exited) {
+    if (AwaitExit(MainThreadExited)) {
       worker_.join();
     } else {
-      Log.Bar();
+      stuck = true;
+    }
+  }
+  if (receiver_.joinable()) {
+    RecvThreadQuit = 1;
+    if (AwaitExit(RecvThreadExited)) {
+      receiver_.join();
+    } else {
+      stuck = true;
     }
   }
   MainState = 0;
-
-  if (worker_.joinable()) {
-    // A worker that is still inside a call may yet touch what follows; the
-    // clean-up is left to the idle step it will never run, and to the
-    // destructor's join.
+  if (stuck) {
+    // A thread still inside a call may yet touch what follows. It is barred
+    // from every further step; the destructor joins it.
+    Log.Bar();
     return;
   }
-  if (StaticArpAdded == 1 && Delete_StaticARP() == 1) {
+
+  // Shutdown asks the operator nothing: a failed removal is only traced.
+  if (StaticArpAdded == 1 && kova::Delete_StaticARP(Log, DeviceIP, DeviceMAC, false) == 1) {
     StaticArpAdded = 0;
   }
   BroadcastSocket_Close();

@@ -2,9 +2,11 @@
 
 #include <array>
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -15,6 +17,8 @@
 #include "controller/step_states.h"
 #include "hostnet/adapter_list.h"
 #include "isp/shared_buffers.h"
+#include "protocol/net_platform.h"
+#include "protocol/sockets.h"
 
 namespace kova {
 
@@ -38,7 +42,9 @@ class Engine {
 
   // Allocates the shared buffers and resets every channel. `workDir` is where
   // KOVA_Config.cfg and relative image names are looked up (empty: current).
-  explicit Engine(OperatorPanel& panel, std::string workDir = "");
+  // `net` is the socket layer; by default the operating system's.
+  explicit Engine(OperatorPanel& panel, std::string workDir = "",
+                  std::unique_ptr<NetPlatform> net = nullptr);
   ~Engine();
   Engine(const Engine&) = delete;
   Engine& operator=(const Engine&) = delete;
@@ -55,9 +61,11 @@ class Engine {
   bool PostAction(int32_t code);
   // One 100 ms tick of the countdowns.
   void CountdownTick() { Countdown.CountdownTick(); }
-  // Starts the worker thread; its first pass runs the start-up state.
+  // Starts the worker and the receive thread; the worker's first pass runs
+  // the start-up state.
   void StartThreads();
-  // Ends the worker, then releases what the operation held. Safe to repeat.
+  // Ends the worker and the receive thread, then releases what the last
+  // operation held: the neighbour entry and the sockets. Safe to repeat.
   void ShutdownAll();
 
   // Whether no operation runs: the function buttons act only then, since
@@ -91,8 +99,20 @@ class Engine {
   int Load_UpgradeFile();
   void Net_Startup();
   void Net_Cleanup();
-  int BroadcastSocket_Close();
-  int UDPSocket_Close();
+
+  // The two sockets. Create and close log their outcome; send logs a dump.
+  int BroadcastSocket_Create();
+  int UDPSocket_Create(uint16_t remotePort, uint16_t localPort);
+  int BroadcastSocket_Send(const uint8_t* data, int length);
+  int UDPSocket_Send(const uint8_t* data, int length);
+  // Sends the text as one datagram; the count handed over, 0 if the send failed.
+  int UDPSocket_SendString(const std::string& text);
+  bool BroadcastSocket_Close();
+  bool UDPSocket_Close();
+
+  // The neighbour entry of the last operation, removed when it ends. A
+  // failing removal shows its box once, then retries quietly about once a
+  // second, keeping StaticArpAdded set so that shutdown tries again.
   int Delete_StaticARP();
 
   // --- State ---------------------------------------------------------------
@@ -141,6 +161,41 @@ class Engine {
   int32_t StaticArpAdded = 0;
   int32_t NetStarted = 0;
 
+  // Sockets and the receive thread.
+  std::unique_ptr<NetPlatform> Net;
+  SocketRecord BroadcastSocket;
+  SocketRecord UDPSocket;
+  std::atomic<int32_t> RecvThreadQuit{0};
+  std::atomic<int32_t> RecvThreadExited{0};
+  std::atomic<uint32_t> BroadcastRxDropped{0};  // datagrams that did not fit the ring
+  std::atomic<uint32_t> UDPRxDropped{0};
+
+  // Reply decoders.
+  uint8_t BroadcastDecodeState = 0;
+  uint8_t UDPDecodeState = 0;
+  uint8_t UDPMsgState = 0;
+  int32_t UDPMsgDone = 0;
+  // Set by the broadcast reply handler when the reply to "ETH_REQ" (for
+  // DeviceMAC) or to "E2P_READ" has arrived, whatever bytes it carried.
+  int32_t EthReqAnswered = 0;
+  int32_t E2pReadAnswered = 0;
+
+  // Channels and their request data.
+  uint8_t BroadcastState = 0;
+  int32_t BroadcastOp = 0;
+  int32_t BroadcastDone = 0;
+  uint8_t BroadcastCmdArgs[128] = {};
+  uint8_t UDPState = 0;
+  int32_t UDPOp = 0;
+  std::atomic<int32_t> UDPDone{0};  // also the boot server's completion flag
+  uint16_t UDPRemotePort = 0;
+  uint16_t UDPLocalPort = 0;
+  std::string UDPSendText;
+  uint8_t UDPCmdArgs[128] = {};
+
+  // Jump to the bootloader.
+  int32_t JumpRetries = 0;
+
   // The lower machines stepped once per pass, and the five upgrade
   // procedures indexed by ProcStep. Tests may replace them with scripts.
   Machine VerCfgMachine;
@@ -154,7 +209,14 @@ class Engine {
   // Moves MainState from `from` to `to` unless the front end changed it.
   void SetMainState(uint8_t from, uint8_t to);
 
+  void RecvThread();
+  // Waits at most the join bound for a thread's exited flag.
+  bool AwaitExit(const std::atomic<int32_t>& exited);
+
   std::thread worker_;
+  std::thread receiver_;
+  bool arpDeleteFailing_ = false;
+  std::chrono::steady_clock::time_point arpDeleteLastTry_{};
   std::mutex exitMutex_;
   std::condition_variable exitCv_;
   bool shutDown_ = false;

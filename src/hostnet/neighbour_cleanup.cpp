@@ -1,0 +1,27 @@
+#include "controller/engine.h"
+#include "hostnet/static_arp.h"
+
+namespace kova {
+
+namespace {
+
+constexpr auto kRetryPause = std::chrono::seconds(1);
+
+}  // namespace
+
+// The idle step calls this on every pass while the entry is installed. A
+// removal that keeps failing must neither flood the operator with boxes nor
+// hammer the kernel: the box comes once per failure streak, retries at most
+// about once a second.
+int Engine::Delete_StaticARP() {
+  const auto now = std::chrono::steady_clock::now();
+  if (arpDeleteFailing_ && now - arpDeleteLastTry_ < kRetryPause) {
+    return 0;
+  }
+  arpDeleteLastTry_ = now;
+  const int deleted = kova::Delete_StaticARP(Log, DeviceIP, DeviceMAC, !arpDeleteFailing_);
+  arpDeleteFailing_ = deleted != 1;
+  return deleted;
+}
+
+}  // namespace kova

@@ -1,0 +1,125 @@
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <sys/time.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstring>
+#include <thread>
+
+#include "protocol/net_platform.h"
+
+namespace kova {
+
+namespace {
+
+sockaddr_in ToSockaddr(const UdpEndpoint& ep) {
+  sockaddr_in sa{};
+  sa.sin_family = AF_INET;
+  std::memcpy(&sa.sin_addr.s_addr, ep.ip.data(), 4);
+  sa.sin_port = htons(ep.port);
+  return sa;
+}
+
+class LinuxNetPlatform : public NetPlatform {
+ public:
+  int Open(const UdpSocketSpec& spec) override {
+    const int fd = socket(AF_INET, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, IPPROTO_UDP);
+    if (fd < 0) {
+      return -1;
+    }
+    if (!Configure(fd, spec)) {
+      ::close(fd);
+      return -1;
+    }
+    return fd;
+  }
+
+  int SendTo(int handle, const uint8_t* data, size_t length, const UdpEndpoint& to) override {
+    const sockaddr_in sa = ToSockaddr(to);
+    const ssize_t n =
+        ::sendto(handle, data, length, 0, reinterpret_cast<const sockaddr*>(&sa), sizeof(sa));
+    return n < 0 ? -1 : static_cast<int>(n);
+  }
+
+  int RecvFrom(int handle, uint8_t* buffer, size_t capacity, UdpEndpoint& from) override {
+    sockaddr_in sa{};
+    socklen_t len = sizeof(sa);
+    // MSG_TRUNC makes the kernel report a datagram's real length, so one that
+    // did not fit is recognised instead of being taken cut short.
+    const ssize_t n = ::recvfrom(handle, buffer, capacity, MSG_DONTWAIT | MSG_TRUNC,
+                                 reinterpret_cast<sockaddr*>(&sa), &len);
+    if (n < 0) {
+      return kNothing;
+    }
+    std::memcpy(from.ip.data(), &sa.sin_addr.s_addr, 4);
+    from.port = ntohs(sa.sin_port);
+    if (static_cast<size_t>(n) > capacity) {
+      return kTooLarge;
+    }
+    return static_cast<int>(n);
+  }
+
+  int Close(int handle) override { return ::close(handle) == 0 ? 0 : -1; }
+
+  void Wait(const int* handles, int count, int timeoutMs) override {
+    pollfd fds[4];
+    int used = 0;
+    for (int i = 0; i < count && used < 4; ++i) {
+      if (handles[i] >= 0) {
+        fds[used].fd = handles[i];
+        fds[used].events = POLLIN;
+        fds[used].revents = 0;
+        ++used;
+      }
+    }
+    if (used == 0) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(timeoutMs));
+      return;
+    }
+    ::poll(fds, used, timeoutMs);
+  }
+
+ private:
+  static bool Configure(int fd, const UdpSocketSpec& spec) {
+    const int one = 1;
+    if (spec.broadcast && setsockopt(fd, SOL_SOCKET, SO_BROADCAST, &one, sizeof(one)) != 0) {
+      return false;
+    }
+    if (spec.timeoutMs > 0) {
+      // Linux takes a struct timeval here, not a count of milliseconds.
+      timeval tv{};
+      tv.tv_sec = spec.timeoutMs / 1000;
+      tv.tv_usec = (spec.timeoutMs % 1000) * 1000;
+      if (setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof(tv)) != 0 ||
+          setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &tv, sizeof(tv)) != 0) {
+        return false;
+      }
+    }
+    UdpEndpoint bindTo = spec.local;
+    if (!spec.device.empty()) {
+      // Tied to the interface, the socket sends its broadcasts out of it and
+      // takes datagrams arriving on it only, broadcasts included; so it binds
+      // the port on any address.
+      if (setsockopt(fd, SOL_SOCKET, SO_BINDTODEVICE, spec.device.c_str(),
+                     static_cast<socklen_t>(spec.device.size())) != 0) {
+        return false;
+      }
+      bindTo.ip = {0, 0, 0, 0};
+    }
+    const sockaddr_in sa = ToSockaddr(bindTo);
+    return ::bind(fd, reinterpret_cast<const sockaddr*>(&sa), sizeof(sa)) == 0;
+  }
+};
+
+}  // namespace
+
+std::unique_ptr<NetPlatform> MakeLinuxNetPlatform() {
+  return std::make_unique<LinuxNetPlatform>();
+}
+
+}  // namespace kova
