@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "controller/engine.h"
+#include "fake_net.h"
 #include "recording_panel.h"
 
 namespace kova::test {
@@ -55,11 +56,12 @@ class WorkDir {
   std::string path_;
 };
 
-// An engine stepped by hand: one adapter at 192.168.100.1 and a board MAC
-// typed in; the lower machines are whatever the test installs.
+// An engine stepped by hand on an in-memory network: one adapter "eth1" at
+// 192.168.100.1 and a board MAC typed in; the lower machines are the
+// engine's own unless the test installs scripts.
 class EngineTest : public ::testing::Test {
  protected:
-  EngineTest() : engine(panel, dir.path()) {
+  EngineTest() : net(new FakeNet), engine(panel, dir.path(), std::unique_ptr<NetPlatform>(net)) {
     engine.Adapters.AdapterDesc[0] = "eth1";
     engine.Adapters.AdapterIP[0] = {192, 168, 100, 1};
     engine.Adapters.Count = 1;
@@ -91,6 +93,7 @@ class EngineTest : public ::testing::Test {
 
   WorkDir dir;
   RecordingPanel panel;
+  FakeNet* net;  // owned by the engine
   Engine engine;
 };
 

@@ -1,0 +1,120 @@
+#pragma once
+
+#include <deque>
+#include <map>
+#include <mutex>
+#include <vector>
+
+#include "protocol/net_platform.h"
+
+namespace kova::test {
+
+// An in-memory network: records every datagram the engine sends and hands
+// the engine whatever a test delivers. Safe to use from the receive thread.
+class FakeNet : public NetPlatform {
+ public:
+  struct Datagram {
+    int handle;
+    std::vector<uint8_t> bytes;
+    UdpEndpoint peer;  // destination of a sent datagram, sender of a delivered one
+  };
+
+  int Open(const UdpSocketSpec& spec) override {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (failOpen) {
+      return -1;
+    }
+    const int handle = nextHandle_++;
+    sockets_[handle] = Socket{spec, {}, true};
+    opened.push_back(handle);
+    return handle;
+  }
+
+  int SendTo(int handle, const uint8_t* data, size_t length, const UdpEndpoint& to) override {
+    std::lock_guard<std::mutex> lock(mutex_);
+    auto it = sockets_.find(handle);
+    if (failSend || it == sockets_.end() || !it->second.open) {
+      return -1;
+    }
+    sent.push_back({handle, std::vector<uint8_t>(data, data + length), to});
+    return static_cast<int>(length);
+  }
+
+  int RecvFrom(int handle, uint8_t* buffer, size_t capacity, UdpEndpoint& from) override {
+    std::lock_guard<std::mutex> lock(mutex_);
+    auto it = sockets_.find(handle);
+    if (it == sockets_.end() || !it->second.open || it->second.inbox.empty()) {
+      return kNothing;
+    }
+    Datagram d = std::move(it->second.inbox.front());
+    it->second.inbox.pop_front();
+    from = d.peer;
+    if (d.bytes.size() > capacity) {
+      return kTooLarge;
+    }
+    std::copy(d.bytes.begin(), d.bytes.end(), buffer);
+    return static_cast<int>(d.bytes.size());
+  }
+
+  int Close(int handle) override {
+    std::lock_guard<std::mutex> lock(mutex_);
+    auto it = sockets_.find(handle);
+    if (failClose || it == sockets_.end() || !it->second.open) {
+      return -1;
+    }
+    it->second.open = false;
+    return 0;
+  }
+
+  void Wait(const int*, int, int) override {}
+
+  // Queues a datagram for the socket `handle`, as if `from` had sent it.
+  void Deliver(int handle, std::vector<uint8_t> bytes, UdpEndpoint from = {{192, 168, 100, 2}, 5002}) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    sockets_[handle].inbox.push_back({handle, std::move(bytes), from});
+  }
+
+  bool IsOpen(int handle) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    auto it = sockets_.find(handle);
+    return it != sockets_.end() && it->second.open;
+  }
+
+  UdpSocketSpec SpecOf(int handle) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return sockets_[handle].spec;
+  }
+
+  int OpenCount() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    int n = 0;
+    for (const auto& [h, s] : sockets_) {
+      n += s.open ? 1 : 0;
+    }
+    return n;
+  }
+
+  std::vector<Datagram> Sent() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return sent;
+  }
+
+  // Failure injection; set before the call they should affect.
+  bool failOpen = false;
+  bool failSend = false;
+  bool failClose = false;
+  std::vector<int> opened;
+  std::vector<Datagram> sent;
+
+ private:
+  struct Socket {
+    UdpSocketSpec spec;
+    std::deque<Datagram> inbox;
+    bool open = false;
+  };
+  std::mutex mutex_;
+  std::map<int, Socket> sockets_;
+  int nextHandle_ = 100;
+};
+
+}  // namespace kova::test
