@@ -159,7 +159,7 @@ class Engine {
   uint8_t DeviceMAC[6] = {0, 0, 0, 0, 0, 0};
   int32_t NewPlatform = 0;
   int32_t StaticArpAdded = 0;
-  int32_t NetStarted = 0;
+  std::atomic<int32_t> NetStarted{0};  // the receive thread reads it
 
   // Sockets and the receive thread.
   std::unique_ptr<NetPlatform> Net;

@@ -2,6 +2,7 @@
 #include "controller/engine.h"
 #include "controller/operator_input.h"
 #include "isp/app_image_dump.h"
+#include "protocol/front_end_send.h"
 
 namespace kova {
 
@@ -21,8 +22,10 @@ void Engine::Get_MACAddres(const std::array<std::string, 6>& fields) {
                               mac[3], mac[4], mac[5], ok == 1 ? "Successful !" : "Failed !"));
 }
 
-// The UDP client socket arrives with the network layer; until then the test
-// text has nowhere to go.
-void Engine::SendTestText() {}
+void Engine::SendTestText() {
+  const std::string text = Format("4776%c%c", 13, 10);
+  const int count = UDPSocket_SendStringFromFrontEnd(*this, text);
+  Log.AppendMessage(1, Format("\n   UDPSocket_SendString(len=%d) !", count));
+}
 
 }  // namespace kova

@@ -67,6 +67,12 @@ class LinuxNetPlatform : public NetPlatform {
   int Close(int handle) override { return ::close(handle) == 0 ? 0 : -1; }
 
   void Wait(const int* handles, int count, int timeoutMs) override {
+    if (timeoutMs <= 0) {
+      // No wait at all (poll would take a negative time-out as forever), but
+      // the other threads still get their turn.
+      std::this_thread::yield();
+      return;
+    }
     pollfd fds[4];
     int used = 0;
     for (int i = 0; i < count && used < 4; ++i) {

@@ -1,26 +1,167 @@
-#include "controller/engine.h"
+#include "protocol/sockets.h"
 
-// Placeholder until the socket code lands.
+#include <cstring>
+#include <vector>
+
+#include "common/format.h"
+#include "controller/engine.h"
+#include "protocol/front_end_send.h"
+#include "protocol/hex_dump.h"
+
 namespace kova {
+
+namespace {
+
+constexpr int kUDPTimeoutMs = 1000;
+const UdpEndpoint kBroadcastDestination{{255, 255, 255, 255}, kBoardCommandPort};
+
+// An interface is chosen only when the selection points into the table that
+// was read; an index past its end would name a stale or empty entry.
+bool InterfaceChosen(const Engine& e) {
+  const int32_t sel = e.InterfaceSel.load();
+  return sel >= 0 && sel < e.InterfaceCount.load() && sel < AdapterTable::kMaxAdapters;
+}
+
+UdpSocketSpec SpecOnChosenInterface(const Engine& e, uint16_t localPort) {
+  const int32_t sel = e.InterfaceSel.load();
+  UdpSocketSpec spec;
+  spec.local.ip = e.Adapters.AdapterIP[sel];
+  spec.local.port = localPort;
+  spec.device = e.Adapters.AdapterDesc[sel];
+  return spec;
+}
+
+// Makes the socket unless the record is open already. The platform leaves
+// nothing open when a step fails, so a failed attempt keeps the record closed.
+bool OpenRecord(Engine& e, SocketRecord& sock, const UdpSocketSpec& spec,
+                const UdpEndpoint& destination) {
+  std::lock_guard<std::mutex> lock(sock.lock);
+  if (sock.open) {
+    return false;
+  }
+  const int handle = e.Net->Open(spec);
+  if (handle < 0) {
+    return false;
+  }
+  sock.handle = handle;
+  sock.destination = destination;
+  sock.local = spec.local;
+  sock.open = true;
+  return true;
+}
+
+bool IsOpen(SocketRecord& sock) {
+  std::lock_guard<std::mutex> lock(sock.lock);
+  return sock.open;
+}
+
+// Traces the datagram, then sends it to the socket's current destination,
+// which the receive thread may have just replaced with the last sender.
+int SendDatagram(Engine& e, SocketRecord& sock, const std::string& header, const uint8_t* data,
+                 int length, TraceTo to) {
+  if (length <= 0 || data == nullptr || !IsOpen(sock)) {
+    return 0;
+  }
+  Trace(e.Log, to, header);
+  TraceHexDump(e.Log, data, length, DumpIndent::kSix, to);
+  std::lock_guard<std::mutex> lock(sock.lock);
+  if (!sock.open) {
+    return 0;
+  }
+  return e.Net->SendTo(sock.handle, data, static_cast<size_t>(length), sock.destination) < 0 ? 0
+                                                                                             : 1;
+}
+
+int SendUDPDatagram(Engine& e, const uint8_t* data, int length, TraceTo to) {
+  return SendDatagram(e, e.UDPSocket, Format("\n    UDPSocket_Send(%d) = ", length), data, length,
+                      to);
+}
+
+// Copies the text behind the packet start with a closing zero and sends it.
+// A send that failed counts as nothing handed over: reporting the length
+// would make the caller wait for the answer to a line that never left.
+int SendString(Engine& e, const std::string& text, uint8_t* packet, size_t capacity, TraceTo to) {
+  if (text.size() + 1 > capacity) {
+    return 0;
+  }
+  const int count = static_cast<int>(text.size());
+  std::memcpy(packet, text.data(), text.size());
+  packet[count] = 0;
+  return SendUDPDatagram(e, packet, count, to) == 1 ? count : 0;
+}
+
+bool CloseRecord(Engine& e, SocketRecord& sock, const char* message) {
+  int result = 0;
+  {
+    std::lock_guard<std::mutex> lock(sock.lock);
+    if (!sock.open) {
+      return true;
+    }
+    result = e.Net->Close(sock.handle);
+    if (result == 0) {
+      sock.handle = -1;
+      sock.open = false;
+    }
+  }
+  e.Log.Say(0, message);
+  e.Log.Say(0, result == 0 ? "Successful !" : "Failed !");
+  return result == 0;
+}
+
+}  // namespace
+
 int Engine::BroadcastSocket_Create() {
-  return 0;
+  bool ok = false;
+  if (NetStarted.load() == 1 && InterfaceCount.load() != 0 && InterfaceChosen(*this)) {
+    UdpSocketSpec spec = SpecOnChosenInterface(*this, 0);
+    spec.broadcast = true;
+    ok = OpenRecord(*this, BroadcastSocket, spec, kBroadcastDestination);
+  }
+  Log.Say(0, "\n    Broadcast Socket(Client) create ... ");
+  Log.Say(0, ok ? "Successful !" : "Failed !");
+  return ok ? 1 : 0;
 }
-int Engine::UDPSocket_Create(uint16_t, uint16_t) {
-  return 0;
+
+int Engine::UDPSocket_Create(uint16_t remotePort, uint16_t localPort) {
+  bool ok = false;
+  if (NetStarted.load() == 1 && InterfaceChosen(*this)) {
+    UdpSocketSpec spec = SpecOnChosenInterface(*this, localPort);
+    spec.timeoutMs = kUDPTimeoutMs;
+    UdpEndpoint destination;
+    std::memcpy(destination.ip.data(), DeviceIP, sizeof(DeviceIP));
+    destination.port = remotePort;
+    ok = OpenRecord(*this, UDPSocket, spec, destination);
+  }
+  Log.Say(0, "\n    UDP client create ... ");
+  Log.Say(0, ok ? "Successful !" : "Failed !");
+  return ok ? 1 : 0;
 }
-int Engine::BroadcastSocket_Send(const uint8_t*, int) {
-  return 0;
+
+int Engine::BroadcastSocket_Send(const uint8_t* data, int length) {
+  return SendDatagram(*this, BroadcastSocket, Format("\n    BroadcastSocket_Send(%d) = ", length),
+                      data, length, TraceTo::kMsgText);
 }
-int Engine::UDPSocket_Send(const uint8_t*, int) {
-  return 0;
+
+int Engine::UDPSocket_Send(const uint8_t* data, int length) {
+  return SendUDPDatagram(*this, data, length, TraceTo::kMsgText);
 }
-int Engine::UDPSocket_SendString(const std::string&) {
-  return 0;
+
+int Engine::UDPSocket_SendString(const std::string& text) {
+  return SendString(*this, text, Buf.UDPPacket.get(),
+                    static_cast<size_t>(SharedBuffers::kPacketSize), TraceTo::kMsgText);
 }
+
 bool Engine::BroadcastSocket_Close() {
-  return true;
+  return CloseRecord(*this, BroadcastSocket, "\n    Broadcast Socket close ... ");
 }
+
 bool Engine::UDPSocket_Close() {
-  return true;
+  return CloseRecord(*this, UDPSocket, "\n    UDP Socket close ... ");
 }
+
+int UDPSocket_SendStringFromFrontEnd(Engine& e, const std::string& text) {
+  std::vector<uint8_t> packet(text.size() + 1);
+  return SendString(e, text, packet.data(), packet.size(), TraceTo::kListOnly);
+}
+
 }  // namespace kova

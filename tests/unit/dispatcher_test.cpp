@@ -72,7 +72,7 @@ TEST_F(DispatcherTest, EndedProcedureGetsOneMoreCallAndTheVerdictIsItsStepDone) 
 }
 
 TEST_F(DispatcherTest, UnbuiltProcedureFailsInsteadOfWaiting) {
-  const int calls = RunStep(0);
+  const int calls = RunStep(4);
   EXPECT_EQ(engine.ProcDone, 0);
   EXPECT_LT(calls, 10);
   EXPECT_EQ(engine.StepBusy, 0);

@@ -1,0 +1,154 @@
+#include <algorithm>
+
+#include "controller/engine.h"
+#include "protocol/receive_path.h"
+
+namespace kova {
+
+namespace {
+
+constexpr uint8_t kBroadcastReply = 0x80;
+constexpr uint8_t kUDPReply = 0x81;
+constexpr uint8_t kAck = 0x06;
+constexpr int kPayload = 4;  // first payload byte of a frame
+
+// Broadcast reply codes: the second id byte of the request answered.
+enum : uint8_t {
+  kEthReqReply = 0x00,
+  kFwVerReqReply = 0x01,
+  kSetDhcpModeReply = 0x02,
+  kSetIpAdrReply = 0x03,
+  kResetReply = 0x04,
+  kBootloaderReply = 0x05,
+  kE2pDefaultReply = 0x06,
+  kE2pReadReply = 0x07,
+};
+
+// UDP reply codes.
+enum : uint8_t {
+  kGetE2p256Reply = 0x1D,
+  kGetModelNameReply = 0x1F,
+  kSetModelNameReply = 0x20,
+  kRemoteEraseReply = 0xF1,
+  kSendFileReply = 0xF2,
+  kRemoteUpdateReply = 0xF3,
+  kCheckRemoteUpdateReply = 0xF4,
+};
+
+// "ETH_REQ" answer: the board's MAC at 21..26, its address at 27..30.
+constexpr int kEthReqMacAt = 21;
+constexpr int kEthReqIpAt = 27;
+constexpr int kEthReqMinLength = 31;
+
+// DeviceRecord: the acknowledgement flags of codes 2..6 sit at 7..11, the
+// "E2P_READ" payload from 15 to the end.
+constexpr int kFwVerFlag = 4;
+constexpr int kAckFlagBase = 5;  // + code
+constexpr int kE2pReadAt = 15;
+constexpr int kE2pReadMax = SharedBuffers::kDeviceRecordSize - kE2pReadAt;
+
+// UDPReply indexes.
+constexpr int kSetModelNameFlag = 10;
+constexpr int kGetModelNameFlag = 11;
+constexpr int kModelNameAt = 12;
+constexpr int kModelNameFrameLength = 20;
+constexpr int kGetE2p256Flag = 28;
+constexpr int kE2p256At = 29;
+constexpr int kE2p256FrameLength = 260;
+constexpr int kRemoteFlag = 286;
+
+// An acknowledgement row reads the first payload byte, so the frame must
+// carry one; a stale byte of an earlier frame is never taken for an answer.
+bool Acknowledges(const uint8_t* frame, int length) {
+  return length > kPayload && frame[kPayload] == kAck;
+}
+
+}  // namespace
+
+void Broadcast_ReplyHandle(Engine& e, const uint8_t* frame, int length) {
+  if (length < kPayload || frame[2] != kBroadcastReply || frame[3] > kE2pReadReply) {
+    return;
+  }
+  SharedBuffers& b = e.Buf;
+  switch (frame[3]) {
+    case kEthReqReply:
+      if (length >= kEthReqMinLength &&
+          std::equal(e.DeviceMAC, e.DeviceMAC + 6, frame + kEthReqMacAt)) {
+        for (int i = 0; i < 4; ++i) {
+          b.DeviceRecord_Set(i, frame[kEthReqIpAt + i]);
+        }
+        e.EthReqAnswered = 1;
+      }
+      break;
+    case kFwVerReqReply:
+      if (length == 6) {
+        b.DeviceRecord_Set(5, frame[kPayload]);
+        b.DeviceRecord_Set(6, frame[kPayload + 1]);
+        b.DeviceRecord_Set(kFwVerFlag, 1);
+      }
+      break;
+    case kSetDhcpModeReply:
+    case kSetIpAdrReply:
+    case kResetReply:
+    case kBootloaderReply:
+    case kE2pDefaultReply:
+      if (Acknowledges(frame, length)) {
+        b.DeviceRecord_Set(kAckFlagBase + frame[3], 1);
+      }
+      break;
+    case kE2pReadReply:
+      // The record holds 241 bytes from index 15; a longer payload is cut.
+      if (length > kPayload) {
+        const int n = std::min(length - kPayload, kE2pReadMax);
+        for (int i = 0; i < n; ++i) {
+          b.DeviceRecord_Set(kE2pReadAt + i, frame[kPayload + i]);
+        }
+        e.E2pReadAnswered = 1;
+      }
+      break;
+    default:
+      break;
+  }
+}
+
+void UDP_ReplyHandle(Engine& e, const uint8_t* frame, int length) {
+  if (length < kPayload || frame[2] != kUDPReply) {
+    return;
+  }
+  SharedBuffers& b = e.Buf;
+  switch (frame[3]) {
+    case kSetModelNameReply:
+      if (length == 5 && frame[kPayload] == kAck) {
+        b.UDPReply_Set(kSetModelNameFlag, 1);
+      }
+      break;
+    case kGetModelNameReply:
+      if (length == kModelNameFrameLength) {
+        for (int i = 0; i < kModelNameFrameLength - kPayload; ++i) {
+          b.UDPReply_Set(kModelNameAt + i, frame[kPayload + i]);
+        }
+        b.UDPReply_Set(kGetModelNameFlag, 1);
+      }
+      break;
+    case kGetE2p256Reply:
+      if (length == kE2p256FrameLength) {
+        for (int i = 0; i < kE2p256FrameLength - kPayload; ++i) {
+          b.UDPReply_Set(kE2p256At + i, frame[kPayload + i]);
+        }
+        b.UDPReply_Set(kGetE2p256Flag, 1);
+      }
+      break;
+    case kRemoteEraseReply:
+    case kSendFileReply:
+    case kRemoteUpdateReply:
+    case kCheckRemoteUpdateReply:
+      if (Acknowledges(frame, length)) {
+        b.UDPReply_Set(kRemoteFlag, 1);
+      }
+      break;
+    default:
+      break;
+  }
+}
+
+}  // namespace kova

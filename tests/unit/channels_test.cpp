@@ -1,0 +1,399 @@
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "engine_fixture.h"
+#include "protocol/channels.h"
+#include "protocol/receive_path.h"
+
+namespace kova::test {
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+
+Bytes Concat(std::initializer_list<Bytes> parts) {
+  Bytes out;
+  for (const Bytes& p : parts) {
+    out.insert(out.end(), p.begin(), p.end());
+  }
+  return out;
+}
+
+Bytes Text(const std::string& s) {
+  return Bytes(s.begin(), s.end());
+}
+
+// One channel seen through its request operations and its state.
+struct Channel {
+  const char* name;
+  std::function<int(Engine&)> create;
+  std::function<uint8_t(const Engine&)> state;
+  std::function<bool(const Engine&)> idle;
+  std::function<int32_t(const Engine&)> result;
+  std::function<int(const Engine&)> handle;
+};
+
+const Channel kBroadcast{
+    "broadcast",
+    [](Engine& e) { return Broadcast_Create(e); },
+    [](const Engine& e) { return e.BroadcastState; },
+    [](const Engine& e) { return Broadcast_IsIdle(e); },
+    [](const Engine& e) { return Broadcast_Result(e); },
+    [](const Engine& e) { return e.BroadcastSocket.handle; },
+};
+
+const Channel kUDP{
+    "udp",
+    [](Engine& e) { return UDP_Create(e, 5002, 0); },
+    [](const Engine& e) { return e.UDPState; },
+    [](const Engine& e) { return UDP_IsIdle(e); },
+    [](const Engine& e) { return UDP_Result(e); },
+    [](const Engine& e) { return e.UDPSocket.handle; },
+};
+
+class ChannelTest : public EngineTest {
+ protected:
+  ChannelTest() {
+    engine.NetStarted = 1;
+    engine.DeviceIP[0] = 192;
+    engine.DeviceIP[1] = 168;
+    engine.DeviceIP[2] = 100;
+    engine.DeviceIP[3] = 2;
+  }
+
+  // One worker pass as far as the channels go, after the receive thread's.
+  void Pass() {
+    RecvPass(engine);
+    Broadcast_applay(engine);
+    UDP_applay(engine);
+  }
+
+  // Runs passes, ticking every tenth, until the channel is idle; false if it
+  // never got there.
+  bool RunToIdle(const Channel& c, int maxPasses = 1000) {
+    for (int pass = 1; pass <= maxPasses; ++pass) {
+      Pass();
+      if (c.idle(engine)) {
+        return true;
+      }
+      if (pass % 10 == 0) {
+        engine.CountdownTick();
+      }
+    }
+    return false;
+  }
+
+  void Open(const Channel& c) {
+    ASSERT_EQ(c.create(engine), 1) << c.name;
+    ASSERT_TRUE(RunToIdle(c)) << c.name;
+    ASSERT_EQ(c.result(engine), 1) << c.name << ": the socket was not created";
+  }
+};
+
+TEST_F(ChannelTest, CreateIsReportedOnlyAfterTheSettleTimeWithTheGaugeMoving) {
+  for (const Channel* c : {&kBroadcast, &kUDP}) {
+    // The remote update's index skips the wait on the UDP channel only.
+    engine.Buf.UDPCmdIndex = (c == &kBroadcast) ? 34 : 31;
+    engine.Progress = 77;
+    ASSERT_EQ(c->create(engine), 1) << c->name;
+    Pass();  // accepted
+    Pass();  // created
+    Pass();  // settle armed
+    EXPECT_TRUE(net->IsOpen(c->handle(engine))) << c->name;
+    Pass();
+    EXPECT_EQ(engine.Progress.load(), 50) << c->name;
+    for (int tick = 1; tick <= 20; ++tick) {
+      engine.CountdownTick();
+      Pass();
+      ASSERT_FALSE(c->idle(engine)) << c->name << " reported after " << tick << " ticks";
+      EXPECT_EQ(engine.Progress.load(), tick < 10 ? 50 : 100) << c->name << " tick " << tick;
+    }
+    Pass();
+    EXPECT_FALSE(c->idle(engine)) << c->name;
+    Pass();
+    EXPECT_TRUE(c->idle(engine)) << c->name;
+    EXPECT_EQ(c->result(engine), 1) << c->name;
+    EXPECT_EQ(engine.Progress.load(), 100) << c->name;
+  }
+}
+
+TEST_F(ChannelTest, UDPCreateForTheRemoteUpdateSkipsTheSettleTime) {
+  engine.Buf.UDPCmdIndex = 34;
+  engine.Progress = 37;
+  ASSERT_EQ(UDP_Create(engine, 5002, 0), 1);
+  for (int pass = 1; pass <= 5; ++pass) {
+    Pass();
+    ASSERT_FALSE(UDP_IsIdle(engine)) << "pass " << pass;
+  }
+  Pass();
+  EXPECT_TRUE(UDP_IsIdle(engine));
+  EXPECT_EQ(UDP_Result(engine), 1);
+  EXPECT_EQ(engine.Progress.load(), 37);
+  EXPECT_TRUE(net->IsOpen(engine.UDPSocket.handle));
+}
+
+TEST_F(ChannelTest, FailedCreateReportsFailureWithoutTheSettleTime) {
+  net->failOpen = true;
+  for (const Channel* c : {&kBroadcast, &kUDP}) {
+    engine.Progress = 37;
+    ASSERT_EQ(c->create(engine), 1);
+    for (int pass = 0; pass < 4; ++pass) {
+      Pass();
+    }
+    EXPECT_TRUE(c->idle(engine)) << c->name;
+    EXPECT_EQ(c->result(engine), 0) << c->name;
+    EXPECT_EQ(engine.Progress.load(), 37) << c->name;
+  }
+}
+
+TEST_F(ChannelTest, SendsPutTheRequestedPacketOnTheWire) {
+  const uint8_t mac[6] = {0x00, 0x1A, 0x2B, 0x3C, 0x4D, 0xFF};
+  struct Case {
+    const char* what;
+    const Channel* channel;
+    std::function<void(Engine&)> fill;
+    int kind;  // UDP_Send kind; -1 for Broadcast_Send
+    Bytes wire;
+    UdpEndpoint to;
+  };
+  const UdpEndpoint everyone{{255, 255, 255, 255}, 5002};
+  const UdpEndpoint board{{192, 168, 100, 2}, 5002};
+  const Case cases[] = {
+      {"broadcast row from the index's low byte", &kBroadcast,
+       [&mac](Engine& e) {
+         e.Buf.BroadcastCmdIndex = 0x105;
+         std::copy(mac, mac + 6, e.BroadcastCmdArgs);
+       },
+       -1, Concat({{0x00, 0x14, 0x80, 0x05}, Bytes(mac, mac + 6), Text("BOOTLOADER")}), everyone},
+      {"command packet from the index's low byte", &kUDP,
+       [](Engine& e) { e.Buf.UDPCmdIndex = 0x204; }, 0,
+       Concat({{0x00, 0x09, 0x81, 0x04}, Text("RESET")}), board},
+      {"data packet as the caller wrote it",
+       &kUDP,
+       [](Engine& e) {
+         const uint8_t data[] = {0x00, 0x05, 0x81, 0x7E, 0x00};
+         std::copy(data, data + 5, e.Buf.UDPPacket.get());
+         e.Buf.UDPPacketLen = 5;
+       },
+       1,
+       {0x00, 0x05, 0x81, 0x7E, 0x00},
+       board},
+      {"string packet", &kUDP, [](Engine& e) { e.UDPSendText = "Synchronized\r\n"; }, 2,
+       Text("Synchronized\r\n"), board},
+  };
+  Open(kBroadcast);
+  Open(kUDP);
+  for (const Case& c : cases) {
+    net->sent.clear();
+    c.fill(engine);
+    ASSERT_EQ(c.kind < 0 ? Broadcast_Send(engine) : UDP_Send(engine, c.kind), 1) << c.what;
+    ASSERT_TRUE(RunToIdle(*c.channel)) << c.what;
+    EXPECT_EQ(c.channel->result(engine), 1) << c.what;
+    const auto sent = net->Sent();
+    ASSERT_EQ(sent.size(), 1u) << c.what;
+    EXPECT_EQ(sent[0].bytes, c.wire) << c.what;
+    EXPECT_EQ(sent[0].handle, c.channel->handle(engine)) << c.what;
+    EXPECT_EQ(sent[0].peer.ip, c.to.ip) << c.what;
+    EXPECT_EQ(sent[0].peer.port, c.to.port) << c.what;
+  }
+}
+
+TEST_F(ChannelTest, CommandWithoutAPacketFailsAfterTheRequestLineOnly) {
+  struct Case {
+    const Channel* channel;
+    int32_t index;
+    std::vector<std::string> traces;
+  };
+  const std::string bLine = "\n  Broadcast ... send a packet !";
+  const std::string bExit = "\n  Broadcast_applay() ... exit !";
+  const std::string uLine = "\n    UDP ... send a command packet !";
+  const Case cases[] = {
+      {&kBroadcast, 8, {bLine, bExit}},  // the closing row
+      {&kBroadcast, 9, {bLine, bExit}}, {&kBroadcast, 0x3FF, {bLine, bExit}}, {&kUDP, 37, {uLine}},
+      {&kUDP, 0x1FF, {uLine}},
+  };
+  Open(kBroadcast);
+  Open(kUDP);
+  for (const Case& c : cases) {
+    panel.traces.clear();
+    int posted = 0;
+    if (c.channel == &kBroadcast) {
+      engine.Buf.BroadcastCmdIndex = c.index;
+      posted = Broadcast_Send(engine);
+    } else {
+      engine.Buf.UDPCmdIndex = c.index;
+      posted = UDP_Send(engine, 0);
+    }
+    ASSERT_EQ(posted, 1);
+    ASSERT_TRUE(RunToIdle(*c.channel));
+    EXPECT_EQ(c.channel->result(engine), 0) << c.channel->name << " index " << c.index;
+    EXPECT_EQ(panel.traces, c.traces) << c.channel->name << " index " << c.index;
+  }
+  EXPECT_TRUE(net->Sent().empty());
+}
+
+TEST_F(ChannelTest, BusyChannelRefusesEveryRequestAndKeepsItsOwn) {
+  using Request = std::function<int(Engine&)>;
+  const std::pair<const char*, Request> broadcastRequests[] = {
+      {"create", Broadcast_Create}, {"send", Broadcast_Send}, {"close", Broadcast_Close}};
+  const std::pair<const char*, Request> udpRequests[] = {
+      {"create", [](Engine& e) { return UDP_Create(e, 1234, 4321); }},
+      {"send 0", [](Engine& e) { return UDP_Send(e, 0); }},
+      {"send 1", [](Engine& e) { return UDP_Send(e, 1); }},
+      {"send 2", [](Engine& e) { return UDP_Send(e, 2); }},
+      {"close", UDP_Close}};
+
+  ASSERT_EQ(Broadcast_Close(engine), 1);
+  Pass();
+  for (const auto& [name, request] : broadcastRequests) {
+    EXPECT_EQ(request(engine), 0) << name;
+    EXPECT_EQ(engine.BroadcastOp, 2) << name;
+    EXPECT_EQ(engine.BroadcastState, 2) << name;
+  }
+
+  ASSERT_EQ(UDP_Create(engine, 5002, 0), 1);
+  Pass();
+  for (const auto& [name, request] : udpRequests) {
+    EXPECT_EQ(request(engine), 0) << name;
+    EXPECT_EQ(engine.UDPOp, 0) << name;
+    EXPECT_EQ(engine.UDPState, 2) << name;
+    EXPECT_EQ(engine.UDPRemotePort, 5002) << name;
+    EXPECT_EQ(engine.UDPLocalPort, 0) << name;
+  }
+}
+
+TEST_F(ChannelTest, UDPSendOfAnUnknownKindIsRefused) {
+  engine.UDPOp = 1;
+  for (int kind : {3, 4, -1}) {
+    EXPECT_EQ(UDP_Send(engine, kind), 0) << kind;
+    EXPECT_EQ(engine.UDPState, 0) << kind;
+    EXPECT_EQ(engine.UDPOp, 1) << kind;
+  }
+}
+
+TEST_F(ChannelTest, EveryLineIsATraceAndOnlyTheBroadcastChannelSaysExit) {
+  ASSERT_EQ(Broadcast_Close(engine), 1);
+  for (int pass = 0; pass < 4; ++pass) {
+    Pass();
+  }
+  EXPECT_TRUE(Broadcast_IsIdle(engine));
+  EXPECT_EQ(Broadcast_Result(engine), 1);
+  EXPECT_EQ(engine.Log.MsgText, "\n  Broadcast_applay() ... exit !");
+
+  ASSERT_EQ(UDP_Close(engine), 1);
+  for (int pass = 0; pass < 4; ++pass) {
+    Pass();
+  }
+  EXPECT_TRUE(UDP_IsIdle(engine));
+  EXPECT_EQ(UDP_Result(engine), 1);
+  EXPECT_EQ(engine.Log.MsgText, "\n    UDP ... close !");
+  EXPECT_EQ(panel.list, "");
+  EXPECT_EQ(panel.traces, (std::vector<std::string>{"\n  Broadcast ... close !",
+                                                    "\n  Broadcast_applay() ... exit !",
+                                                    "\n    UDP ... close !"}));
+}
+
+TEST_F(ChannelTest, OperationWithoutARowFails) {
+  struct Case {
+    const Channel* channel;
+    int32_t op;
+    const char* line;
+  };
+  const Case cases[] = {
+      {&kBroadcast, 3, "\n  Broadcast ... unknown !"},
+      {&kBroadcast, -1, "\n  Broadcast ... unknown !"},
+      {&kUDP, 5, "\n  UDP ... unknown !"},
+      {&kUDP, -1, "\n  UDP ... unknown !"},
+  };
+  for (const Case& c : cases) {
+    panel.traces.clear();
+    if (c.channel == &kBroadcast) {
+      engine.BroadcastOp = c.op;
+      engine.BroadcastState = 1;
+    } else {
+      engine.UDPOp = c.op;
+      engine.UDPState = 1;
+    }
+    ASSERT_TRUE(RunToIdle(*c.channel, 4));
+    EXPECT_EQ(c.channel->result(engine), 0) << c.line;
+    ASSERT_FALSE(panel.traces.empty());
+    EXPECT_EQ(panel.traces[0], c.line);
+  }
+}
+
+TEST_F(ChannelTest, StringPacketCountsOnlyWhenItLeft) {
+  struct Case {
+    const char* what;
+    std::string text;
+    bool failSend;
+    int32_t result;
+  };
+  const Case cases[] = {
+      {"sent", "?", false, 1},
+      {"send failed", "?", true, 0},
+      {"empty text", "", false, 0},
+  };
+  Open(kUDP);
+  for (const Case& c : cases) {
+    net->failSend = c.failSend;
+    engine.UDPSendText = c.text;
+    ASSERT_EQ(UDP_Send(engine, 2), 1) << c.what;
+    ASSERT_TRUE(RunToIdle(kUDP)) << c.what;
+    EXPECT_EQ(UDP_Result(engine), c.result) << c.what;
+  }
+  ASSERT_EQ(net->Sent().size(), 1u);
+  EXPECT_EQ(net->Sent()[0].bytes, Text("?"));
+}
+
+TEST_F(ChannelTest, UDPOpChoosesHowReceivedBytesAreRead) {
+  const Bytes ack = {0x00, 0x05, 0x81, 0x20, 0x06};  // SET_MODELNAME acknowledged
+  const Bytes line = Text("OK\r\n");
+  struct Case {
+    int32_t op;
+    const Bytes* datagram;
+    bool frameTaken;  // UDPReply[10] set
+    bool lineTaken;   // text decoder completed
+  };
+  const Case cases[] = {
+      {0, &ack, false, false}, {4, &ack, false, false},  {1, &ack, true, false},
+      {2, &ack, false, false}, {1, &line, false, false}, {2, &line, false, true},
+      {3, &line, false, true},
+  };
+  Open(kUDP);
+  for (const Case& c : cases) {
+    engine.UDPOp = c.op;
+    engine.Buf.UDPReply_Set(10, 0);
+    engine.UDPMsgDone = 0;
+    engine.UDPMsgState = 0;
+    UDP_RecvMsgStart(engine);
+    const uint16_t readBefore = engine.Buf.UDPRxRead.load();
+    net->Deliver(engine.UDPSocket.handle, *c.datagram);
+    for (int pass = 0; pass < 40; ++pass) {
+      Pass();
+    }
+    EXPECT_EQ(engine.Buf.UDPReply_Get(10), c.frameTaken ? 1 : 0) << "op " << c.op;
+    EXPECT_EQ(engine.UDPMsgDone, c.lineTaken ? 1 : 0) << "op " << c.op;
+    if (c.op == 0 || c.op == 4) {
+      EXPECT_EQ(engine.Buf.UDPRxRead.load(), readBefore) << "op " << c.op << " read the ring";
+    }
+    // Start the next case on an empty ring.
+    engine.Buf.UDPRxRead.store(engine.Buf.UDPRxWrite.load());
+    engine.UDPDecodeState = 0;
+  }
+}
+
+TEST_F(ChannelTest, BroadcastRepliesAreDecodedWhileTheChannelIsIdle) {
+  Open(kBroadcast);
+  engine.Buf.DeviceRecord_Set(10, 0);
+  net->Deliver(engine.BroadcastSocket.handle, {0x00, 0x05, 0x80, 0x05, 0x06});
+  for (int pass = 0; pass < 20; ++pass) {
+    Pass();
+  }
+  EXPECT_TRUE(Broadcast_IsIdle(engine));
+  EXPECT_EQ(engine.Buf.DeviceRecord_Get(10), 1);
+}
+
+}  // namespace
+}  // namespace kova::test

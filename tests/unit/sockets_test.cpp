@@ -1,0 +1,269 @@
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "engine_fixture.h"
+#include "protocol/receive_path.h"
+
+namespace kova::test {
+namespace {
+
+std::string Joined(const std::vector<std::string>& pieces) {
+  std::string all;
+  for (const std::string& p : pieces) {
+    all += p;
+  }
+  return all;
+}
+
+// The dump as an operator reads it: a new line every 16 bytes.
+std::string Dump(const std::vector<uint8_t>& bytes) {
+  std::string text;
+  for (size_t i = 0; i < bytes.size(); ++i) {
+    char pair[4];
+    std::snprintf(pair, sizeof(pair), "%02X ", bytes[i]);
+    text += (i % 16 == 0 ? "\n      " : "") + std::string(pair);
+  }
+  return text;
+}
+
+class SocketsTest : public EngineTest {
+ protected:
+  SocketsTest() { engine.Net_Startup(); }
+
+  int LastHandle() const { return net->opened.back(); }
+};
+
+struct CreateCase {
+  const char* name;
+  std::function<void(Engine&, FakeNet&)> arrange;
+};
+
+// Every refusal: the create logs "Failed !" and leaves no socket behind.
+TEST_F(SocketsTest, CreateIsRefusedUnlessTheNetworkAndAnInterfaceAreThere) {
+  const std::vector<CreateCase> cases = {
+      {"network not started", [](Engine& e, FakeNet&) { e.NetStarted = 0; }},
+      {"no interface selected", [](Engine& e, FakeNet&) { e.InterfaceSel = -1; }},
+      // The UDP client does not look at the count as such, but a selection
+      // needs a list to point into.
+      {"empty interface list", [](Engine& e, FakeNet&) { e.InterfaceCount = 0; }},
+      {"selection past the list", [](Engine& e, FakeNet&) { e.InterfaceSel = 1; }},
+      {"selection past the table",
+       [](Engine& e, FakeNet&) {
+         e.InterfaceCount = 500;
+         e.InterfaceSel = 300;
+       }},
+      {"platform cannot make it", [](Engine&, FakeNet& n) { n.failOpen = true; }},
+  };
+  for (const CreateCase& c : cases) {
+    for (bool broadcast : {true, false}) {
+      SCOPED_TRACE(std::string(c.name) + (broadcast ? " / broadcast" : " / udp"));
+      engine.NetStarted = 1;
+      engine.InterfaceCount = 1;
+      engine.InterfaceSel = 0;
+      net->failOpen = false;
+      c.arrange(engine, *net);
+      panel.traces.clear();
+      const int result = broadcast ? engine.BroadcastSocket_Create()
+                                   : engine.UDPSocket_Create(kBoardCommandPort, 5003);
+      EXPECT_EQ(result, 0);
+      EXPECT_EQ(net->OpenCount(), 0);
+      EXPECT_FALSE(broadcast ? engine.BroadcastSocket.open : engine.UDPSocket.open);
+      EXPECT_EQ(Joined(panel.traces), broadcast
+                                          ? "\n    Broadcast Socket(Client) create ... Failed !"
+                                          : "\n    UDP client create ... Failed !");
+    }
+  }
+}
+
+TEST_F(SocketsTest, BroadcastSocketIsTiedToTheChosenInterface) {
+  ASSERT_EQ(engine.BroadcastSocket_Create(), 1);
+  const UdpSocketSpec spec = net->SpecOf(LastHandle());
+  EXPECT_EQ(spec.device, "eth1");
+  EXPECT_EQ(spec.local.ip, (std::array<uint8_t, 4>{192, 168, 100, 1}));
+  EXPECT_EQ(spec.local.port, 0);
+  EXPECT_TRUE(spec.broadcast);
+  EXPECT_EQ(spec.timeoutMs, 0);
+  EXPECT_EQ(Joined(panel.traces), "\n    Broadcast Socket(Client) create ... Successful !");
+  EXPECT_EQ(engine.Log.MsgText, "Successful !");
+
+  const uint8_t packet[] = {0x00, 0x05, 0x80, 0x00, 0x45};
+  ASSERT_EQ(engine.BroadcastSocket_Send(packet, 5), 1);
+  const FakeNet::Datagram sent = net->Sent().back();
+  EXPECT_EQ(sent.peer.ip, (std::array<uint8_t, 4>{255, 255, 255, 255}));
+  EXPECT_EQ(sent.peer.port, 5002);
+}
+
+TEST_F(SocketsTest, UDPClientGoesToTheBoardWithOneSecondTimeOuts) {
+  engine.DeviceIP[0] = 192;
+  engine.DeviceIP[1] = 168;
+  engine.DeviceIP[2] = 100;
+  engine.DeviceIP[3] = 2;
+  ASSERT_EQ(engine.UDPSocket_Create(5002, 5003), 1);
+  const UdpSocketSpec spec = net->SpecOf(LastHandle());
+  EXPECT_EQ(spec.device, "eth1");
+  EXPECT_EQ(spec.local.ip, (std::array<uint8_t, 4>{192, 168, 100, 1}));
+  EXPECT_EQ(spec.local.port, 5003);
+  EXPECT_FALSE(spec.broadcast);
+  EXPECT_EQ(spec.timeoutMs, 1000);
+  EXPECT_EQ(Joined(panel.traces), "\n    UDP client create ... Successful !");
+
+  const uint8_t packet[] = {0x00, 0x05, 0x81, 0x1F, 0x00};
+  ASSERT_EQ(engine.UDPSocket_Send(packet, 5), 1);
+  EXPECT_EQ(net->Sent().back().peer.ip, (std::array<uint8_t, 4>{192, 168, 100, 2}));
+  EXPECT_EQ(net->Sent().back().peer.port, 5002);
+}
+
+TEST_F(SocketsTest, SecondCreateFailsAndTheFirstSocketStaysUsable) {
+  ASSERT_EQ(engine.UDPSocket_Create(5002, 5003), 1);
+  const int first = LastHandle();
+  panel.traces.clear();
+  EXPECT_EQ(engine.UDPSocket_Create(5002, 5004), 0);
+  EXPECT_EQ(Joined(panel.traces), "\n    UDP client create ... Failed !");
+  EXPECT_EQ(net->opened.size(), 1u);
+
+  const uint8_t byte = 0x42;
+  ASSERT_EQ(engine.UDPSocket_Send(&byte, 1), 1);
+  EXPECT_EQ(net->Sent().back().handle, first);
+}
+
+struct DumpCase {
+  const char* name;
+  bool broadcast;
+  std::vector<uint8_t> bytes;
+  std::string expected;
+};
+
+TEST_F(SocketsTest, EverySentPacketIsTracedAsAHexDump) {
+  std::vector<uint8_t> seventeen;
+  for (int i = 0; i < 17; ++i) {
+    seventeen.push_back(static_cast<uint8_t>(0xA0 + i));
+  }
+  const std::vector<DumpCase> cases = {
+      {"RESET command packet",
+       false,
+       {0x00, 0x09, 0x81, 0x04, 0x52, 0x45, 0x53, 0x45, 0x54},
+       "\n    UDPSocket_Send(9) = \n      00 09 81 04 52 45 53 45 54 "},
+      {"17 bytes take two lines", true, seventeen,
+       "\n    BroadcastSocket_Send(17) = \n      A0 A1 A2 A3 A4 A5 A6 A7 A8 A9 AA AB AC AD AE AF "
+       "\n      B0 "},
+  };
+  ASSERT_EQ(engine.BroadcastSocket_Create(), 1);
+  ASSERT_EQ(engine.UDPSocket_Create(5002, 5003), 1);
+  for (const DumpCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    panel.traces.clear();
+    const int size = static_cast<int>(c.bytes.size());
+    const int result = c.broadcast ? engine.BroadcastSocket_Send(c.bytes.data(), size)
+                                   : engine.UDPSocket_Send(c.bytes.data(), size);
+    EXPECT_EQ(result, 1);
+    EXPECT_EQ(Joined(panel.traces), c.expected);
+    // One message per byte, behind the header.
+    EXPECT_EQ(panel.traces.size(), c.bytes.size() + 1);
+    EXPECT_EQ(net->Sent().back().bytes, c.bytes);
+    EXPECT_TRUE(panel.list.empty());
+  }
+}
+
+TEST_F(SocketsTest, RefusedSendsAreSilentAndFailedSendsReportZero) {
+  const uint8_t packet[] = {0x00, 0x04, 0x81, 0x00};
+  EXPECT_EQ(engine.UDPSocket_Send(packet, 4), 0) << "socket not open";
+  EXPECT_EQ(engine.BroadcastSocket_Send(packet, 4), 0) << "socket not open";
+  EXPECT_TRUE(panel.traces.empty());
+
+  ASSERT_EQ(engine.UDPSocket_Create(5002, 5003), 1);
+  ASSERT_EQ(engine.BroadcastSocket_Create(), 1);
+  panel.traces.clear();
+  EXPECT_EQ(engine.UDPSocket_Send(packet, 0), 0);
+  EXPECT_EQ(engine.BroadcastSocket_Send(packet, 0), 0);
+  EXPECT_EQ(engine.UDPSocket_Send(packet, -3), 0);
+  EXPECT_TRUE(panel.traces.empty());
+  EXPECT_TRUE(net->Sent().empty());
+
+  net->failSend = true;
+  EXPECT_EQ(engine.UDPSocket_Send(packet, 4), 0);
+  EXPECT_EQ(engine.BroadcastSocket_Send(packet, 4), 0);
+  EXPECT_EQ(Joined(panel.traces),
+            "\n    UDPSocket_Send(4) = \n      00 04 81 00 "
+            "\n    BroadcastSocket_Send(4) = \n      00 04 81 00 ");
+}
+
+TEST_F(SocketsTest, StringPacketCountsOnlyWhatWasSent) {
+  ASSERT_EQ(engine.UDPSocket_Create(5002, 5003), 1);
+  engine.Buf.UDPPacket[5] = 0x77;
+  EXPECT_EQ(engine.UDPSocket_SendString("J\r\n"), 3);
+  EXPECT_EQ(net->Sent().back().bytes, (std::vector<uint8_t>{'J', '\r', '\n'}));
+  EXPECT_EQ(engine.Buf.UDPPacket[3], 0) << "the text is closed by a zero byte";
+
+  EXPECT_EQ(engine.UDPSocket_SendString(""), 0);
+  EXPECT_EQ(engine.UDPSocket_SendString(std::string(SharedBuffers::kPacketSize, 'x')), 0)
+      << "a text the packet buffer cannot hold is not sent";
+  net->failSend = true;
+  EXPECT_EQ(engine.UDPSocket_SendString("?\r\n"), 0) << "a lost line is a failed request";
+  EXPECT_EQ(net->Sent().size(), 1u);
+}
+
+TEST_F(SocketsTest, CloseReportsAndAClosedSocketClosesSilently) {
+  EXPECT_TRUE(engine.BroadcastSocket_Close());
+  EXPECT_TRUE(engine.UDPSocket_Close());
+  EXPECT_TRUE(panel.traces.empty());
+
+  ASSERT_EQ(engine.BroadcastSocket_Create(), 1);
+  ASSERT_EQ(engine.UDPSocket_Create(5002, 5003), 1);
+  panel.traces.clear();
+  net->failClose = true;
+  EXPECT_FALSE(engine.UDPSocket_Close());
+  EXPECT_TRUE(engine.UDPSocket.open) << "a socket that did not close stays marked open";
+  net->failClose = false;
+  EXPECT_TRUE(engine.UDPSocket_Close());
+  EXPECT_TRUE(engine.BroadcastSocket_Close());
+  EXPECT_EQ(Joined(panel.traces),
+            "\n    UDP Socket close ... Failed !"
+            "\n    UDP Socket close ... Successful !"
+            "\n    Broadcast Socket close ... Successful !");
+  EXPECT_EQ(net->OpenCount(), 0);
+  // Closed, a socket can be made again.
+  EXPECT_EQ(engine.UDPSocket_Create(5002, 5003), 1);
+}
+
+TEST_F(SocketsTest, NextSendGoesToTheLastSender) {
+  engine.DeviceIP[3] = 2;
+  ASSERT_EQ(engine.UDPSocket_Create(5002, 5003), 1);
+  ASSERT_EQ(engine.BroadcastSocket_Create(), 1);
+  const int udp = net->opened[0];
+  const int broadcast = net->opened[1];
+  net->Deliver(udp, {0x00, 0x05, 0x81, 0x20, 0x06}, {{10, 1, 2, 3}, 6001});
+  net->Deliver(broadcast, {0x00, 0x05, 0x80, 0x04, 0x06}, {{192, 168, 100, 9}, 5002});
+  RecvPass(engine);
+
+  const uint8_t byte = 0x01;
+  ASSERT_EQ(engine.UDPSocket_Send(&byte, 1), 1);
+  ASSERT_EQ(engine.BroadcastSocket_Send(&byte, 1), 1);
+  const std::vector<FakeNet::Datagram> sent = net->Sent();
+  EXPECT_EQ(sent[0].peer.ip, (std::array<uint8_t, 4>{10, 1, 2, 3}));
+  EXPECT_EQ(sent[0].peer.port, 6001);
+  EXPECT_EQ(sent[1].peer.ip, (std::array<uint8_t, 4>{192, 168, 100, 9}));
+  EXPECT_EQ(sent[1].peer.port, 5002);
+}
+
+TEST_F(SocketsTest, TestTextButtonShowsTheCountAndLeavesMsgTextAlone) {
+  engine.Log.MsgText = "worker's last message";
+  engine.SendTestText();
+  EXPECT_EQ(panel.list, "\n   UDPSocket_SendString(len=0) !") << "no socket open";
+
+  ASSERT_EQ(engine.UDPSocket_Create(5002, 5003), 1);
+  engine.Log.MsgText = "worker's last message";
+  panel.list.clear();
+  panel.traces.clear();
+  engine.SendTestText();
+  EXPECT_EQ(panel.list, "\n   UDPSocket_SendString(len=6) !");
+  EXPECT_EQ(net->Sent().back().bytes, (std::vector<uint8_t>{'4', '7', '7', '6', 13, 10}));
+  EXPECT_EQ(Joined(panel.traces), "\n    UDPSocket_Send(6) = " + Dump(net->Sent().back().bytes));
+  EXPECT_EQ(engine.Log.MsgText, "worker's last message");
+}
+
+}  // namespace
+}  // namespace kova::test
