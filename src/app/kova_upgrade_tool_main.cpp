@@ -1,0 +1,326 @@
+#include "app/kova_upgrade_tool_main.h"
+
+#include <wx/font.h>
+#include <wx/fontenum.h>
+#include <wx/intl.h>
+#include <wx/msgdlg.h>
+
+#include <algorithm>
+#include <utility>
+#include <vector>
+
+#include "app/interface_choice.h"
+#include "app/window_ids.h"
+
+namespace kova {
+
+namespace {
+
+constexpr int kUiTimerId = 1;
+constexpr int kUiTimerPeriodMs = 100;
+constexpr int kDelayChoices = 20;
+constexpr int kDelayIdleMs = 5;
+constexpr int kMacFieldLength = 2;
+constexpr int kIPFieldLength = 15;
+constexpr const char* kDefaultDeviceIP = "192.168.100.100";
+constexpr const char* kFontFace = "DotumChe";
+
+wxButton* MakeButton(wxWindow* parent, wxWindowID id, const wxString& label, int x, int y,
+                     int width, int height) {
+  return new wxButton(parent, id, label, wxPoint(x, y), wxSize(width, height), 0,
+                      wxDefaultValidator, WindowIdName(id));
+}
+
+wxStaticText* MakeLabel(wxWindow* parent, wxWindowID id, const wxString& label, int x, int y) {
+  return new wxStaticText(parent, id, label, wxPoint(x, y), wxSize(120, 24), 0, WindowIdName(id));
+}
+
+wxTextCtrl* MakeField(wxWindow* parent, wxWindowID id, const wxString& value, int x, int y,
+                      int width) {
+  return new wxTextCtrl(parent, id, value, wxPoint(x, y), wxSize(width, 22), 0, wxDefaultValidator,
+                        WindowIdName(id));
+}
+
+// Where the face is not installed the toolkit picks one of the same family.
+wxFont DialogFont(wxFontWeight weight) {
+  const wxString face = wxFontEnumerator::IsValidFacename(kFontFace) ? wxString(kFontFace) : "";
+  return wxFont(9, wxFONTFAMILY_SWISS, wxFONTSTYLE_NORMAL, weight, false, face,
+                wxFONTENCODING_DEFAULT);
+}
+
+void ShowToolkitMessageBox(const wxString& text, const wxString& caption) {
+  wxMessageBox(text, caption, wxOK | wxCENTRE, nullptr);
+}
+
+}  // namespace
+
+KOVA_UpgradeToolDialog::KOVA_UpgradeToolDialog(wxWindow* parent, wxWindowID id,
+                                               DialogOptions options)
+    : messageBox_(options.messageBox ? std::move(options.messageBox)
+                                     : MessageBoxFunction(ShowToolkitMessageBox)),
+      beforeThreadsStart_(std::move(options.beforeThreadsStart)),
+      panel_(*this, *this),
+      engine_(panel_, options.workDir) {
+  Create(parent, id, _("wxWidgets app"), wxDefaultPosition, wxDefaultSize,
+         wxCAPTION | wxSYSTEM_MENU | wxCLOSE_BOX | wxMINIMIZE_BOX, "wxID_ANY");
+  SetClientSize(wxSize(560, 473));
+  BoxSizer = new wxBoxSizer(wxHORIZONTAL);
+  Panel = new wxPanel(this, ID_PANEL_Panel, wxDefaultPosition, wxSize(549, 371), wxTAB_TRAVERSAL,
+                      WindowIdName(ID_PANEL_Panel));
+  CreateControls();
+  BoxSizer->Add(Panel, 1,
+                wxALL | wxALIGN_CENTER_HORIZONTAL | wxALIGN_CENTER_VERTICAL | wxFIXED_MINSIZE, 5);
+  SetSizer(BoxSizer);
+  BoxSizer->SetSizeHints(this);
+  ConnectEvents();
+  InitialiseDialog();
+}
+
+KOVA_UpgradeToolDialog::~KOVA_UpgradeToolDialog() {
+  ShutdownAll();
+  panel_.Detach();
+}
+
+void KOVA_UpgradeToolDialog::CreateControls() {
+  wxWindow* p = Panel;
+  Button_About = MakeButton(p, ID_BUTTON_About, _("About"), 432, 112, 100, 24);
+  Button_Quit = MakeButton(p, ID_BUTTON_Quit, _("Quit"), 432, 136, 100, 24);
+  Choice_InterfaceSel =
+      new wxChoice(p, ID_CHOICE_InterfaceSel, wxPoint(160, 16), wxSize(232, 22), 0, nullptr, 0,
+                   wxDefaultValidator, WindowIdName(ID_CHOICE_InterfaceSel));
+  StaticText_SubTitleInterface =
+      MakeLabel(p, ID_STATICTEXT_SubTitleInterface, _("Interface :"), 24, 16);
+  StaticText_SubTitleMACAddress =
+      MakeLabel(p, ID_STATICTEXT_SubTitleMACAddress, _("MAC Address :"), 24, 48);
+  Button_Start = MakeButton(p, ID_BUTTON_Start, _("Start"), 432, 16, 100, 32);
+  TextCtrl_MsgList =
+      new wxTextCtrl(p, ID_TEXTCTRL_MsgList, wxEmptyString, wxPoint(8, 168), wxSize(520, 168),
+                     wxTE_MULTILINE, wxDefaultValidator, WindowIdName(ID_TEXTCTRL_MsgList));
+  Gauge_ProgressBar = new wxGauge(p, ID_GAUGE_ProgressBar, 100, wxPoint(8, 344), wxSize(520, 20), 0,
+                                  wxDefaultValidator, WindowIdName(ID_GAUGE_ProgressBar));
+  Button_FN1 = MakeButton(p, ID_BUTTON_FN1, _("FN1"), 120, 112, 40, 24);
+  Button_Clear = MakeButton(p, ID_BUTTON_Clear, _("Clear"), 16, 136, 96, 24);
+  Button_FN2 = MakeButton(p, ID_BUTTON_FN2, _("FN2"), 168, 112, 40, 24);
+  Button_GetAPVersion = MakeButton(p, ID_BUTTON_GetAPVersion, _("Get Version"), 432, 64, 100, 24);
+  Button_ConfigReset = MakeButton(p, ID_BUTTON_ConfigReset, _("Config Reset"), 432, 88, 100, 24);
+  Button_FN3 = MakeButton(p, ID_BUTTON_FN3, _("FN3"), 216, 112, 40, 24);
+  Button_FN5 = MakeButton(p, ID_BUTTON_FN5, _("FN5"), 312, 112, 40, 24);
+  Button_FN6 = MakeButton(p, ID_BUTTON_FN6, _("FN6"), 120, 136, 40, 24);
+  Button_FN7 = MakeButton(p, ID_BUTTON_FN7, _("FN7"), 216, 136, 40, 24);
+  Button_FN8 = MakeButton(p, ID_BUTTON_FN8, _("FN8"), 168, 136, 40, 24);
+  Button_FN9 = MakeButton(p, ID_BUTTON_FN9, _("FN9"), 264, 136, 40, 24);
+  Button_FN10 = MakeButton(p, ID_BUTTON_FN10, _("FN10"), 312, 136, 40, 24);
+  Button_FN4 = MakeButton(p, ID_BUTTON_FN4, _("FN4"), 264, 112, 40, 24);
+  Choice_DelayTimeSel =
+      new wxChoice(p, ID_CHOICE_DelayTimeSel, wxPoint(160, 80), wxSize(56, 22), 0, nullptr, 0,
+                   wxDefaultValidator, WindowIdName(ID_CHOICE_DelayTimeSel));
+  StaticText_SubTitleDelayTime =
+      MakeLabel(p, ID_STATICTEXT_SubTitleDelayTime, _("Delay time :"), 24, 80);
+  TextCtrl_KOVAIPAddress = MakeField(p, ID_TEXTCTRL_KOVAIPAddress, kDefaultDeviceIP, 232, 80, 160);
+  TextCtrl_KOVAMACAddr1 = MakeField(p, ID_TEXTCTRL_KOVAMACAddr1, wxEmptyString, 160, 48, 32);
+  TextCtrl_KOVAMACAddr2 = MakeField(p, ID_TEXTCTRL_KOVAMACAddr2, wxEmptyString, 200, 48, 32);
+  TextCtrl_KOVAMACAddr3 = MakeField(p, ID_TEXTCTRL_KOVAMACAddr3, wxEmptyString, 240, 48, 32);
+  TextCtrl_KOVAMACAddr4 = MakeField(p, ID_TEXTCTRL_KOVAMACAddr4, wxEmptyString, 280, 48, 32);
+  TextCtrl_KOVAMACAddr5 = MakeField(p, ID_TEXTCTRL_KOVAMACAddr5, wxEmptyString, 320, 48, 32);
+  TextCtrl_KOVAMACAddr6 = MakeField(p, ID_TEXTCTRL_KOVAMACAddr6, wxEmptyString, 360, 48, 32);
+}
+
+void KOVA_UpgradeToolDialog::ConnectEvents() {
+  auto post = [this](int32_t action) {
+    return [this, action](wxCommandEvent&) { engine_.PostAction(action); };
+  };
+  auto nothing = [](wxCommandEvent&) {};
+
+  Bind(wxEVT_BUTTON, &KOVA_UpgradeToolDialog::OnAbout, this, ID_BUTTON_About);
+  Bind(wxEVT_BUTTON, &KOVA_UpgradeToolDialog::OnQuit, this, ID_BUTTON_Quit);
+  Bind(wxEVT_CHOICE, &KOVA_UpgradeToolDialog::OnInterfaceSel, this, ID_CHOICE_InterfaceSel);
+  Bind(wxEVT_BUTTON, post(kActionUpgrade), ID_BUTTON_Start);
+  Bind(wxEVT_BUTTON, post(kActionGetVersion), ID_BUTTON_FN1);
+  Bind(
+      wxEVT_BUTTON, [this](wxCommandEvent&) { engine_.Log.ClearMessages(1); }, ID_BUTTON_Clear);
+  Bind(
+      wxEVT_BUTTON, [this](wxCommandEvent&) { RunWhileIdle([this] { engine_.DumpAppImage(); }); },
+      ID_BUTTON_FN2);
+  Bind(wxEVT_BUTTON, post(kActionGetVersion), ID_BUTTON_GetAPVersion);
+  Bind(wxEVT_BUTTON, post(kActionConfigReset), ID_BUTTON_ConfigReset);
+  Bind(wxEVT_BUTTON, post(kActionGetModelName), ID_BUTTON_FN3);
+  Bind(wxEVT_BUTTON, post(kActionGetEeprom), ID_BUTTON_FN5);
+  Bind(
+      wxEVT_BUTTON,
+      [this](wxCommandEvent&) { RunWhileIdle([this] { engine_.Get_MACAddres(MacFieldTexts()); }); },
+      ID_BUTTON_FN6);
+  Bind(wxEVT_BUTTON, nothing, ID_BUTTON_FN7);
+  Bind(wxEVT_BUTTON, nothing, ID_BUTTON_FN8);
+  Bind(wxEVT_BUTTON, nothing, ID_BUTTON_FN9);
+  Bind(
+      wxEVT_BUTTON, [this](wxCommandEvent&) { RunWhileIdle([this] { engine_.SendTestText(); }); },
+      ID_BUTTON_FN10);
+  Bind(wxEVT_BUTTON, post(kActionSetModelName), ID_BUTTON_FN4);
+  Bind(wxEVT_CHOICE, &KOVA_UpgradeToolDialog::OnDelayTimeSel, this, ID_CHOICE_DelayTimeSel);
+  Bind(wxEVT_CLOSE_WINDOW, &KOVA_UpgradeToolDialog::OnClose, this);
+}
+
+void KOVA_UpgradeToolDialog::InitialiseDialog() {
+  SetTitle("KOVA Firmware Upgrade Tool");
+  SetFonts();
+
+  Choice_InterfaceSel->Clear();
+  Choice_InterfaceSel->SetToolTip("No Ethernet card");
+  Gauge_ProgressBar->SetRange(100);
+  Gauge_ProgressBar->SetValue(0);
+  for (wxTextCtrl* field : MacFields()) {
+    field->Clear();
+    field->SetMaxLength(kMacFieldLength);
+  }
+  for (int i = 0; i < kDelayChoices; ++i) {
+    Choice_DelayTimeSel->Append(wxString::Format("%d", i));
+  }
+  Choice_DelayTimeSel->SetSelection(0);
+  engine_.SetDelays(kDelayIdleMs, kDelayIdleMs);
+
+  engine_.InterfaceSel = 0;
+  engine_.InterfaceCount = 0;
+  engine_.Adapters.Clear();
+  engine_.LoadAdapters();
+  FillInterfaceChoice(*Choice_InterfaceSel, engine_.Adapters);
+  engine_.InterfaceCount = static_cast<int32_t>(Choice_InterfaceSel->GetCount());
+  engine_.SelectInterface(std::max(Choice_InterfaceSel->GetSelection(), 0));
+
+  TextCtrl_KOVAIPAddress->ChangeValue(kDefaultDeviceIP);
+  TextCtrl_KOVAIPAddress->SetMaxLength(kIPFieldLength);
+  for (wxWindow* hidden : std::initializer_list<wxWindow*>{
+           Button_FN1, Button_FN2, Button_FN3, Button_FN4, Button_FN5, Button_FN6, Button_FN7,
+           Button_FN8, Button_FN9, Button_FN10, Button_Clear, TextCtrl_KOVAIPAddress}) {
+    hidden->Hide();
+  }
+
+  if (beforeThreadsStart_) {
+    beforeThreadsStart_(engine_);
+  }
+  engine_.StartThreads();
+
+  engine_.Countdown.ClearCountdowns();
+  UiTimer.SetOwner(this, kUiTimerId);
+  UiTimer.Start(kUiTimerPeriodMs, wxTIMER_CONTINUOUS);
+}
+
+void KOVA_UpgradeToolDialog::SetFonts() {
+  const wxFont bold = DialogFont(wxFONTWEIGHT_BOLD);
+  const wxFont normal = DialogFont(wxFONTWEIGHT_NORMAL);
+  for (wxWindow* w : std::initializer_list<wxWindow*>{
+           Panel, StaticText_SubTitleInterface, StaticText_SubTitleMACAddress,
+           StaticText_SubTitleDelayTime, Button_Start, Button_About, Button_Quit,
+           Button_GetAPVersion, Button_ConfigReset}) {
+    w->SetFont(bold);
+  }
+  std::vector<wxWindow*> plain = {Choice_InterfaceSel};
+  for (wxTextCtrl* field : MacFields()) {
+    plain.push_back(field);
+  }
+  plain.insert(plain.end(), {TextCtrl_KOVAIPAddress, TextCtrl_MsgList, Gauge_ProgressBar});
+  for (wxWindow* w : plain) {
+    w->SetFont(normal);
+  }
+}
+
+std::array<wxTextCtrl*, 6> KOVA_UpgradeToolDialog::MacFields() const {
+  return {TextCtrl_KOVAMACAddr1, TextCtrl_KOVAMACAddr2, TextCtrl_KOVAMACAddr3,
+          TextCtrl_KOVAMACAddr4, TextCtrl_KOVAMACAddr5, TextCtrl_KOVAMACAddr6};
+}
+
+std::array<std::string, 6> KOVA_UpgradeToolDialog::MacFieldTexts() const {
+  std::array<std::string, 6> texts;
+  const std::array<wxTextCtrl*, 6> fields = MacFields();
+  for (size_t i = 0; i < fields.size(); ++i) {
+    texts[i] = fields[i]->GetValue().utf8_string();
+  }
+  return texts;
+}
+
+void KOVA_UpgradeToolDialog::ShutdownAll() {
+  engine_.ShutdownAll();
+  UiTimer.Stop();
+}
+
+void KOVA_UpgradeToolDialog::RunWhileIdle(const std::function<void()>& action) {
+  if (engine_.IsIdle()) {
+    action();
+  }
+}
+
+void KOVA_UpgradeToolDialog::OnAbout(wxCommandEvent&) {
+  // Composed apart from the engine's MsgText, which the worker may be writing.
+  const wxString version = wxString::Format("v%d.%d%d%d", 2, 0, 1, 2);
+  const wxString text = wxString::Format("%s : %s", "KOVA Firmware Upgrade Tool", version);
+  messageBox_(text, _("KOVA ..."));
+}
+
+void KOVA_UpgradeToolDialog::OnQuit(wxCommandEvent&) {
+  ShutdownAll();
+  Close();
+}
+
+void KOVA_UpgradeToolDialog::OnInterfaceSel(wxCommandEvent&) {
+  engine_.InterfaceCount = static_cast<int32_t>(Choice_InterfaceSel->GetCount());
+  const int sel = Choice_InterfaceSel->GetSelection();
+  engine_.SelectInterface(sel);
+  Choice_InterfaceSel->SetToolTip(sel >= 0 ? Choice_InterfaceSel->GetString(sel) : wxString());
+}
+
+void KOVA_UpgradeToolDialog::OnDelayTimeSel(wxCommandEvent&) {
+  engine_.DelayChoiceChanged(Choice_DelayTimeSel->GetSelection());
+}
+
+void KOVA_UpgradeToolDialog::OnClose(wxCloseEvent&) {
+  ShutdownAll();
+  // The close request that Quit raises may follow one that already ended
+  // the modal loop.
+  if (IsModal()) {
+    EndModal(0);
+  }
+}
+
+void KOVA_UpgradeToolDialog::OnUiTimer(wxTimerEvent& event) {
+  if (event.GetId() == kUiTimerId) {
+    engine_.CountdownTick();
+  }
+}
+
+void KOVA_UpgradeToolDialog::ViewAppendText(const wxString& text) {
+  TextCtrl_MsgList->AppendText(text);
+}
+
+void KOVA_UpgradeToolDialog::ViewClearList() {
+  TextCtrl_MsgList->Clear();
+}
+
+void KOVA_UpgradeToolDialog::ViewEnableButtons(bool enable) {
+  for (wxButton* b :
+       {Button_About, Button_Quit, Button_Start, Button_GetAPVersion, Button_ConfigReset}) {
+    b->Enable(enable);
+  }
+}
+
+void KOVA_UpgradeToolDialog::ViewSetGauge(int value) {
+  Gauge_ProgressBar->SetValue(std::clamp(value, 0, Gauge_ProgressBar->GetRange()));
+}
+
+void KOVA_UpgradeToolDialog::ViewShowMessageBox(const wxString& text, const wxString& caption) {
+  messageBox_(text, caption);
+}
+
+OperatorInputs KOVA_UpgradeToolDialog::ViewReadInputs() {
+  OperatorInputs inputs;
+  inputs.macFields = MacFieldTexts();
+  inputs.ipField = TextCtrl_KOVAIPAddress->GetValue().utf8_string();
+  inputs.delayIndex = std::max(Choice_DelayTimeSel->GetSelection(), 0);
+  return inputs;
+}
+
+// clang-format off
+wxBEGIN_EVENT_TABLE(KOVA_UpgradeToolDialog, wxDialog)
+  EVT_TIMER(kUiTimerId, KOVA_UpgradeToolDialog::OnUiTimer)
+wxEND_EVENT_TABLE()
+// clang-format on
+
+}  // namespace kova

@@ -1,0 +1,119 @@
+#pragma once
+
+#include <wx/button.h>
+#include <wx/choice.h>
+#include <wx/dialog.h>
+#include <wx/gauge.h>
+#include <wx/panel.h>
+#include <wx/sizer.h>
+#include <wx/stattext.h>
+#include <wx/textctrl.h>
+#include <wx/timer.h>
+
+#include <array>
+#include <functional>
+#include <string>
+
+#include "app/dialog_panel.h"
+#include "controller/engine.h"
+
+namespace kova {
+
+// Shows a message box and returns once the operator has closed it.
+using MessageBoxFunction = std::function<void(const wxString& text, const wxString& caption)>;
+
+struct DialogOptions {
+  // Where KOVA_Config.cfg and the images are looked up; empty: the current
+  // directory.
+  std::string workDir;
+  // Replaces the toolkit's message box when set.
+  MessageBoxFunction messageBox;
+  // Runs once the engine is set up, just before its threads start.
+  std::function<void(Engine&)> beforeThreadsStart;
+};
+
+// The tool's one modal dialog: the operator's controls over the engine.
+class KOVA_UpgradeToolDialog : public wxDialog, private PanelView {
+ public:
+  explicit KOVA_UpgradeToolDialog(wxWindow* parent, wxWindowID id = wxID_ANY,
+                                  DialogOptions options = {});
+  ~KOVA_UpgradeToolDialog() override;
+
+  // Ends the engine's threads, cleans up after them and stops the timer.
+  // Safe to repeat.
+  void ShutdownAll();
+
+  Engine& GetEngine() { return engine_; }
+  bool UiTimerRunning() const { return UiTimer.IsRunning(); }
+
+ private:
+  void CreateControls();
+  void ConnectEvents();
+  void InitialiseDialog();
+  void SetFonts();
+
+  void OnAbout(wxCommandEvent& event);
+  void OnQuit(wxCommandEvent& event);
+  void OnInterfaceSel(wxCommandEvent& event);
+  void OnDelayTimeSel(wxCommandEvent& event);
+  void OnClose(wxCloseEvent& event);
+  void OnUiTimer(wxTimerEvent& event);
+  // The function buttons act only while no operation runs: they touch state
+  // that the worker owns during one.
+  void RunWhileIdle(const std::function<void()>& action);
+  std::array<wxTextCtrl*, 6> MacFields() const;
+  std::array<std::string, 6> MacFieldTexts() const;
+
+  // PanelView
+  void ViewAppendText(const wxString& text) override;
+  void ViewClearList() override;
+  void ViewEnableButtons(bool enable) override;
+  void ViewSetGauge(int value) override;
+  void ViewShowMessageBox(const wxString& text, const wxString& caption) override;
+  OperatorInputs ViewReadInputs() override;
+
+  MessageBoxFunction messageBox_;
+  std::function<void(Engine&)> beforeThreadsStart_;
+  // Declared before the engine, which calls it until its threads are joined.
+  DialogPanel panel_;
+  Engine engine_;
+
+  wxBoxSizer* BoxSizer = nullptr;
+  wxPanel* Panel = nullptr;
+  wxButton* Button_About = nullptr;
+  wxButton* Button_Quit = nullptr;
+  wxChoice* Choice_InterfaceSel = nullptr;
+  wxStaticText* StaticText_SubTitleInterface = nullptr;
+  wxStaticText* StaticText_SubTitleMACAddress = nullptr;
+  wxButton* Button_Start = nullptr;
+  wxTextCtrl* TextCtrl_MsgList = nullptr;
+  wxGauge* Gauge_ProgressBar = nullptr;
+  wxButton* Button_FN1 = nullptr;
+  wxButton* Button_Clear = nullptr;
+  wxButton* Button_FN2 = nullptr;
+  wxButton* Button_GetAPVersion = nullptr;
+  wxButton* Button_ConfigReset = nullptr;
+  wxButton* Button_FN3 = nullptr;
+  wxButton* Button_FN5 = nullptr;
+  wxButton* Button_FN6 = nullptr;
+  wxButton* Button_FN7 = nullptr;
+  wxButton* Button_FN8 = nullptr;
+  wxButton* Button_FN9 = nullptr;
+  wxButton* Button_FN10 = nullptr;
+  wxButton* Button_FN4 = nullptr;
+  wxChoice* Choice_DelayTimeSel = nullptr;
+  wxStaticText* StaticText_SubTitleDelayTime = nullptr;
+  wxTextCtrl* TextCtrl_KOVAIPAddress = nullptr;
+  wxTextCtrl* TextCtrl_KOVAMACAddr1 = nullptr;
+  wxTextCtrl* TextCtrl_KOVAMACAddr2 = nullptr;
+  wxTextCtrl* TextCtrl_KOVAMACAddr3 = nullptr;
+  wxTextCtrl* TextCtrl_KOVAMACAddr4 = nullptr;
+  wxTextCtrl* TextCtrl_KOVAMACAddr5 = nullptr;
+  wxTextCtrl* TextCtrl_KOVAMACAddr6 = nullptr;
+
+  wxTimer UiTimer;
+
+  wxDECLARE_EVENT_TABLE();
+};
+
+}  // namespace kova

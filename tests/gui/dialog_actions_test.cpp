@@ -1,0 +1,148 @@
+#include <gtest/gtest.h>
+
+#include "gui_support.h"
+
+namespace kova::test {
+namespace {
+
+class DialogActionsTest : public ::testing::Test {
+ protected:
+  WorkDir dir;  // no KOVA_Config.cfg: every operation fails at once
+};
+
+TEST_F(DialogActionsTest, AboutShowsNameAndVersion) {
+  DialogHarness ui(dir.path());
+  Click(ui.Button("ID_BUTTON_About"));
+  ASSERT_EQ(ui.boxes().size(), 1u);
+  EXPECT_EQ(ui.boxes()[0].text, "KOVA Firmware Upgrade Tool : v2.012");
+  EXPECT_EQ(ui.boxes()[0].caption, "KOVA ...");
+}
+
+TEST_F(DialogActionsTest, GetVersionWithoutConfigurationFailsIntoItsBox) {
+  std::string listAtBox;
+  bool enabledAtBox = false;
+  DialogHarness* harness = nullptr;
+  DialogHarness ui(dir.path(), [&](const ShownBox&) {
+    listAtBox = harness->MessageList();
+    enabledAtBox = harness->EnabledOperationButtons() == 5;
+  });
+  harness = &ui;
+  ASSERT_TRUE(ui.WaitIdle());
+
+  Click(ui.Button("ID_BUTTON_GetAPVersion"));
+  bool everDisabled = false;
+  ASSERT_TRUE(PumpUntil([&] {
+    everDisabled = everDisabled || ui.EnabledOperationButtons() != 5;
+    return ui.engine().OperationsEnded() == 1 && ui.engine().IsIdle();
+  }));
+  PumpFor(50ms);
+
+  ASSERT_EQ(ui.boxes().size(), 1u);
+  EXPECT_EQ(ui.boxes()[0].text, "\n ... Failed !");
+  EXPECT_EQ(ui.boxes()[0].caption, "KOVA Upgrade...");
+  // The lines issued before the box were on screen when it appeared.
+  EXPECT_EQ(listAtBox, "\n======Load upgarde file ... Failed !======");
+  EXPECT_TRUE(enabledAtBox);
+  EXPECT_FALSE(everDisabled);
+  EXPECT_EQ(ui.EnabledOperationButtons(), 5);
+  EXPECT_EQ(ui.engine().LastOutcome(), STEP_FAIL);
+
+  Click(ui.Button("ID_BUTTON_Clear"));
+  ASSERT_TRUE(PumpUntil([&] { return ui.MessageList().empty(); }));
+}
+
+TEST_F(DialogActionsTest, PressesWhileAnOperationRunsDoNothing) {
+  const char* presses[] = {"ID_BUTTON_Start", "ID_BUTTON_GetAPVersion", "ID_BUTTON_ConfigReset",
+                           "ID_BUTTON_FN1",   "ID_BUTTON_FN3",          "ID_BUTTON_FN4",
+                           "ID_BUTTON_FN5",   "ID_BUTTON_FN6",          "ID_BUTTON_FN2",
+                           "ID_BUTTON_FN10"};
+  DialogHarness* harness = nullptr;
+  std::string listBefore;
+  std::string listAfterPresses;
+  uint8_t stateInBox = 0;
+  DialogHarness ui(dir.path(), [&](const ShownBox&) {
+    // The worker waits in this box: its operation is still running.
+    stateInBox = harness->engine().MainState.load();
+    listBefore = harness->MessageList();
+    for (const char* name : presses) {
+      Click(harness->Button(name));
+    }
+    PumpFor(50ms);
+    listAfterPresses = harness->MessageList();
+  });
+  harness = &ui;
+  ui.Text("ID_TEXTCTRL_KOVAMACAddr1")->ChangeValue("00");
+  ASSERT_TRUE(ui.WaitIdle());
+
+  Click(ui.Button("ID_BUTTON_GetAPVersion"));
+  ASSERT_TRUE(PumpUntil([&] { return ui.engine().OperationsEnded() == 1; }));
+  PumpFor(300ms);
+
+  EXPECT_EQ(stateInBox, STEP_FAIL);
+  EXPECT_EQ(listAfterPresses, listBefore);
+  EXPECT_EQ(ui.boxes().size(), 1u);
+  EXPECT_EQ(ui.engine().OperationsEnded(), 1);
+  EXPECT_TRUE(ui.engine().IsIdle());
+}
+
+TEST_F(DialogActionsTest, MacReportRunsWhileIdle) {
+  DialogHarness ui(dir.path());
+  const char* fields[] = {"00", "1A", "2B", "3C", "4D", "5E"};
+  for (int i = 0; i < 6; ++i) {
+    ui.Text("ID_TEXTCTRL_KOVAMACAddr" + std::to_string(i + 1))->ChangeValue(fields[i]);
+  }
+  ASSERT_TRUE(ui.WaitIdle());
+  Click(ui.Button("ID_BUTTON_FN6"));
+  ASSERT_TRUE(PumpUntil([&] { return !ui.MessageList().empty(); }));
+  EXPECT_EQ(ui.MessageList(), "\nGet_MACAddres(0-1a-2b-3c-4d-5e) ... Successful !");
+}
+
+TEST_F(DialogActionsTest, DelayChoiceTakesEffectOnlyDuringAnOperation) {
+  DialogHarness* harness = nullptr;
+  int32_t mainDelayInBox = -1;
+  int32_t recvDelayInBox = -1;
+  DialogHarness ui(dir.path(), [&](const ShownBox&) {
+    Choose(harness->Choice("ID_CHOICE_DelayTimeSel"), 9);
+    mainDelayInBox = harness->engine().MainThreadDelay.load();
+    recvDelayInBox = harness->engine().RecvThreadDelay.load();
+  });
+  harness = &ui;
+  ASSERT_TRUE(ui.WaitIdle());
+
+  Choose(ui.Choice("ID_CHOICE_DelayTimeSel"), 7);
+  EXPECT_EQ(ui.engine().MainThreadDelay.load(), 5);
+  EXPECT_EQ(ui.engine().RecvThreadDelay.load(), 5);
+
+  Click(ui.Button("ID_BUTTON_ConfigReset"));
+  ASSERT_TRUE(PumpUntil([&] { return ui.boxes().size() == 1; }));
+  EXPECT_EQ(mainDelayInBox, 9);
+  EXPECT_EQ(recvDelayInBox, 9);
+}
+
+TEST_F(DialogActionsTest, QuitEndsTheDialogWithTheThreadsJoined) {
+  DialogHarness ui(dir.path());
+  ASSERT_TRUE(ui.WaitIdle());
+  const int result = ui.RunModal([&] { Click(ui.Button("ID_BUTTON_Quit")); });
+  EXPECT_EQ(result, 0);
+  EXPECT_FALSE(ui.dialog().IsModal());
+  EXPECT_EQ(ui.engine().MainThreadExited.load(), 1);
+  EXPECT_FALSE(ui.dialog().UiTimerRunning());
+  EXPECT_TRUE(ui.boxes().empty());
+}
+
+TEST_F(DialogActionsTest, ClosingInsideAnOperationsBoxEndsEverything) {
+  DialogHarness* harness = nullptr;
+  DialogHarness ui(dir.path(), [&](const ShownBox&) { harness->dialog().Close(); });
+  harness = &ui;
+  ASSERT_TRUE(ui.WaitIdle());
+  const auto start = std::chrono::steady_clock::now();
+  const int result = ui.RunModal([&] { Click(ui.Button("ID_BUTTON_Start")); });
+  EXPECT_LT(std::chrono::steady_clock::now() - start, 2s) << "shutdown waited for its bound";
+  EXPECT_EQ(result, 0);
+  EXPECT_EQ(ui.boxes().size(), 1u);
+  EXPECT_EQ(ui.engine().MainThreadExited.load(), 1);
+  EXPECT_FALSE(ui.dialog().UiTimerRunning());
+}
+
+}  // namespace
+}  // namespace kova::test

@@ -1,0 +1,99 @@
+#include <gtest/gtest.h>
+#include <wx/gauge.h>
+
+#include <thread>
+
+#include "gui_support.h"
+
+namespace kova::test {
+namespace {
+
+// A version request that waits two ticks of the dialog's own timer, moving
+// the gauge and adding lines on the way, as a real request does.
+void ScriptTickingVersionRequest(Engine& engine) {
+  engine.VerCfgMachine = [](Engine& e) {
+    if (e.VerCfgState == 1) {
+      e.Progress = 40;
+      e.Log.Say(1, "\n======Version request ... ");
+      e.Countdown.Set(1, 2);
+      e.VerCfgState = 2;
+    } else if (e.VerCfgState == 2 && e.Countdown.Get(1) == 0) {
+      e.Progress = 100;
+      e.Log.Say(1, "Successful !======");
+      e.VerCfgDone = 1;
+      e.VerCfgState = 0;
+    }
+  };
+}
+
+TEST(DialogThreadsTest, OperationsRunAgainstTheDialogsTick) {
+  WorkDir dir;
+  dir.WriteConfig("ENABLE");
+  dir.WriteImage(true, false);
+  DialogHarness ui(dir.path(), nullptr, [](Engine& engine) {
+    ScriptTickingVersionRequest(engine);
+    if (engine.Adapters.Count == 0) {  // a host without adapters still has a board to address
+      engine.Adapters.AdapterIP[0] = {192, 168, 100, 1};
+      engine.Adapters.Count = 1;
+      engine.InterfaceCount = 1;
+    }
+  });
+  const char* fields[] = {"00", "1A", "2B", "3C", "4D", "5E"};
+  for (int i = 0; i < 6; ++i) {
+    ui.Text("ID_TEXTCTRL_KOVAMACAddr" + std::to_string(i + 1))->ChangeValue(fields[i]);
+  }
+  ASSERT_TRUE(ui.WaitIdle());
+
+  constexpr int kOperations = 4;
+  for (int op = 1; op <= kOperations; ++op) {
+    SCOPED_TRACE(op);
+    Click(ui.Button("ID_BUTTON_GetAPVersion"));
+    bool locked = false;
+    ASSERT_TRUE(PumpUntil([&] {
+      // While the request waits for its ticks, only the five buttons are locked.
+      locked = locked || (ui.EnabledOperationButtons() == 0 &&
+                          ui.Choice("ID_CHOICE_InterfaceSel")->IsEnabled() &&
+                          ui.Choice("ID_CHOICE_DelayTimeSel")->IsEnabled() &&
+                          ui.Text("ID_TEXTCTRL_KOVAMACAddr1")->IsEnabled());
+      return ui.engine().OperationsEnded() == op;
+    }));
+    EXPECT_TRUE(locked);
+    ASSERT_TRUE(PumpUntil([&] { return ui.EnabledOperationButtons() == 5; }));
+    // Lines from the GUI thread between the worker's operations.
+    Click(ui.Button("ID_BUTTON_FN6"));
+  }
+  PumpFor(50ms);
+
+  EXPECT_EQ(ui.engine().LastOutcome(), STEP_OK);
+  EXPECT_TRUE(ui.boxes().empty());
+  EXPECT_EQ(ui.MessageList(),
+            "\n======Load upgarde file ... Successful !======"
+            "\n======KOVA Firmware Upgrade ... start !======"
+            "\n======Version request ... Successful !======"
+            "\nGet_MACAddres(0-1a-2b-3c-4d-5e) ... Successful !");
+  EXPECT_EQ(dynamic_cast<wxGauge*>(ui.Find("ID_GAUGE_ProgressBar"))->GetValue(), 100);
+}
+
+TEST(DialogThreadsTest, QuitDropsABoxStillWaitingToBeShown) {
+  WorkDir dir;
+  DialogHarness ui(dir.path());
+  ASSERT_TRUE(ui.WaitIdle());
+  const int result = ui.RunModal([&] {
+    Click(ui.Button("ID_BUTTON_GetAPVersion"));
+    // Without running the event loop, so that the worker's box stays queued.
+    const auto end = std::chrono::steady_clock::now() + 5s;
+    while (ui.engine().LastOutcome() != STEP_FAIL && std::chrono::steady_clock::now() < end) {
+      std::this_thread::sleep_for(1ms);
+    }
+    std::this_thread::sleep_for(100ms);
+    Click(ui.Button("ID_BUTTON_Quit"));
+    PumpFor(100ms);
+  });
+  EXPECT_EQ(ui.engine().LastOutcome(), STEP_FAIL);
+  EXPECT_EQ(result, 0);
+  EXPECT_TRUE(ui.boxes().empty());
+  EXPECT_EQ(ui.engine().MainThreadExited.load(), 1);
+}
+
+}  // namespace
+}  // namespace kova::test

@@ -1,0 +1,73 @@
+#pragma once
+
+#include <wx/button.h>
+#include <wx/choice.h>
+#include <wx/textctrl.h>
+
+#include <chrono>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "app/kova_upgrade_tool_main.h"
+#include "engine_fixture.h"
+
+namespace kova::test {
+
+using namespace std::chrono_literals;
+
+// Runs the toolkit's event loop until `pred` holds; false if `limit` passed.
+bool PumpUntil(const std::function<bool()>& pred, std::chrono::milliseconds limit = 10s);
+// Runs the event loop for `duration`.
+void PumpFor(std::chrono::milliseconds duration);
+
+// The operator's press and choice, as the toolkit delivers them.
+void Click(wxWindow* button);
+void Choose(wxChoice* choice, int index);
+
+// The five buttons that an operation locks.
+const std::vector<std::string>& OperationButtonNames();
+
+struct ShownBox {
+  std::string text;
+  std::string caption;
+};
+
+// The real dialog, shown, with its message boxes answered by the test.
+class DialogHarness {
+ public:
+  // `onBox` runs inside each box, on the GUI thread, before it is closed.
+  explicit DialogHarness(const std::string& workDir,
+                         std::function<void(const ShownBox&)> onBox = nullptr,
+                         std::function<void(Engine&)> beforeThreadsStart = nullptr);
+  ~DialogHarness();
+  DialogHarness(const DialogHarness&) = delete;
+  DialogHarness& operator=(const DialogHarness&) = delete;
+
+  KOVA_UpgradeToolDialog& dialog() { return *dialog_; }
+  Engine& engine() { return dialog_->GetEngine(); }
+  const std::vector<ShownBox>& boxes() const { return boxes_; }
+
+  // A control by its window name.
+  wxWindow* Find(const std::string& name);
+  wxButton* Button(const std::string& name);
+  wxTextCtrl* Text(const std::string& name);
+  wxChoice* Choice(const std::string& name);
+  std::string MessageList();
+  // How many of the five operation buttons are enabled.
+  int EnabledOperationButtons();
+
+  // Waits until the worker has finished its start-up pass.
+  bool WaitIdle();
+  // Shows the dialog modally with `driver` run from inside its loop; a
+  // watchdog ends a loop that the driver left running.
+  int RunModal(std::function<void()> driver, std::chrono::seconds watchdog = 20s);
+
+ private:
+  std::vector<ShownBox> boxes_;
+  std::function<void(const ShownBox&)> onBox_;
+  KOVA_UpgradeToolDialog* dialog_ = nullptr;
+};
+
+}  // namespace kova::test
