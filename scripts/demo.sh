@@ -1,15 +1,96 @@
 #!/usr/bin/env bash
-# The demo: builds what is missing and runs the command line front end the way
-# an operator would. Until the emulated board joins the build it shows the
-# adapters and a Get Version run on a configuration without a board.
+# The demo, on a fresh Debian 12 as root: builds what is missing, makes a
+# small network of namespaces with one emulated KOVA board on it, and runs
+# the operator's commands against that board with kova-upgrade. Everything it
+# makes is removed at the end, whatever happens.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/install-deps.sh
 cmake -S . -B build >/dev/null
 cmake --build build -j2 --target kova-upgrade
+
+# shellcheck source=tests/e2e/topology.sh
+source tests/e2e/topology.sh
+if ! topo_possible; then
+  echo "The demo needs root and network namespaces (ip netns)." >&2
+  exit 1
+fi
+
 work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
-echo "== adapters"
-build/kova-upgrade --list-interfaces
-echo "== Get Version with no KOVA_Config.cfg in $work"
-build/kova-upgrade -C "$work" -m 00:1A:2B:3C:4D:5E version || echo "(exit status $?)"
+board_pid=
+cleanup() {
+  if [ -n "$board_pid" ]; then
+    kill -TERM "$board_pid" 2>/dev/null || true
+    wait "$board_pid" 2>/dev/null || true
+  fi
+  topo_remove
+  rm -rf "$work"
+}
+trap cleanup EXIT
+trap 'exit 1' INT TERM
+
+topo_create
+printf '[KOVA_CFG_START]\r\n3\r\nENABLE\r\napp.bin\r\nbl.bin\r\nupbl.bin\r\n[KOVA_CFG_END]\r\n' \
+  >"$work/KOVA_Config.cfg"
+python3 -c 'import sys; image = bytearray(0x800); image[0x13E:0x140] = b"\xaa\x55"
+open(sys.argv[1], "wb").write(image)' "$work/app.bin"
+
+ip netns exec "$TOPO_BOARD_NS" python3 tools/board-sim/board_sim.py --mac "$TOPO_BOARD_MAC" \
+  --ip "$TOPO_BOARD_IP" --platform new --version 0x01.0x07 --model-name KV-100 \
+  --ready-file "$work/board.ready" --verbose 2>"$work/board.log" &
+board_pid=$!
+for _ in $(seq 100); do
+  [ -s "$work/board.ready" ] && break
+  sleep 0.05
+done
+[ -s "$work/board.ready" ] || { echo "the emulated board did not start" >&2; exit 1; }
+
+cat <<EOF
+
+The network: this PC (namespace $TOPO_HOST_NS) has its default route on eth0 and
+the board's segment on $TOPO_HOST_IF ($TOPO_HOST_IP/24). The emulated board (namespace
+$TOPO_BOARD_NS) has MAC $TOPO_BOARD_MAC and address $TOPO_BOARD_IP, firmware 0x01 0x07
+and the model name KV-100.
+EOF
+
+kova() {
+  echo "\$ kova-upgrade -i $TOPO_HOST_IF -m $TOPO_BOARD_MAC $*"
+  local status=0
+  ip netns exec "$TOPO_HOST_NS" build/kova-upgrade -i "$TOPO_HOST_IF" -m "$TOPO_BOARD_MAC" \
+    -C "$work" "$@" || status=$?
+  echo "(exit status $status)"
+}
+
+# The model name is only in the trace; show the operator's lines and the name.
+read_model_name() {
+  local out=$work/model-name.out
+  echo "\$ kova-upgrade -i $TOPO_HOST_IF -m $TOPO_BOARD_MAC --ip $TOPO_BOARD_IP model-name"
+  local status=0
+  ip netns exec "$TOPO_HOST_NS" build/kova-upgrade -v -i "$TOPO_HOST_IF" -m "$TOPO_BOARD_MAC" \
+    --ip "$TOPO_BOARD_IP" -C "$work" model-name >"$out" || status=$?
+  grep -E '^(==|\[)' "$out" || true
+  local hex
+  hex=$(grep -A1 -xF '    KOVA MODEL NAME[16] =' "$out" | tail -n 1 | tr -d ' ')
+  if [ -n "$hex" ]; then
+    echo "model name on the board: $(python3 -c 'import sys
+print(bytes.fromhex(sys.argv[1]).split(b"\0")[0].decode("ascii", "replace"))' "$hex")"
+  fi
+  echo "(exit status $status)"
+}
+
+title() { printf '\n=== %s\n' "$1"; }
+
+title "The adapters kova-upgrade sees"
+ip netns exec "$TOPO_HOST_NS" build/kova-upgrade --list-interfaces
+title "Get Version"
+kova version
+title "Config Reset"
+kova config-reset
+title "Read the model name"
+read_model_name
+title "Set the model name (the tool always writes QX-204)"
+kova --ip "$TOPO_BOARD_IP" set-model-name
+title "Read the model name again"
+read_model_name
+title "What the board received"
+cat "$work/board.log"

@@ -1,0 +1,221 @@
+# shellcheck shell=bash
+# Shared by the end-to-end tests: the topology, the emulated board, runs of
+# kova-upgrade in the host namespace and the checks on what they left.
+# A test sources this with the CLI and the simulator as $1 and $2.
+
+E2E_DIR=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
+# shellcheck source=tests/e2e/topology.sh
+source "$E2E_DIR/topology.sh"
+
+CLI=${1:?usage: $0 KOVA_UPGRADE BOARD_SIM}
+SIM=${2:?usage: $0 KOVA_UPGRADE BOARD_SIM}
+PYTHON=${KOVA_PYTHON:-python3}
+TICK_MS=20
+WORK=
+LAST_OUT=
+CLI_PID=
+declare -A BOARD_PID=()
+
+fail() {
+  echo "FAIL: $*"
+  if [ -n "$LAST_OUT" ] && [ -f "$LAST_OUT" ]; then
+    echo "--- output of the last kova-upgrade run ($LAST_OUT):"
+    cat "$LAST_OUT"
+  fi
+  local log
+  for log in "$WORK"/*.log; do
+    [ -f "$log" ] || continue
+    echo "--- $(basename "$log"):"
+    tail -n 40 "$log"
+  done
+  exit 1
+}
+
+e2e_teardown() {
+  if [ -n "$CLI_PID" ]; then
+    kill -KILL "$CLI_PID" 2>/dev/null
+    wait "$CLI_PID" 2>/dev/null
+  fi
+  local name
+  for name in "${!BOARD_PID[@]}"; do
+    kill -TERM "${BOARD_PID[$name]}" 2>/dev/null
+    wait "${BOARD_PID[$name]}" 2>/dev/null
+  done
+  BOARD_PID=()
+  topo_remove
+  [ -n "$WORK" ] && rm -rf "$WORK"
+}
+
+# Skips (77) where namespaces cannot be made; otherwise builds the topology
+# and a working directory that are removed whatever happens.
+e2e_setup() {
+  [ -x "$CLI" ] || fail "no kova-upgrade at $CLI"
+  [ -f "$SIM" ] || fail "no board simulator at $SIM"
+  if ! topo_possible; then
+    echo "SKIP: this process cannot create network namespaces"
+    exit 77
+  fi
+  WORK=$(mktemp -d)
+  trap e2e_teardown EXIT
+  trap 'exit 1' INT TERM
+  topo_create || fail "could not create the topology"
+}
+
+# start_board NAME [simulator options]: runs a board in the board namespace
+# and returns once it listens. Its report is $WORK/NAME.json after stop_board.
+start_board() {
+  local name=$1
+  shift
+  rm -f "$WORK/$name.ready" "$WORK/$name.json"
+  # Started directly, not through a shell function, so that $! is the
+  # board's own pid (`ip netns exec` becomes the program it runs).
+  ip netns exec "$TOPO_BOARD_NS" "$PYTHON" "$SIM" --mac "$TOPO_BOARD_MAC" --ip "$TOPO_BOARD_IP" \
+    --report "$WORK/$name.json" --ready-file "$WORK/$name.ready" --verbose "$@" \
+    2>"$WORK/$name.log" &
+  BOARD_PID[$name]=$!
+  for _ in $(seq 100); do
+    if [ -s "$WORK/$name.ready" ]; then
+      [ "$(cat "$WORK/$name.ready")" = "${BOARD_PID[$name]}" ] ||
+        fail "board $name runs under another pid"
+      return 0
+    fi
+    kill -0 "${BOARD_PID[$name]}" 2>/dev/null || fail "board $name ended at start"
+    sleep 0.05
+  done
+  fail "board $name did not start listening"
+}
+
+stop_board() {
+  local name=$1
+  kill -TERM "${BOARD_PID[$name]}" 2>/dev/null
+  wait "${BOARD_PID[$name]}"
+  local status=$?
+  unset "BOARD_PID[$name]"
+  [ "$status" -eq 0 ] || fail "board $name exited with status $status"
+  [ -s "$WORK/$name.json" ] || fail "board $name wrote no report"
+}
+
+# KOVA_Config.cfg with run step 3 (application image only) and the given
+# jump setting, CR LF lines.
+write_config() {
+  local dir=$1 setting=$2
+  mkdir -p "$dir"
+  printf '[KOVA_CFG_START]\r\n3\r\n%s\r\napp.bin\r\nbl.bin\r\nupbl.bin\r\n[KOVA_CFG_END]\r\n' \
+    "$setting" >"$dir/KOVA_Config.cfg"
+}
+
+# write_image DIR new|old: an application image carrying that platform's mark.
+write_image() {
+  "$PYTHON" - "$1/app.bin" "$2" <<'EOF'
+import sys
+path, platform = sys.argv[1], sys.argv[2]
+offset, size = (0x13E, 0x800) if platform == "new" else (0x7CFF0, 0x7D000)
+image = bytearray((i * 7) & 0xFF for i in range(size))
+image[offset:offset + 2] = b"\xaa\x55"
+open(path, "wb").write(image)
+EOF
+}
+
+# run_cli OUT [kova-upgrade arguments]: in the host namespace, on the board's
+# interface, with the board's MAC; sets CLI_RC. Then checks that the run left
+# no socket and no permanent neighbour entry behind.
+run_cli() {
+  LAST_OUT=$1
+  shift
+  topo_host timeout -k 5 90 "$CLI" -i "$TOPO_HOST_IF" --tick-ms "$TICK_MS" "$@" >"$LAST_OUT" 2>&1
+  CLI_RC=$?
+  check_no_leftovers
+}
+
+# start_cli OUT [arguments]: as run_cli, in the background; CLI_PID is its
+# own pid. finish_cli waits for it, sets CLI_RC and checks what it left.
+start_cli() {
+  LAST_OUT=$1
+  shift
+  ip netns exec "$TOPO_HOST_NS" "$CLI" -i "$TOPO_HOST_IF" --tick-ms "$TICK_MS" "$@" \
+    >"$LAST_OUT" 2>&1 &
+  CLI_PID=$!
+}
+
+finish_cli() {
+  wait "$CLI_PID"
+  CLI_RC=$?
+  CLI_PID=
+  check_no_leftovers
+}
+
+# wait_board_heard NAME COMMAND: until the board has logged that request.
+wait_board_heard() {
+  for _ in $(seq 1000); do
+    grep -q " $2 " "$WORK/$1.log" && return 0
+    sleep 0.01
+  done
+  fail "no $2 reached board $1"
+}
+
+check_no_leftovers() {
+  local neighbours sockets
+  neighbours=$(topo_host ip neigh show nud permanent)
+  [ -z "$neighbours" ] || fail "permanent neighbour entries left: $neighbours"
+  sockets=$(topo_host ss -H -uan)
+  [ -z "$sockets" ] || fail "UDP sockets left in the host namespace: $sockets"
+}
+
+expect_rc() {
+  [ "$CLI_RC" -eq "$1" ] || fail "kova-upgrade exited $CLI_RC, expected $1"
+}
+
+expect_line() {
+  grep -qxF -- "$1" "$LAST_OUT" || fail "no line '$1'"
+}
+
+expect_no_line() {
+  grep -qxF -- "$1" "$LAST_OUT" && fail "unexpected line '$1'"
+  return 0
+}
+
+# expect_line_then_prefix LINE_1 PREFIX_2: a line equal to LINE_1 whose next
+# line begins with PREFIX_2.
+expect_line_then_prefix() {
+  awk -v first="$1" -v second="$2" '
+    found && index($0, second) == 1 { ok = 1; exit }
+    { found = ($0 == first) }
+    END { exit ok ? 0 : 1 }' "$LAST_OUT" || fail "no line '$1' followed by a line '$2...'"
+}
+
+# With -v every socket the run created is closed again by the engine.
+expect_sockets_closed() {
+  local made closed
+  made=$(grep -cxF '    Broadcast Socket(Client) create ... Successful !' "$LAST_OUT")
+  closed=$(grep -cxF '    Broadcast Socket close ... Successful !' "$LAST_OUT")
+  [ "$made" -eq "$closed" ] || fail "broadcast socket created $made times, closed $closed times"
+  local udp_made udp_closed
+  udp_made=$(grep -cxF '    UDP client create ... Successful !' "$LAST_OUT")
+  udp_closed=$(grep -cxF '    UDP Socket close ... Successful !' "$LAST_OUT")
+  [ "$udp_made" -eq "$udp_closed" ] || fail "UDP socket created $udp_made times, closed $udp_closed"
+  [ $((made + udp_made)) -gt 0 ] || fail "no socket creation traced"
+}
+
+# report_query NAME EXPRESSION: evaluates a Python expression over the
+# board's report, with `received` the list of received datagrams and the
+# helpers requests() and gaps().
+report_query() {
+  "$PYTHON" - "$WORK/$1.json" "$2" <<'EOF'
+import json, sys
+report = json.load(open(sys.argv[1]))
+received = report["received"]
+def requests(name, outcome=None):
+    return [r for r in received
+            if r.get("command") == name and (outcome is None or r["outcome"] == outcome)]
+def gaps(name):  # seconds between consecutive requests of a kind
+    times = [r["t"] for r in requests(name)]
+    return [round(b - a, 3) for a, b in zip(times, times[1:])]
+print(eval(sys.argv[2]))
+EOF
+}
+
+expect_report() {
+  local got
+  got=$(report_query "$1" "$2")
+  [ "$got" = "$3" ] || fail "board $1: $2 is '$got', expected '$3'"
+}
