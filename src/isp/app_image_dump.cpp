@@ -1,4 +1,5 @@
 #include "isp/app_image_dump.h"
+#include "common/hex_digit.h"
 
 #include "common/format.h"
 #include "controller/message_log.h"
@@ -14,7 +15,6 @@ constexpr int kDumpBytesPerRow = 16;
 }  // namespace
 
 void DumpAppImage(MessageLog& log, const SharedBuffers& buf) {
-  static const char kHexDigits[] = "0123456789ABCDEF";
   log.ClearMessages(0);
   std::string text =
       Format("\nApplication Firmware(%x) = ", static_cast<unsigned>(buf.AppImageLen));
@@ -22,7 +22,7 @@ void DumpAppImage(MessageLog& log, const SharedBuffers& buf) {
     text += "\n  ";
     for (int col = 0; col < kDumpBytesPerRow; ++col) {
       const uint8_t byte = buf.AppImage[row * kDumpBytesPerRow + col];
-      text += Format("%c%c ", kHexDigits[byte >> 4], kHexDigits[byte & 0x0F]);
+      text += Format("%c%c ", HexHigh(byte), HexLow(byte));
     }
   }
   // Runs on the front end's thread: MsgText belongs to the worker.

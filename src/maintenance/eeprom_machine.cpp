@@ -1,6 +1,7 @@
 #include <cstring>
 
 #include "common/format.h"
+#include "common/hex_digit.h"
 #include "controller/engine.h"
 #include "maintenance/maintenance_machines.h"
 #include "protocol/channels.h"
@@ -129,30 +130,22 @@ void ShowProgress(Engine& e, int32_t request) {
   }
 }
 
-char High(uint8_t value) {
-  return "0123456789ABCDEF"[value >> 4];
-}
-
-char Low(uint8_t value) {
-  return "0123456789ABCDEF"[value & 0x0F];
-}
-
 void Act(Engine& e, int32_t request) {
   switch (request) {
     case udp_cmd::kGetModelName:
       e.Log.Say(0, "\n    KOVA MODEL NAME[16] =");
       for (int i = 0; i < kModelNameLength; ++i) {
         const uint8_t b = e.Buf.UDPReply_Get(kReplyModelName + i);
-        e.Log.Say(
-            0, i == 0 ? Format("\n      %c%c", High(b), Low(b)) : Format("%c%c", High(b), Low(b)));
+        e.Log.Say(0, i == 0 ? Format("\n      %c%c", HexHigh(b), HexLow(b))
+                            : Format("%c%c", HexHigh(b), HexLow(b)));
       }
       break;
     case udp_cmd::kGetE2p256:
       e.Log.Say(0, "\n    KOVA EEPROM[256] =");
       for (int i = 0; i < kEepromLength; ++i) {
         const uint8_t b = e.Buf.UDPReply_Get(kReplyEeprom + i);
-        e.Log.Say(0, i % 16 == 0 ? Format("\n    %c%c", High(b), Low(b))
-                                 : Format("%c%c", High(b), Low(b)));
+        e.Log.Say(0, i % 16 == 0 ? Format("\n    %c%c", HexHigh(b), HexLow(b))
+                                 : Format("%c%c", HexHigh(b), HexLow(b)));
       }
       break;
     case udp_cmd::kSetModelName:

@@ -1,4 +1,5 @@
 #include "common/format.h"
+#include "common/hex_digit.h"
 #include "controller/engine.h"
 #include "maintenance/maintenance_machines.h"
 #include "protocol/channels.h"
@@ -34,10 +35,6 @@ constexpr uint8_t kAwaitReply = 8;
 constexpr uint8_t kClose = 9;
 constexpr uint8_t kClosed = 10;
 constexpr uint8_t kAct = 11;
-
-char HexDigit(uint8_t nibble) {
-  return "0123456789ABCDEF"[nibble & 0x0F];
-}
 
 // Clears what the reply of the request sets, so that a reply to an earlier
 // exchange cannot complete this one.
@@ -96,8 +93,8 @@ void Act(Engine& e, int32_t request) {
     case broadcast_cmd::kFwVerReq: {
       const uint8_t major = e.Buf.DeviceRecord_Get(kRecordVersion);
       const uint8_t minor = e.Buf.DeviceRecord_Get(kRecordVersion + 1);
-      e.Log.Say(1, Format("\nKOVA Application firmware is v%c.%c%c%c !", HexDigit(major >> 4),
-                          HexDigit(major), HexDigit(minor >> 4), HexDigit(minor)));
+      e.Log.Say(1, Format("\nKOVA Application firmware is v%c.%c%c%c !", HexHigh(major),
+                          HexLow(major), HexHigh(minor), HexLow(minor)));
       e.Log.MessageBox("... KOVA firmware version");
       break;
     }

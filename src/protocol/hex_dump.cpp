@@ -1,4 +1,5 @@
 #include "protocol/hex_dump.h"
+#include "common/hex_digit.h"
 
 #include "common/format.h"
 #include "controller/message_log.h"
@@ -8,7 +9,6 @@ namespace kova {
 namespace {
 
 constexpr int kBytesPerLine = 16;
-const char kHexDigits[] = "0123456789ABCDEF";
 
 }  // namespace
 
@@ -22,8 +22,8 @@ void Trace(MessageLog& log, TraceTo to, const std::string& text) {
 
 void TraceHexDump(MessageLog& log, const uint8_t* data, int length, DumpIndent indent, TraceTo to) {
   for (int i = 0; i < length; ++i) {
-    const char high = kHexDigits[data[i] >> 4];
-    const char low = kHexDigits[data[i] & 0x0F];
+    const char high = HexHigh(data[i]);
+    const char low = HexLow(data[i]);
     std::string piece;
     if (i % kBytesPerLine != 0) {
       piece = Format("%c%c ", high, low);
