@@ -211,8 +211,10 @@ void Engine::ShutdownAll() {
     return;
   }
 
-  // Shutdown asks the operator nothing: a failed removal is only traced.
-  if (StaticArpAdded == 1 && kova::Delete_StaticARP(Log, DeviceIP, DeviceMAC, false) == 1) {
+  // A failed removal is shown once, unless the idle step has already shown
+  // it: the operator should know that an entry stays behind.
+  if (StaticArpAdded == 1 &&
+      kova::Delete_StaticARP(Log, DeviceIP, DeviceMAC, !arpDeleteFailing_) == 1) {
     StaticArpAdded = 0;
   }
   BroadcastSocket_Close();

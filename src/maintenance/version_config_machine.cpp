@@ -55,7 +55,10 @@ void Prepare(Engine& e, int32_t request) {
       e.Buf.DeviceRecord_Set(kRecordDefaultFlag, 0);
       break;
     case broadcast_cmd::kE2pRead:
+      // Both check-code bytes: a short reply must not leave an earlier board's
+      // second byte to decide the platform.
       e.Buf.DeviceRecord_Set(kRecordE2pData, kUnset);
+      e.Buf.DeviceRecord_Set(kRecordE2pData + 1, kUnset);
       e.BroadcastCmdArgs[kMacLength] = e.Buf.DeviceRecord_Get(kRecordE2pAddress);
       e.BroadcastCmdArgs[kMacLength + 1] = e.Buf.DeviceRecord_Get(kRecordE2pAddress + 1);
       e.E2pReadAnswered = 0;

@@ -6,6 +6,7 @@
 #include <sys/time.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstring>
@@ -64,15 +65,16 @@ class LinuxNetPlatform : public NetPlatform {
     return static_cast<int>(n);
   }
 
-  int Close(int handle) override { return ::close(handle) == 0 ? 0 : -1; }
+  // Linux releases the descriptor even when close() reports EINTR or EIO;
+  // calling it failed then would keep a number marked open that the next
+  // socket of anyone may receive. Only a descriptor that was not open fails.
+  int Close(int handle) override { return (::close(handle) == 0 || errno != EBADF) ? 0 : -1; }
 
   void Wait(const int* handles, int count, int timeoutMs) override {
-    if (timeoutMs <= 0) {
-      // No wait at all (poll would take a negative time-out as forever), but
-      // the other threads still get their turn.
-      std::this_thread::yield();
-      return;
-    }
+    // poll() returns as soon as a datagram arrives, so waiting at least 1 ms
+    // costs no latency and keeps a zero delay from spinning a core; a
+    // negative time-out would make poll wait for ever.
+    timeoutMs = std::max(timeoutMs, 1);
     pollfd fds[4];
     int used = 0;
     for (int i = 0; i < count && used < 4; ++i) {

@@ -17,13 +17,12 @@ const UdpEndpoint kBroadcastDestination{{255, 255, 255, 255}, kBoardCommandPort}
 
 // An interface is chosen only when the selection points into the table that
 // was read; an index past its end would name a stale or empty entry.
-bool InterfaceChosen(const Engine& e) {
-  const int32_t sel = e.InterfaceSel.load();
+// The operator may change the selection at any time, so it is read once.
+bool InterfaceChosen(const Engine& e, int32_t sel) {
   return sel >= 0 && sel < e.InterfaceCount.load() && sel < AdapterTable::kMaxAdapters;
 }
 
-UdpSocketSpec SpecOnChosenInterface(const Engine& e, uint16_t localPort) {
-  const int32_t sel = e.InterfaceSel.load();
+UdpSocketSpec SpecOnInterface(const Engine& e, int32_t sel, uint16_t localPort) {
   UdpSocketSpec spec;
   spec.local.ip = e.Adapters.AdapterIP[sel];
   spec.local.port = localPort;
@@ -112,8 +111,9 @@ bool CloseRecord(Engine& e, SocketRecord& sock, const char* message) {
 
 int Engine::BroadcastSocket_Create() {
   bool ok = false;
-  if (NetStarted.load() == 1 && InterfaceCount.load() != 0 && InterfaceChosen(*this)) {
-    UdpSocketSpec spec = SpecOnChosenInterface(*this, 0);
+  const int32_t sel = InterfaceSel.load();
+  if (NetStarted.load() == 1 && InterfaceCount.load() != 0 && InterfaceChosen(*this, sel)) {
+    UdpSocketSpec spec = SpecOnInterface(*this, sel, 0);
     spec.broadcast = true;
     ok = OpenRecord(*this, BroadcastSocket, spec, kBroadcastDestination);
   }
@@ -124,8 +124,9 @@ int Engine::BroadcastSocket_Create() {
 
 int Engine::UDPSocket_Create(uint16_t remotePort, uint16_t localPort) {
   bool ok = false;
-  if (NetStarted.load() == 1 && InterfaceChosen(*this)) {
-    UdpSocketSpec spec = SpecOnChosenInterface(*this, localPort);
+  const int32_t sel = InterfaceSel.load();
+  if (NetStarted.load() == 1 && InterfaceChosen(*this, sel)) {
+    UdpSocketSpec spec = SpecOnInterface(*this, sel, localPort);
     spec.timeoutMs = kUDPTimeoutMs;
     UdpEndpoint destination;
     std::memcpy(destination.ip.data(), DeviceIP, sizeof(DeviceIP));

@@ -34,8 +34,28 @@ topo_possible() {
   return $status
 }
 
+# A run killed outright (SIGKILL) had no chance to clean up: remove the
+# namespaces of runs whose shell is gone, ending what still runs in them by
+# its pid.
+topo_sweep_stale() {
+  local ns pid owner
+  for ns in $(ip netns list 2>/dev/null | awk '{print $1}'); do
+    case "$ns" in
+      kova-host-* | kova-board-* | kova-wan-*) owner=${ns##*-} ;;
+      *) continue ;;
+    esac
+    [[ "$owner" =~ ^[0-9]+$ ]] || continue
+    kill -0 "$owner" 2>/dev/null && continue
+    for pid in $(ip netns pids "$ns" 2>/dev/null); do
+      kill -KILL "$pid" 2>/dev/null
+    done
+    ip netns delete "$ns" 2>/dev/null
+  done
+}
+
 topo_create() {
   local ns
+  topo_sweep_stale
   for ns in "$TOPO_HOST_NS" "$TOPO_BOARD_NS" "$TOPO_WAN_NS"; do
     ip netns add "$ns" || return 1
     TOPO_CREATED+=("$ns")

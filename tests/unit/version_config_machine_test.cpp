@@ -188,6 +188,14 @@ TEST_F(VerCfgTest, RecordReadCompletesWhenTheReplyArrivesWhateverItsBytes) {
   EXPECT_TRUE(panel.boxes.empty());
 }
 
+TEST_F(VerCfgTest, ShortRecordReplyLeavesNoEarlierBoardsByteToDecideThePlatform) {
+  engine.Buf.DeviceRecord_Set(16, 0x55);  // left by a new-platform board before
+  const Outcome out = Run(7, RecordReply({0xAA}));
+  EXPECT_EQ(out.done, 1);
+  EXPECT_EQ(engine.Buf.DeviceRecord_Get(15), 0xAA);
+  EXPECT_EQ(engine.Buf.DeviceRecord_Get(16), 0xFF);
+}
+
 TEST_F(VerCfgTest, AddressReplyCompletesEvenWithA255OctetAndSetsDeviceIP) {
   const Outcome out = Run(0, AddressReply(kMac, {192, 168, 255, 255}));
   EXPECT_EQ(out.done, 1);
