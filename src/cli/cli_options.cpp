@@ -2,6 +2,7 @@
 
 #include <getopt.h>
 
+#include <cctype>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -36,6 +37,16 @@ bool ParseInt(const char* text, long low, long high, int& out) {
   return true;
 }
 
+bool AllHexPairs(const std::array<std::string, 6>& fields) {
+  for (const std::string& field : fields) {
+    if (field.size() != 2 || !std::isxdigit(static_cast<unsigned char>(field[0])) ||
+        !std::isxdigit(static_cast<unsigned char>(field[1]))) {
+      return false;
+    }
+  }
+  return true;
+}
+
 }  // namespace
 
 const char* UsageText() {
@@ -63,7 +74,7 @@ bool SplitMac(const std::string& text, std::array<std::string, 6>& fields) {
     for (int i = 0; i < 6; ++i) {
       fields[i] = text.substr(i * 2, 2);
     }
-    return true;
+    return AllHexPairs(fields);
   }
   if (text.size() != 17) {
     return false;
@@ -77,11 +88,8 @@ bool SplitMac(const std::string& text, std::array<std::string, 6>& fields) {
       return false;
     }
     fields[i] = text.substr(i * 3, 2);
-    if (fields[i].find(sep) != std::string::npos) {
-      return false;
-    }
   }
-  return true;
+  return AllHexPairs(fields);
 }
 
 bool ParseOptions(int argc, char** argv, CliOptions& out, std::string& error) {

@@ -24,7 +24,7 @@ struct CliOptions {
 bool ParseOptions(int argc, char** argv, CliOptions& out, std::string& error);
 
 // Splits 00:1A:2B:3C:4D:5E, 00-1A-2B-3C-4D-5E or 001A2B3C4D5E into its six
-// two-character fields; the digits themselves are the engine's to judge.
+// two-digit hexadecimal fields; false for anything else.
 bool SplitMac(const std::string& text, std::array<std::string, 6>& fields);
 
 const char* UsageText();

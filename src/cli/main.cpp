@@ -102,6 +102,9 @@ int Run(int argc, char** argv) {
     return kExitUsage;
   }
 
+  // A reader that goes away (| head) must not kill the process before it has
+  // shut the engine down; writes to it simply fail.
+  signal(SIGPIPE, SIG_IGN);
   // Signals are taken by the main loop only, never by the engine's threads.
   sigset_t stopSignals;
   sigemptyset(&stopSignals);

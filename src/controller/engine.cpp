@@ -40,6 +40,10 @@ Engine::~Engine() {
       t->join();
     }
   }
+  if (releasePending_) {
+    releasePending_ = false;
+    ReleaseHostState();
+  }
 }
 
 void Engine::LoadAdapters() {
@@ -192,6 +196,8 @@ void Engine::ShutdownAll() {
     if (AwaitExit(MainThreadExited)) {
       worker_.join();
     } else {
+      // Barred at once: no further step and no panel call from it.
+      Log.Bar();
       stuck = true;
     }
   }
@@ -200,21 +206,25 @@ void Engine::ShutdownAll() {
     if (AwaitExit(RecvThreadExited)) {
       receiver_.join();
     } else {
+      Log.Bar();
       stuck = true;
     }
   }
   MainState = 0;
   if (stuck) {
-    // A thread still inside a call may yet touch what follows. It is barred
-    // from every further step; the destructor joins it.
-    Log.Bar();
+    // A thread still inside a call may yet touch what follows; the clean-up
+    // waits for the destructor, which joins it first.
+    releasePending_ = true;
     return;
   }
+  ReleaseHostState();
+}
 
+void Engine::ReleaseHostState() {
   // A failed removal is shown once, unless the idle step has already shown
   // it: the operator should know that an entry stays behind.
   if (StaticArpAdded == 1 &&
-      kova::Delete_StaticARP(Log, DeviceIP, DeviceMAC, !arpDeleteFailing_) == 1) {
+      kova::Delete_StaticARP(Log, StaticArpIP, StaticArpMAC, !arpDeleteFailing_) == 1) {
     StaticArpAdded = 0;
   }
   BroadcastSocket_Close();

@@ -110,6 +110,9 @@ class Engine {
   bool BroadcastSocket_Close();
   bool UDPSocket_Close();
 
+  // Installs the board's neighbour entry for DeviceIP / DeviceMAC and records
+  // it (StaticArpAdded, StaticArpIP, StaticArpMAC); 1 on success.
+  int Create_StaticARP();
   // The neighbour entry of the last operation, removed when it ends. A
   // failing removal shows its box once, then retries quietly about once a
   // second, keeping StaticArpAdded set so that shutdown tries again.
@@ -159,6 +162,8 @@ class Engine {
   uint8_t DeviceMAC[6] = {0, 0, 0, 0, 0, 0};
   int32_t NewPlatform = 0;
   int32_t StaticArpAdded = 0;
+  uint8_t StaticArpIP[4] = {0, 0, 0, 0};  // the installed entry's own address
+  uint8_t StaticArpMAC[6] = {0, 0, 0, 0, 0, 0};
   std::atomic<int32_t> NetStarted{0};  // the receive thread reads it
 
   // Sockets and the receive thread.
@@ -210,11 +215,14 @@ class Engine {
   void SetMainState(uint8_t from, uint8_t to);
 
   void RecvThread();
+  // Removes the neighbour entry and closes the sockets once no thread runs.
+  void ReleaseHostState();
   // Waits at most the join bound for a thread's exited flag.
   bool AwaitExit(const std::atomic<int32_t>& exited);
 
   std::thread worker_;
   std::thread receiver_;
+  bool releasePending_ = false;
   bool arpDeleteFailing_ = false;
   std::chrono::steady_clock::time_point arpDeleteLastTry_{};
   std::mutex exitMutex_;

@@ -1,3 +1,5 @@
+#include <cstring>
+
 #include "controller/engine.h"
 #include "hostnet/static_arp.h"
 
@@ -13,13 +15,26 @@ constexpr auto kRetryPause = std::chrono::seconds(1);
 // removal that keeps failing must neither flood the operator with boxes nor
 // hammer the kernel: the box comes once per failure streak, retries at most
 // about once a second.
+int Engine::Create_StaticARP() {
+  if (kova::Create_StaticARP(Log, DeviceIP, DeviceMAC) != 1) {
+    return 0;
+  }
+  // The entry is removed by what it was made for, even if a later operation
+  // addresses another board before the removal succeeds.
+  std::memcpy(StaticArpIP, DeviceIP, sizeof(StaticArpIP));
+  std::memcpy(StaticArpMAC, DeviceMAC, sizeof(StaticArpMAC));
+  StaticArpAdded = 1;
+  arpDeleteFailing_ = false;
+  return 1;
+}
+
 int Engine::Delete_StaticARP() {
   const auto now = std::chrono::steady_clock::now();
   if (arpDeleteFailing_ && now - arpDeleteLastTry_ < kRetryPause) {
     return 0;
   }
   arpDeleteLastTry_ = now;
-  const int deleted = kova::Delete_StaticARP(Log, DeviceIP, DeviceMAC, !arpDeleteFailing_);
+  const int deleted = kova::Delete_StaticARP(Log, StaticArpIP, StaticArpMAC, !arpDeleteFailing_);
   arpDeleteFailing_ = deleted != 1;
   return deleted;
 }

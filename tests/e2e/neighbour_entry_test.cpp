@@ -411,8 +411,8 @@ TEST_F(NeighbourEntryTest, EngineRemovalBoxesOncePerFailureStreakAndRetriesAbout
   const Events events = WithoutNetAdmin([pause](Events& out) {
     EventPanel childPanel;
     Engine engine(childPanel);
-    std::memcpy(engine.DeviceIP, kBoardIP, 4);
-    std::memcpy(engine.DeviceMAC, kBoardMAC, 6);
+    std::memcpy(engine.StaticArpIP, kBoardIP, 4);
+    std::memcpy(engine.StaticArpMAC, kBoardMAC, 6);
     auto attempt = [&] {
       const int result = engine.Delete_StaticARP();
       out.insert(out.end(), childPanel.events.begin(), childPanel.events.end());

@@ -180,6 +180,67 @@ TEST(WorkerShutdownTest, ShutdownReleasesAWorkerWaitingInAMessageBox) {
   EXPECT_EQ(panel.Calls(), calls);
 }
 
+// Lends a test's FakeNet to an engine, so that the test can still look at
+// it after the engine is gone.
+class LentNet : public NetPlatform {
+ public:
+  explicit LentNet(FakeNet& net) : net_(net) {}
+  int Open(const UdpSocketSpec& spec) override { return net_.Open(spec); }
+  int SendTo(int h, const uint8_t* d, size_t n, const UdpEndpoint& to) override {
+    return net_.SendTo(h, d, n, to);
+  }
+  int RecvFrom(int h, uint8_t* b, size_t c, UdpEndpoint& from) override {
+    return net_.RecvFrom(h, b, c, from);
+  }
+  int Close(int h) override { return net_.Close(h); }
+  void Wait(const int* h, int n, int ms) override { net_.Wait(h, n, ms); }
+
+ private:
+  FakeNet& net_;
+};
+
+// A front end whose box does not let go when shutdown asks it to.
+class StubbornPanel : public RecordingPanel {
+ public:
+  void ShowMessageBox(const std::string&, const std::string&) override {
+    inBox = true;
+    std::this_thread::sleep_for(4s);
+  }
+  std::atomic<bool> inBox{false};
+};
+
+TEST(WorkerShutdownTest, WorkerThatMissesTheBoundIsCleanedUpAfterByTheEngine) {
+  WorkDir dir;
+  dir.WriteConfig("ENABLE", "0");
+  StubbornPanel panel;
+  panel.inputs.macFields = {"00", "1A", "2B", "3C", "4D", "5E"};
+  FakeNet net;
+  auto engine = std::make_unique<Engine>(panel, dir.path(), std::make_unique<LentNet>(net));
+  engine->Adapters.AdapterDesc[0] = "eth1";
+  engine->Adapters.Count = 1;
+  engine->InterfaceCount = 1;
+  // A version request that opens the socket and fails: the worker then sits
+  // in the failure box with the socket open.
+  engine->VerCfgMachine = [](Engine& e) {
+    if (e.VerCfgState == 1) {
+      e.BroadcastSocket_Create();
+      e.VerCfgDone = 0;
+      e.VerCfgState = 0;
+    }
+  };
+  engine->StartThreads();
+  ASSERT_TRUE(WaitFor([&] { return engine->MainState.load() == 0; }));
+  ASSERT_TRUE(engine->PostAction(kActionGetVersion));
+  ASSERT_TRUE(WaitFor([&] { return panel.inBox.load(); }));
+  ASSERT_EQ(net.OpenCount(), 1);
+
+  engine->ShutdownAll();  // gives up on the worker after its bound
+  EXPECT_EQ(net.OpenCount(), 1) << "nothing is released while the worker may still run";
+  EXPECT_TRUE(engine->Log.Barred());
+  engine.reset();  // joins the late worker, then releases
+  EXPECT_EQ(net.OpenCount(), 0) << "the socket outlived the engine";
+}
+
 TEST_F(WorkerThreadTest, QuitWhileIdleEndsTheThreadQuickly) {
   engine.StartThreads();
   ASSERT_TRUE(WaitFor([&] { return engine.MainState.load() == 0; }));
