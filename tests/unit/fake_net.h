@@ -69,7 +69,8 @@ class FakeNet : public NetPlatform {
   void Wait(const int*, int, int) override {}
 
   // Queues a datagram for the socket `handle`, as if `from` had sent it.
-  void Deliver(int handle, std::vector<uint8_t> bytes, UdpEndpoint from = {{192, 168, 100, 2}, 5002}) {
+  void Deliver(int handle, std::vector<uint8_t> bytes,
+               UdpEndpoint from = {{192, 168, 100, 2}, 5002}) {
     std::lock_guard<std::mutex> lock(mutex_);
     sockets_[handle].inbox.push_back({handle, std::move(bytes), from});
   }
