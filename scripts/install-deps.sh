@@ -3,7 +3,8 @@
 # any is missing. Run as root on Debian 12.
 set -euo pipefail
 packages=(cmake make g++ pkg-config libgtest-dev libgmock-dev libwxgtk3.2-dev libnl-route-3-dev
-          xvfb xauth x11-apps x11-utils netpbm librsvg2-common libgtk-3-bin iproute2 procps python3)
+          xvfb xauth x11-apps x11-utils netpbm librsvg2-common libgtk-3-bin iproute2 procps python3
+          clang-format)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")

@@ -15,6 +15,10 @@ configure_and_build() {
 }
 
 status=0
+if ! git ls-files -z '*.cpp' '*.h' | xargs -0 -r clang-format --dry-run --Werror; then
+  echo "clang-format: the files above need formatting"
+  status=1
+fi
 configure_and_build build
 (cd build && ctest --output-on-failure --timeout 300) || status=1
 
