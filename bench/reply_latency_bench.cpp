@@ -82,35 +82,35 @@ int main() {
   engine.Adapters.Count = 1;
   engine.InterfaceCount = 1;
   engine.SelectInterface(0);
-  engine.Net_Startup();
+  engine.link.Net_Startup();
   engine.DeviceIP[0] = 127;
   engine.DeviceIP[1] = 0;
   engine.DeviceIP[2] = 0;
   engine.DeviceIP[3] = 1;
 
   EchoPeer peer;
-  if (engine.UDPSocket_Create(peer.port(), 0) != 1) {
+  if (engine.link.UDPSocket_Create(peer.port(), 0) != 1) {
     std::printf("cannot open the UDP client socket on loopback\n");
     return 1;
   }
   std::atomic<bool> stop{false};
   std::thread receiver([&] {
     while (!stop) {
-      kova::RecvPass(engine);
+      kova::RecvPass(engine.link);
     }
   });
 
   const uint8_t request[9] = {0x00, 0x09, 0x81, 0x04, 'R', 'E', 'S', 'E', 'T'};
   for (const int delay : {2, 5, 19}) {
-    engine.RecvThreadDelay = delay;
+    engine.link.RecvThreadDelay = delay;
     std::vector<double> micros;
     for (int i = 0; i < 200; ++i) {
       const auto start = Clock::now();
-      engine.UDPSocket_Send(request, sizeof(request));
+      engine.link.UDPSocket_Send(request, sizeof(request));
       int seen = 0;
       while (seen < 6 && Clock::now() - start < std::chrono::seconds(1)) {
-        if (kova::UDP_RxAvailable(engine)) {
-          kova::UDP_RxSkip(engine);
+        if (kova::UDP_RxAvailable(engine.link)) {
+          kova::UDP_RxSkip(engine.link);
           ++seen;
         }
       }
@@ -122,6 +122,6 @@ int main() {
   }
   stop = true;
   receiver.join();
-  engine.UDPSocket_Close();
+  engine.link.UDPSocket_Close();
   return 0;
 }

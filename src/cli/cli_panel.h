@@ -4,7 +4,7 @@
 #include <mutex>
 #include <string>
 
-#include "controller/operator_panel.h"
+#include "common/operator_panel.h"
 
 namespace kova::cli {
 

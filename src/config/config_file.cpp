@@ -1,12 +1,12 @@
 #include "config/config_file.h"
 
 #include "common/format.h"
+#include "common/message_log.h"
+#include "common/shared_buffers.h"
 #include "config/config_lines.h"
 #include "config/config_values.h"
 #include "config/image_file.h"
 #include "config/raw_file.h"
-#include "controller/message_log.h"
-#include "isp/shared_buffers.h"
 
 namespace kova {
 

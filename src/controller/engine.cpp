@@ -2,8 +2,11 @@
 
 #include <chrono>
 
+#include "common/countdown_slots.h"
 #include "config/config_file.h"
 #include "controller/dispatcher.h"
+#include "hostnet/adapter_list.h"
+#include "hostnet/neighbour_table.h"
 #include "hostnet/static_arp.h"
 #include "maintenance/maintenance_machines.h"
 #include "procedures/procedures.h"
@@ -12,21 +15,21 @@
 
 namespace kova {
 
-namespace {
-
-// How long shutdown waits for the worker to leave its loop.
-constexpr auto kThreadJoinBound = std::chrono::seconds(3);
-
-}  // namespace
-
-Engine::Engine(OperatorPanel& panel, std::string workDir, std::unique_ptr<NetPlatform> net)
-    : WorkDir(std::move(workDir)), Log(panel), Net(net ? std::move(net) : MakeLinuxNetPlatform()) {
+Engine::Engine(OperatorPanel& panel, std::string workDir, std::unique_ptr<NetPlatform> net,
+               std::unique_ptr<NeighbourTable> neighbours, EngineTimings timings)
+    : WorkDir(std::move(workDir)),
+      Log(panel),
+      Net(net ? std::move(net) : MakeLinuxNetPlatform()),
+      Neighbours(neighbours ? std::move(neighbours) : MakeLinuxNeighbourTable()),
+      link(Link::Uses{Log, Countdown, Buf, *Net, DeviceIP, DeviceMAC, Adapters, InterfaceSel,
+                      InterfaceCount, Progress, ProgressStep}),
+      timings_(timings) {
   Buf.AllocSharedBuffers();
   Countdown.ClearCountdowns();
   VerCfgMachine = VerCfg_applay;
   EepromMachine = Eeprom_applay;
-  BroadcastMachine = Broadcast_applay;
-  UDPMachine = UDP_applay;
+  BroadcastMachine = [](Engine& e) { Broadcast_applay(e.link); };
+  UDPMachine = [](Engine& e) { UDP_applay(e.link); };
   Procedures = {JumpToBootloader_Step, WaitForBootUp_Step, BootloaderUpgrade_Step, AppUpgrade_Step,
                 RemoteUpdate_Step};
 }
@@ -35,11 +38,8 @@ Engine::~Engine() {
   ShutdownAll();
   // A worker that missed the bound is barred from every step and panel
   // call, so it leaves its loop as soon as its current call returns.
-  for (std::thread* t : {&worker_, &receiver_}) {
-    if (t->joinable()) {
-      t->join();
-    }
-  }
+  Worker.Reap(std::chrono::hours(24));
+  Receiver.Reap(std::chrono::hours(24));
   if (releasePending_) {
     releasePending_ = false;
     ReleaseHostState();
@@ -81,7 +81,7 @@ void Engine::SetMainState(uint8_t from, uint8_t to) {
 
 void Engine::SetDelays(int32_t mainDelay, int32_t recvDelay) {
   MainThreadDelay = mainDelay;
-  RecvThreadDelay = recvDelay;
+  link.RecvThreadDelay = recvDelay;
 }
 
 void Engine::RunPass() {
@@ -119,7 +119,7 @@ void Engine::UpdateProgress() {
 
 void Engine::SetBootProgress(int value) {
   if (value == -1) {
-    Countdown.Set(7, 0);
+    Countdown.Set(countdown::kBootWait, 0);
   } else {
     Progress = value;
   }
@@ -129,55 +129,33 @@ int Engine::Load_UpgradeFile() {
   return kova::Load_UpgradeFile(WorkDir, Log, Buf, run_jumptobootloade_flag);
 }
 
-void Engine::MainThread() {
-  for (;;) {
-    if (MainThreadQuit.load() != 0 || Log.Barred()) {
-      {
-        std::lock_guard<std::mutex> lock(exitMutex_);
-        MainThreadExited = 1;
-      }
-      exitCv_.notify_all();
-      return;
-    }
-    RunPass();
-    MainThreadExited = 0;
-    const int32_t delay = MainThreadDelay.load();
-    if (delay <= 0) {
-      std::this_thread::yield();
-    } else {
-      std::this_thread::sleep_for(std::chrono::milliseconds(delay));
-    }
+bool Engine::MainThread() {
+  if (Log.Barred()) {
+    return false;
   }
-}
-
-void Engine::RecvThread() {
-  while (RecvThreadQuit.load() == 0 && !Log.Barred()) {
-    RecvPass(*this);
-    RecvThreadExited = 0;
+  RunPass();
+  const int32_t delay = MainThreadDelay.load();
+  if (delay <= 0) {
+    std::this_thread::yield();
+  } else {
+    std::this_thread::sleep_for(std::chrono::milliseconds(delay));
   }
-  {
-    std::lock_guard<std::mutex> lock(exitMutex_);
-    RecvThreadExited = 1;
-  }
-  exitCv_.notify_all();
+  return true;
 }
 
 void Engine::StartThreads() {
-  if (worker_.joinable() || shutDown_) {
+  if (Worker.Started() || shutDown_) {
     return;
   }
   MainState = 1;
-  MainThreadExited = 0;
-  MainThreadQuit = 0;
-  worker_ = std::thread([this] { MainThread(); });
-  RecvThreadExited = 0;
-  RecvThreadQuit = 0;
-  receiver_ = std::thread([this] { RecvThread(); });
-}
-
-bool Engine::AwaitExit(const std::atomic<int32_t>& exited) {
-  std::unique_lock<std::mutex> lock(exitMutex_);
-  return exitCv_.wait_for(lock, kThreadJoinBound, [&exited] { return exited.load() == 1; });
+  Worker.Start([this] { return MainThread(); });
+  Receiver.Start([this] {
+    if (Log.Barred()) {
+      return false;
+    }
+    RecvPass(link);
+    return true;
+  });
 }
 
 void Engine::ShutdownAll() {
@@ -190,25 +168,18 @@ void Engine::ShutdownAll() {
   // a worker that installed a neighbour entry or opened a socket after the
   // clean-up looked would leave it behind.
   bool stuck = false;
-  if (worker_.joinable()) {
-    MainThreadQuit = 1;
+  if (Worker.Started()) {
+    Worker.Quit = 1;
     Log.Panel().ReleaseMessageBox();
-    if (AwaitExit(MainThreadExited)) {
-      worker_.join();
-    } else {
+    if (!Worker.Stop(timings_.joinBound)) {
       // Barred at once: no further step and no panel call from it.
       Log.Bar();
       stuck = true;
     }
   }
-  if (receiver_.joinable()) {
-    RecvThreadQuit = 1;
-    if (AwaitExit(RecvThreadExited)) {
-      receiver_.join();
-    } else {
-      Log.Bar();
-      stuck = true;
-    }
+  if (!Receiver.Stop(timings_.joinBound)) {
+    Log.Bar();
+    stuck = true;
   }
   MainState = 0;
   if (stuck) {
@@ -223,13 +194,13 @@ void Engine::ShutdownAll() {
 void Engine::ReleaseHostState() {
   // A failed removal is shown once, unless the idle step has already shown
   // it: the operator should know that an entry stays behind.
-  if (StaticArpAdded == 1 &&
-      kova::Delete_StaticARP(Log, StaticArpIP, StaticArpMAC, !arpDeleteFailing_) == 1) {
+  if (StaticArpAdded == 1 && kova::Delete_StaticARP(Log, *Neighbours, StaticArpIP, StaticArpMAC,
+                                                    !arpDeleteFailing_) == 1) {
     StaticArpAdded = 0;
   }
-  BroadcastSocket_Close();
-  UDPSocket_Close();
-  Net_Cleanup();
+  link.BroadcastSocket_Close();
+  link.UDPSocket_Close();
+  link.Net_Cleanup();
 }
 
 }  // namespace kova

@@ -11,14 +11,16 @@
 #include <string>
 #include <thread>
 
-#include "controller/countdown.h"
-#include "controller/message_log.h"
-#include "controller/operator_panel.h"
-#include "controller/step_states.h"
-#include "hostnet/adapter_list.h"
-#include "isp/shared_buffers.h"
-#include "protocol/net_platform.h"
-#include "protocol/sockets.h"
+#include "common/adapter_table.h"
+#include "common/bounded_thread.h"
+#include "common/countdown.h"
+#include "common/message_log.h"
+#include "common/operator_panel.h"
+#include "common/shared_buffers.h"
+#include "common/step_states.h"
+#include "platform/neighbour_table.h"
+#include "platform/net_platform.h"
+#include "protocol/link.h"
 
 namespace kova {
 
@@ -32,6 +34,13 @@ enum ActionCodes : int32_t {
   kActionGetEeprom = 9,
 };
 
+// Waits that tests shorten: how long shutdown waits for each thread, and how
+// often a neighbour entry whose removal keeps failing is tried again.
+struct EngineTimings {
+  std::chrono::milliseconds joinBound{3000};
+  std::chrono::milliseconds neighbourRetryPause{1000};
+};
+
 // The upgrade engine: every operation's state, the machines that run it and
 // the worker thread that steps them. A front end owns one engine, posts
 // actions to it, drives its tick and shuts it down; everything else happens
@@ -42,9 +51,11 @@ class Engine {
 
   // Allocates the shared buffers and resets every channel. `workDir` is where
   // KOVA_Config.cfg and relative image names are looked up (empty: current).
-  // `net` is the socket layer; by default the operating system's.
+  // `net` is the socket layer and `neighbours` the host's neighbour table;
+  // by default the operating system's.
   explicit Engine(OperatorPanel& panel, std::string workDir = "",
-                  std::unique_ptr<NetPlatform> net = nullptr);
+                  std::unique_ptr<NetPlatform> net = nullptr,
+                  std::unique_ptr<NeighbourTable> neighbours = nullptr, EngineTimings timings = {});
   ~Engine();
   Engine(const Engine&) = delete;
   Engine& operator=(const Engine&) = delete;
@@ -97,18 +108,6 @@ class Engine {
 
   // Operations of the lower layers that the top-level machine calls.
   int Load_UpgradeFile();
-  void Net_Startup();
-  void Net_Cleanup();
-
-  // The two sockets. Create and close log their outcome; send logs a dump.
-  int BroadcastSocket_Create();
-  int UDPSocket_Create(uint16_t remotePort, uint16_t localPort);
-  int BroadcastSocket_Send(const uint8_t* data, int length);
-  int UDPSocket_Send(const uint8_t* data, int length);
-  // Sends the text as one datagram; the count handed over, 0 if the send failed.
-  int UDPSocket_SendString(const std::string& text);
-  bool BroadcastSocket_Close();
-  bool UDPSocket_Close();
 
   // Installs the board's neighbour entry for DeviceIP / DeviceMAC and records
   // it (StaticArpAdded, StaticArpIP, StaticArpMAC); 1 on success.
@@ -132,9 +131,6 @@ class Engine {
   std::atomic<int32_t> InterfaceSel{0};
   std::atomic<int32_t> InterfaceCount{0};
   std::atomic<int32_t> MainThreadDelay{5};
-  std::atomic<int32_t> RecvThreadDelay{5};
-  std::atomic<int32_t> MainThreadQuit{0};
-  std::atomic<int32_t> MainThreadExited{0};
 
   int32_t run_jumptobootloade_flag = 0;
   int32_t ControlsLocked = 0;
@@ -164,39 +160,11 @@ class Engine {
   int32_t StaticArpAdded = 0;
   uint8_t StaticArpIP[4] = {0, 0, 0, 0};  // the installed entry's own address
   uint8_t StaticArpMAC[6] = {0, 0, 0, 0, 0, 0};
-  std::atomic<int32_t> NetStarted{0};  // the receive thread reads it
 
-  // Sockets and the receive thread.
   std::unique_ptr<NetPlatform> Net;
-  SocketRecord BroadcastSocket;
-  SocketRecord UDPSocket;
-  std::atomic<int32_t> RecvThreadQuit{0};
-  std::atomic<int32_t> RecvThreadExited{0};
-  std::atomic<uint32_t> BroadcastRxDropped{0};  // datagrams that did not fit the ring
-  std::atomic<uint32_t> UDPRxDropped{0};
-
-  // Reply decoders.
-  uint8_t BroadcastDecodeState = 0;
-  uint8_t UDPDecodeState = 0;
-  uint8_t UDPMsgState = 0;
-  int32_t UDPMsgDone = 0;
-  // Set by the broadcast reply handler when the reply to "ETH_REQ" (for
-  // DeviceMAC) or to "E2P_READ" has arrived, whatever bytes it carried.
-  int32_t EthReqAnswered = 0;
-  int32_t E2pReadAnswered = 0;
-
-  // Channels and their request data.
-  uint8_t BroadcastState = 0;
-  int32_t BroadcastOp = 0;
-  int32_t BroadcastDone = 0;
-  uint8_t BroadcastCmdArgs[128] = {};
-  uint8_t UDPState = 0;
-  int32_t UDPOp = 0;
-  std::atomic<int32_t> UDPDone{0};  // also the boot server's completion flag
-  uint16_t UDPRemotePort = 0;
-  uint16_t UDPLocalPort = 0;
-  std::string UDPSendText;
-  uint8_t UDPCmdArgs[128] = {};
+  std::unique_ptr<NeighbourTable> Neighbours;
+  // Sockets, receive thread, decoders and channels.
+  Link link;
 
   // Jump to the bootloader.
   int32_t JumpRetries = 0;
@@ -209,24 +177,22 @@ class Engine {
   Machine UDPMachine;
   std::array<Machine, 5> Procedures;
 
+  // The worker runs MainThread's passes; the receiver fills the rings.
+  BoundedThread Worker;
+  BoundedThread Receiver;
+
  private:
-  void MainThread();
+  // One turn of the worker's loop: a pass, then its delay.
+  bool MainThread();
   // Moves MainState from `from` to `to` unless the front end changed it.
   void SetMainState(uint8_t from, uint8_t to);
-
-  void RecvThread();
   // Removes the neighbour entry and closes the sockets once no thread runs.
   void ReleaseHostState();
-  // Waits at most the join bound for a thread's exited flag.
-  bool AwaitExit(const std::atomic<int32_t>& exited);
 
-  std::thread worker_;
-  std::thread receiver_;
+  EngineTimings timings_;
   bool releasePending_ = false;
   bool arpDeleteFailing_ = false;
   std::chrono::steady_clock::time_point arpDeleteLastTry_{};
-  std::mutex exitMutex_;
-  std::condition_variable exitCv_;
   bool shutDown_ = false;
   std::atomic<int> operationsEnded_{0};
   std::atomic<uint8_t> lastOutcome_{0};

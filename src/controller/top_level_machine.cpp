@@ -40,8 +40,8 @@ bool SignatureAt(const Engine& e, int32_t offset) {
 }  // namespace
 
 void Engine::IdleStep() {
-  BroadcastSocket_Close();
-  UDPSocket_Close();
+  link.BroadcastSocket_Close();
+  link.UDPSocket_Close();
   if (StaticArpAdded == 1 && Delete_StaticARP() == 1) {
     StaticArpAdded = 0;
   }
@@ -68,7 +68,7 @@ void Engine::MainStep() {
       StaticArpAdded = 0;
       ControlsLocked = 0;
       Progress = 0;
-      Net_Startup();
+      link.Net_Startup();
       SetDelays(kDelayIdle, kDelayIdle);
       next = 0;
       break;

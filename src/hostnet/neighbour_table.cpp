@@ -12,6 +12,7 @@
 #include <memory>
 
 #include "hostnet/netlink_request.h"
+#include "hostnet/route_lookup.h"
 
 namespace kova {
 
@@ -99,10 +100,6 @@ int DumpOnce(std::vector<NeighbourEntry>& rows) {
 
 }  // namespace
 
-bool NeighbourEntry::Permanent() const {
-  return (state & NUD_PERMANENT) != 0;
-}
-
 int DumpNeighbours(std::vector<NeighbourEntry>& rows) {
   int rc = EINTR;
   for (int attempt = 0; attempt < kDumpAttempts && rc == EINTR; ++attempt) {
@@ -112,16 +109,6 @@ int DumpNeighbours(std::vector<NeighbourEntry>& rows) {
     rows.clear();
   }
   return rc;
-}
-
-const NeighbourEntry* FindNeighbour(const std::vector<NeighbourEntry>& rows, int ifindex,
-                                    const uint8_t ip[4]) {
-  for (const NeighbourEntry& row : rows) {
-    if (row.ifindex == ifindex && std::memcmp(row.ip.data(), ip, 4) == 0) {
-      return &row;
-    }
-  }
-  return nullptr;
 }
 
 int AddPermanentNeighbour(int ifindex, const uint8_t ip[4], const uint8_t mac[6]) {
@@ -149,6 +136,31 @@ int DeleteNeighbour(int ifindex, const uint8_t ip[4]) {
   }
   Msg msg(raw);
   return NetlinkRequest(msg.get());
+}
+
+namespace {
+
+// The kernel's tables through libnl and route lookups.
+class LinuxNeighbourTable : public NeighbourTable {
+ public:
+  int LookupRouteInterface(const uint8_t ip[4], int& ifindex) override {
+    return kova::LookupRouteInterface(ip, ifindex);
+  }
+  int DumpNeighbours(std::vector<NeighbourEntry>& rows) override {
+    return kova::DumpNeighbours(rows);
+  }
+  int AddPermanentNeighbour(int ifindex, const uint8_t ip[4], const uint8_t mac[6]) override {
+    return kova::AddPermanentNeighbour(ifindex, ip, mac);
+  }
+  int DeleteNeighbour(int ifindex, const uint8_t ip[4]) override {
+    return kova::DeleteNeighbour(ifindex, ip);
+  }
+};
+
+}  // namespace
+
+std::unique_ptr<NeighbourTable> MakeLinuxNeighbourTable() {
+  return std::make_unique<LinuxNeighbourTable>();
 }
 
 }  // namespace kova

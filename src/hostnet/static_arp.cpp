@@ -5,9 +5,8 @@
 #include <vector>
 
 #include "common/format.h"
-#include "controller/message_log.h"
-#include "hostnet/neighbour_table.h"
-#include "hostnet/route_lookup.h"
+#include "common/message_log.h"
+#include "platform/neighbour_table.h"
 
 namespace kova {
 
@@ -39,11 +38,12 @@ std::string DeleteFailedText(const uint8_t ip[4]) {
 
 }  // namespace
 
-int Create_StaticARP(MessageLog& log, const uint8_t ip[4], const uint8_t mac[6]) {
+int Create_StaticARP(MessageLog& log, NeighbourTable& table, const uint8_t ip[4],
+                     const uint8_t mac[6]) {
   int ifindex = 0;
   int shown = 0;  // a failed route lookup is shown as error 0
-  if (LookupRouteInterface(ip, ifindex) == 0) {
-    const int err = AddPermanentNeighbour(ifindex, ip, mac);
+  if (table.LookupRouteInterface(ip, ifindex) == 0) {
+    const int err = table.AddPermanentNeighbour(ifindex, ip, mac);
     if (err == 0) {
       return 1;
     }
@@ -63,11 +63,11 @@ int Create_StaticARP(MessageLog& log, const uint8_t ip[4], const uint8_t mac[6])
   return 0;
 }
 
-int Check_StaticARP(MessageLog& log, const uint8_t ip[4]) {
+int Check_StaticARP(MessageLog& log, NeighbourTable& table, const uint8_t ip[4]) {
   int ifindex = 0;
   std::vector<NeighbourEntry> rows;
   bool exists = false;
-  if (LookupRouteInterface(ip, ifindex) == 0 && DumpNeighbours(rows) == 0) {
+  if (table.LookupRouteInterface(ip, ifindex) == 0 && table.DumpNeighbours(rows) == 0) {
     const NeighbourEntry* row = FindNeighbour(rows, ifindex, ip);
     exists = row != nullptr && row->Permanent();
   }
@@ -76,13 +76,14 @@ int Check_StaticARP(MessageLog& log, const uint8_t ip[4]) {
   return exists ? 1 : 0;
 }
 
-int Delete_StaticARP(MessageLog& log, const uint8_t ip[4], const uint8_t* /*mac*/, bool showBoxes) {
+int Delete_StaticARP(MessageLog& log, NeighbourTable& table, const uint8_t ip[4],
+                     const uint8_t* /*mac*/, bool showBoxes) {
   int ifindex = 0;
-  if (LookupRouteInterface(ip, ifindex) != 0) {
+  if (table.LookupRouteInterface(ip, ifindex) != 0) {
     log.Say(0, DeleteFailedText(ip));
     return 0;
   }
-  const int err = DeleteNeighbour(ifindex, ip);
+  const int err = table.DeleteNeighbour(ifindex, ip);
   // Nothing to remove is what the removal was for.
   if (err == 0 || err == ENOENT || err == ESRCH) {
     log.Say(0, Format("\nDelete static IP Address (%d.%d.%d.%d) ... Successful !", ip[0], ip[1],

@@ -2,8 +2,8 @@
 #include "common/hex_digit.h"
 
 #include "common/format.h"
-#include "controller/message_log.h"
-#include "isp/shared_buffers.h"
+#include "common/message_log.h"
+#include "common/shared_buffers.h"
 
 namespace kova {
 

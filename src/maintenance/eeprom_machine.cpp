@@ -1,5 +1,6 @@
 #include <cstring>
 
+#include "common/countdown_slots.h"
 #include "common/format.h"
 #include "common/hex_digit.h"
 #include "controller/engine.h"
@@ -12,8 +13,6 @@ namespace kova {
 
 namespace {
 
-constexpr int kReplyCountdown = 2;
-constexpr int kRemoteCheckCountdown = 0;  // loaded by the remote update
 constexpr int32_t kDefaultTicks = 20;
 constexpr int32_t kLongTicks = 600;
 constexpr int32_t kSendFileTicks = 10;
@@ -90,7 +89,7 @@ void Prepare(Engine& e, int32_t request) {
       break;
     case udp_cmd::kSetModelName:
       e.Buf.UDPReply_Set(kReplyModelNameSetFlag, 0);
-      std::memcpy(e.UDPCmdArgs, kModelName, sizeof kModelName);
+      std::memcpy(e.link.UDPCmdArgs, kModelName, sizeof kModelName);
       break;
     default:
       if (IsRemoteUpdate(request)) {
@@ -120,10 +119,10 @@ void ShowProgress(Engine& e, int32_t request) {
   switch (request) {
     case udp_cmd::kRemoteErase:
     case udp_cmd::kRemoteUpdate:
-      e.Progress = (kLongTicks - e.Countdown.Get(kReplyCountdown)) / 6;
+      e.Progress = (kLongTicks - e.Countdown.Get(countdown::kUnicastReply)) / 6;
       break;
     case udp_cmd::kCheckRemoteUpdate:
-      e.Progress = (kRemoteCheckWindow - e.Countdown.Get(kRemoteCheckCountdown)) / 12;
+      e.Progress = (kRemoteCheckWindow - e.Countdown.Get(countdown::kRemoteFinish)) / 12;
       break;
     default:
       break;
@@ -179,29 +178,29 @@ void Eeprom_applay(Engine& e) {
       e.EepromState = kCreate;
       break;
     case kCreate:
-      if (UDP_Create(e, kBoardCommandPort, 0) == 1) {
+      if (UDP_Create(e.link, kBoardCommandPort, 0) == 1) {
         e.EepromState = kCreated;
       }
       break;
     case kCreated:
-      if (UDP_IsIdle(e)) {
-        e.EepromState = UDP_Result(e) == 1 ? kSend : STEP_FAIL;
+      if (UDP_IsIdle(e.link)) {
+        e.EepromState = UDP_Result(e.link) == 1 ? kSend : STEP_FAIL;
       }
       break;
     case kSend:
-      e.EepromState = UDP_Send(e, 0) == 1 ? kSent : STEP_FAIL;
+      e.EepromState = UDP_Send(e.link, 0) == 1 ? kSent : STEP_FAIL;
       break;
     case kSent:
-      if (UDP_IsIdle(e)) {
-        e.EepromState = UDP_Result(e) == 1 ? kArm : STEP_FAIL;
+      if (UDP_IsIdle(e.link)) {
+        e.EepromState = UDP_Result(e.link) == 1 ? kArm : STEP_FAIL;
       }
       break;
     case kArm:
-      e.Countdown.Set(kReplyCountdown, TimeoutTicks(request));
+      e.Countdown.Set(countdown::kUnicastReply, TimeoutTicks(request));
       e.EepromState = kAwaitReply;
       break;
     case kAwaitReply:
-      if (e.Countdown.Get(kReplyCountdown) == 0) {
+      if (e.Countdown.Get(countdown::kUnicastReply) == 0) {
         e.EepromState = STEP_FAIL;
         break;
       }
@@ -211,12 +210,12 @@ void Eeprom_applay(Engine& e) {
       }
       break;
     case kClose:
-      UDP_Close(e);  // a busy channel gets no close; kClosed reads its result
+      UDP_Close(e.link);  // a busy channel gets no close; kClosed reads its result
       e.EepromState = kClosed;
       break;
     case kClosed:
-      if (UDP_IsIdle(e)) {
-        e.EepromState = UDP_Result(e) == 1 ? kAct : STEP_FAIL;
+      if (UDP_IsIdle(e.link)) {
+        e.EepromState = UDP_Result(e.link) == 1 ? kAct : STEP_FAIL;
       }
       break;
     case kAct:
@@ -232,7 +231,7 @@ void Eeprom_applay(Engine& e) {
       e.Log.Say(0, "\n    UDP Command ... Failed !");
       e.EepromDone = 0;
       // The next request starts with a fresh socket.
-      e.UDPSocket_Close();
+      e.link.UDPSocket_Close();
       e.EepromState = STEP_END;
       break;
     default:

@@ -1,3 +1,4 @@
+#include "common/countdown_slots.h"
 #include "common/format.h"
 #include "common/hex_digit.h"
 #include "controller/engine.h"
@@ -9,7 +10,6 @@ namespace kova {
 
 namespace {
 
-constexpr int kReplyCountdown = 1;
 constexpr int32_t kReplyTicks = 20;  // 2 s
 constexpr int32_t kLastRequest = broadcast_cmd::kE2pRead;
 constexpr int kMacLength = 6;
@@ -44,7 +44,7 @@ void Prepare(Engine& e, int32_t request) {
       for (int i = 0; i < 4; ++i) {
         e.Buf.DeviceRecord_Set(kRecordIp + i, kUnset);
       }
-      e.EthReqAnswered = 0;
+      e.link.EthReqAnswered = 0;
       break;
     case broadcast_cmd::kFwVerReq:
       e.Buf.DeviceRecord_Set(kRecordVersionFlag, 0);
@@ -59,9 +59,9 @@ void Prepare(Engine& e, int32_t request) {
       // second byte to decide the platform.
       e.Buf.DeviceRecord_Set(kRecordE2pData, kUnset);
       e.Buf.DeviceRecord_Set(kRecordE2pData + 1, kUnset);
-      e.BroadcastCmdArgs[kMacLength] = e.Buf.DeviceRecord_Get(kRecordE2pAddress);
-      e.BroadcastCmdArgs[kMacLength + 1] = e.Buf.DeviceRecord_Get(kRecordE2pAddress + 1);
-      e.E2pReadAnswered = 0;
+      e.link.BroadcastCmdArgs[kMacLength] = e.Buf.DeviceRecord_Get(kRecordE2pAddress);
+      e.link.BroadcastCmdArgs[kMacLength + 1] = e.Buf.DeviceRecord_Get(kRecordE2pAddress + 1);
+      e.link.E2pReadAnswered = 0;
       break;
     default:
       break;
@@ -74,13 +74,13 @@ void Prepare(Engine& e, int32_t request) {
 bool Completed(const Engine& e, int32_t request) {
   switch (request) {
     case broadcast_cmd::kEthReq:
-      return e.EthReqAnswered == 1;
+      return e.link.EthReqAnswered == 1;
     case broadcast_cmd::kFwVerReq:
       return e.Buf.DeviceRecord_Get(kRecordVersionFlag) == 1;
     case broadcast_cmd::kE2pDefault:
       return e.Buf.DeviceRecord_Get(kRecordDefaultFlag) == 1;
     case broadcast_cmd::kE2pRead:
-      return e.E2pReadAnswered == 1;
+      return e.link.E2pReadAnswered == 1;
     default:
       return false;  // requests without a reply end by time-out
   }
@@ -131,46 +131,46 @@ void VerCfg_applay(Engine& e) {
       Prepare(e, request);
       e.Buf.BroadcastCmdIndex = request;
       for (int i = 0; i < kMacLength; ++i) {
-        e.BroadcastCmdArgs[i] = e.DeviceMAC[i];
+        e.link.BroadcastCmdArgs[i] = e.DeviceMAC[i];
       }
       e.VerCfgState = kCreate;
       break;
     case kCreate:
-      if (Broadcast_Create(e) == 1) {
+      if (Broadcast_Create(e.link) == 1) {
         e.VerCfgState = kCreated;
       }
       break;
     case kCreated:
-      if (Broadcast_IsIdle(e)) {
-        e.VerCfgState = Broadcast_Result(e) == 1 ? kSend : STEP_FAIL;
+      if (Broadcast_IsIdle(e.link)) {
+        e.VerCfgState = Broadcast_Result(e.link) == 1 ? kSend : STEP_FAIL;
       }
       break;
     case kSend:
-      e.VerCfgState = Broadcast_Send(e) == 1 ? kSent : STEP_FAIL;
+      e.VerCfgState = Broadcast_Send(e.link) == 1 ? kSent : STEP_FAIL;
       break;
     case kSent:
-      if (Broadcast_IsIdle(e)) {
-        e.VerCfgState = Broadcast_Result(e) == 1 ? kArm : STEP_FAIL;
+      if (Broadcast_IsIdle(e.link)) {
+        e.VerCfgState = Broadcast_Result(e.link) == 1 ? kArm : STEP_FAIL;
       }
       break;
     case kArm:
-      e.Countdown.Set(kReplyCountdown, kReplyTicks);
+      e.Countdown.Set(countdown::kBroadcastReply, kReplyTicks);
       e.VerCfgState = kAwaitReply;
       break;
     case kAwaitReply:
-      if (e.Countdown.Get(kReplyCountdown) == 0) {
+      if (e.Countdown.Get(countdown::kBroadcastReply) == 0) {
         e.VerCfgState = STEP_FAIL;
       } else if (Completed(e, request)) {
         e.VerCfgState = kClose;
       }
       break;
     case kClose:
-      Broadcast_Close(e);  // a busy channel gets no close; kClosed reads its result
+      Broadcast_Close(e.link);  // a busy channel gets no close; kClosed reads its result
       e.VerCfgState = kClosed;
       break;
     case kClosed:
-      if (Broadcast_IsIdle(e)) {
-        e.VerCfgState = Broadcast_Result(e) == 1 ? kAct : STEP_FAIL;
+      if (Broadcast_IsIdle(e.link)) {
+        e.VerCfgState = Broadcast_Result(e.link) == 1 ? kAct : STEP_FAIL;
       }
       break;
     case kAct:
@@ -184,7 +184,7 @@ void VerCfg_applay(Engine& e) {
     case STEP_FAIL:
       e.VerCfgDone = 0;
       // The next request starts with a fresh socket.
-      e.BroadcastSocket_Close();
+      e.link.BroadcastSocket_Close();
       e.VerCfgState = STEP_END;
       break;
     default:

@@ -1,3 +1,4 @@
+#include "common/countdown_slots.h"
 #include "controller/engine.h"
 #include "procedures/procedures.h"
 #include "protocol/channels.h"
@@ -7,7 +8,6 @@ namespace kova {
 
 namespace {
 
-constexpr int kAckCountdown = 1;
 constexpr int32_t kAckTicks = 20;     // 2 s per attempt
 constexpr int32_t kFurtherTries = 3;  // four attempts in all
 constexpr int kRecordBootloaderAck = 10;
@@ -40,34 +40,34 @@ void JumpToBootloader_Step(Engine& e) {
       e.StepBusy = kCreate;
       break;
     case kCreate:
-      if (Broadcast_Create(e) == 1) {
+      if (Broadcast_Create(e.link) == 1) {
         e.StepBusy = kCreated;
       }
       break;
     case kCreated:
-      if (Broadcast_IsIdle(e)) {
-        e.StepBusy = Broadcast_Result(e) == 1 ? kSend : STEP_FAIL;
+      if (Broadcast_IsIdle(e.link)) {
+        e.StepBusy = Broadcast_Result(e.link) == 1 ? kSend : STEP_FAIL;
       }
       break;
     case kSend:
       e.Buf.DeviceRecord_Set(kRecordBootloaderAck, 0);
       e.Buf.BroadcastCmdIndex = broadcast_cmd::kBootloader;
       for (int i = 0; i < kMacLength; ++i) {
-        e.BroadcastCmdArgs[i] = e.DeviceMAC[i];
+        e.link.BroadcastCmdArgs[i] = e.DeviceMAC[i];
       }
-      e.StepBusy = Broadcast_Send(e) == 1 ? kSent : STEP_FAIL;
+      e.StepBusy = Broadcast_Send(e.link) == 1 ? kSent : STEP_FAIL;
       break;
     case kSent:
-      if (Broadcast_IsIdle(e)) {
-        e.StepBusy = Broadcast_Result(e) == 1 ? kArm : STEP_FAIL;
+      if (Broadcast_IsIdle(e.link)) {
+        e.StepBusy = Broadcast_Result(e.link) == 1 ? kArm : STEP_FAIL;
       }
       break;
     case kArm:
-      e.Countdown.Set(kAckCountdown, kAckTicks);
+      e.Countdown.Set(countdown::kBroadcastReply, kAckTicks);
       e.StepBusy = kAwaitAck;
       break;
     case kAwaitAck:
-      if (e.Countdown.Get(kAckCountdown) != 0) {
+      if (e.Countdown.Get(countdown::kBroadcastReply) != 0) {
         if (e.Buf.DeviceRecord_Get(kRecordBootloaderAck) == 1) {
           e.StepBusy = kClose;
         }
@@ -79,12 +79,12 @@ void JumpToBootloader_Step(Engine& e) {
       }
       break;
     case kClose:
-      Broadcast_Close(e);  // a busy channel gets no close; kClosed reads its result
+      Broadcast_Close(e.link);  // a busy channel gets no close; kClosed reads its result
       e.StepBusy = kClosed;
       break;
     case kClosed:
-      if (Broadcast_IsIdle(e)) {
-        e.StepBusy = Broadcast_Result(e) == 1 ? kDone : STEP_FAIL;
+      if (Broadcast_IsIdle(e.link)) {
+        e.StepBusy = Broadcast_Result(e.link) == 1 ? kDone : STEP_FAIL;
       }
       break;
     case kDone:
@@ -97,7 +97,7 @@ void JumpToBootloader_Step(Engine& e) {
       break;
     case STEP_FAIL:
       e.Log.Say(1, "Failed !======");
-      e.BroadcastSocket_Close();
+      e.link.BroadcastSocket_Close();
       e.StepBusy = STEP_END;
       break;
     default:

@@ -1,3 +1,4 @@
+#include "common/countdown_slots.h"
 #include "controller/engine.h"
 #include "procedures/procedures.h"
 
@@ -5,8 +6,6 @@ namespace kova {
 
 namespace {
 
-constexpr int kBootWaitCountdown = 7;
-constexpr int kChannelCountdown = 8;
 constexpr int32_t kBootWaitTicks = 150;  // 15 s
 
 }  // namespace
@@ -27,12 +26,12 @@ void WaitForBootUp_Step(Engine& e) {
     case 2:
       e.ProgressStep = 0;
       e.Progress = 0;
-      e.Countdown.Set(kChannelCountdown, 0);
-      e.Countdown.Set(kBootWaitCountdown, kBootWaitTicks);
+      e.Countdown.Set(countdown::kProgressPace, 0);
+      e.Countdown.Set(countdown::kBootWait, kBootWaitTicks);
       e.StepBusy = 3;
       break;
     case 3: {
-      const int32_t left = e.Countdown.Get(kBootWaitCountdown);
+      const int32_t left = e.Countdown.Get(countdown::kBootWait);
       if (left == 0) {
         e.StepBusy = 4;
       } else {

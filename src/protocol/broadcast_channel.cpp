@@ -1,7 +1,8 @@
-#include "controller/engine.h"
+#include "common/step_states.h"
 #include "protocol/channel_settle.h"
 #include "protocol/channels.h"
 #include "protocol/kova_command.h"
+#include "protocol/link.h"
 #include "protocol/receive_path.h"
 
 namespace kova {
@@ -16,99 +17,100 @@ constexpr uint8_t kOperating = 2;
 constexpr uint8_t kCreated = 3;
 constexpr uint8_t kSettling = 4;
 
-int Post(Engine& e, int32_t op) {
-  if (e.BroadcastState != 0) {
+int Post(Link& link, int32_t op) {
+  if (link.BroadcastState != 0) {
     return 0;
   }
-  e.BroadcastOp = op;
-  e.BroadcastState = kAccepted;
+  link.BroadcastOp = op;
+  link.BroadcastState = kAccepted;
   return 1;
 }
 
-uint8_t Operate(Engine& e) {
-  switch (e.BroadcastOp) {
+uint8_t Operate(Link& link) {
+  switch (link.BroadcastOp) {
     case kOpCreate:
-      e.Log.Say(0, "\n  Broadcast ... create !");
-      return e.BroadcastSocket_Create() == 1 ? kCreated : STEP_FAIL;
+      link.Log.Say(0, "\n  Broadcast ... create !");
+      return link.BroadcastSocket_Create() == 1 ? kCreated : STEP_FAIL;
     case kOpSend: {
-      e.Log.Say(0, "\n  Broadcast ... send a packet !");
-      const auto index = static_cast<uint8_t>(e.Buf.BroadcastCmdIndex & 0xFF);
-      e.Buf.BroadcastPacketLen = KovaCommand().BuildBroadcastPacket(index, e.BroadcastCmdArgs,
-                                                                    e.Buf.BroadcastPacket.get());
+      link.Log.Say(0, "\n  Broadcast ... send a packet !");
+      const auto index = static_cast<uint8_t>(link.Buf.BroadcastCmdIndex & 0xFF);
+      link.Buf.BroadcastPacketLen = KovaCommand().BuildBroadcastPacket(
+          index, link.BroadcastCmdArgs, link.Buf.BroadcastPacket.get());
       // A row that yields no packet sends nothing.
-      if (e.Buf.BroadcastPacketLen == 0) {
+      if (link.Buf.BroadcastPacketLen == 0) {
         return STEP_FAIL;
       }
-      return e.BroadcastSocket_Send(e.Buf.BroadcastPacket.get(), e.Buf.BroadcastPacketLen) == 1
+      return link.BroadcastSocket_Send(link.Buf.BroadcastPacket.get(),
+                                       link.Buf.BroadcastPacketLen) == 1
                  ? STEP_OK
                  : STEP_FAIL;
     }
     case kOpClose:
-      e.Log.Say(0, "\n  Broadcast ... close !");
-      e.BroadcastSocket_Close();
+      link.Log.Say(0, "\n  Broadcast ... close !");
+      link.BroadcastSocket_Close();
       return STEP_OK;
     default:
-      e.Log.Say(0, "\n  Broadcast ... unknown !");
+      link.Log.Say(0, "\n  Broadcast ... unknown !");
       return STEP_FAIL;
   }
 }
 
 }  // namespace
 
-int Broadcast_Create(Engine& e) {
-  return Post(e, kOpCreate);
+int Broadcast_Create(Link& link) {
+  return Post(link, kOpCreate);
 }
 
-int Broadcast_Send(Engine& e) {
-  return Post(e, kOpSend);
+int Broadcast_Send(Link& link) {
+  return Post(link, kOpSend);
 }
 
-int Broadcast_Close(Engine& e) {
-  return Post(e, kOpClose);
+int Broadcast_Close(Link& link) {
+  return Post(link, kOpClose);
 }
 
-bool Broadcast_IsIdle(const Engine& e) {
-  return e.BroadcastState == 0;
+bool Broadcast_IsIdle(const Link& link) {
+  return link.BroadcastState == 0;
 }
 
-int32_t Broadcast_Result(const Engine& e) {
-  return e.BroadcastDone;
+int32_t Broadcast_Result(const Link& link) {
+  return link.BroadcastDone;
 }
 
-void Broadcast_applay(Engine& e) {
-  switch (e.BroadcastState) {
+void Broadcast_applay(Link& link) {
+  switch (link.BroadcastState) {
     case 0:
       break;
     case kAccepted:
-      e.BroadcastDone = 0;
-      e.BroadcastState = kOperating;
+      link.BroadcastDone = 0;
+      link.BroadcastState = kOperating;
       break;
     case kOperating:
-      e.BroadcastState = Operate(e);
+      link.BroadcastState = Operate(link);
       break;
     case kCreated:
-      Settle_Start(e);
-      e.BroadcastState = kSettling;
+      Settle_Start(link);
+      link.BroadcastState = kSettling;
       break;
     case kSettling:
-      if (Settle_Step(e)) {
-        e.BroadcastState = STEP_OK;
+      if (Settle_Step(link)) {
+        link.BroadcastState = STEP_OK;
       }
       break;
     case STEP_OK:
-      e.BroadcastDone = 1;
-      e.BroadcastState = STEP_END;
+      link.BroadcastDone = 1;
+      link.BroadcastState = STEP_END;
       break;
     case STEP_FAIL:
-      e.BroadcastDone = 0;
-      e.BroadcastState = STEP_END;
+      link.BroadcastDone = 0;
+      link.BroadcastState = STEP_END;
       break;
     default:
-      e.Log.Say(0, "\n  Broadcast_applay() ... exit !");
-      e.BroadcastState = 0;
+      link.Log.Say(0, "\n  Broadcast_applay() ... exit !");
+      link.BroadcastState = 0;
       break;
   }
-  Boradcast_RecvDecode(e);
+  Boradcast_RecvDecode(link);
 }
 
 }  // namespace kova

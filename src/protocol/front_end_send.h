@@ -4,11 +4,11 @@
 
 namespace kova {
 
-class Engine;
+class Link;
 
 // UDPSocket_SendString for a caller on the front end's thread (the test-text
 // button): UDPPacket and MsgText belong to the worker, so the datagram is
 // built in a buffer of its own and the traces leave MsgText alone.
-int UDPSocket_SendStringFromFrontEnd(Engine& e, const std::string& text);
+int UDPSocket_SendStringFromFrontEnd(Link& link, const std::string& text);
 
 }  // namespace kova

@@ -2,7 +2,7 @@
 #include "common/hex_digit.h"
 
 #include "common/format.h"
-#include "controller/message_log.h"
+#include "common/message_log.h"
 
 namespace kova {
 

@@ -1,7 +1,7 @@
 #include <algorithm>
 #include <atomic>
 
-#include "controller/engine.h"
+#include "protocol/link.h"
 #include "protocol/receive_path.h"
 #include "protocol/rx_ring.h"
 
@@ -17,7 +17,7 @@ int OpenHandle(SocketRecord& sock) {
 // Takes at most one datagram from the socket into its ring. The receive runs
 // under the record's lock: the worker cannot close the handle in the middle
 // of it, and Linux hands a closed number to the next socket at once.
-void TakeOne(Engine& e, SocketRecord& sock, uint8_t* buffer, Ring ring,
+void TakeOne(Link& link, SocketRecord& sock, uint8_t* buffer, Ring ring,
              std::atomic<uint32_t>& dropped) {
   int length = NetPlatform::kNothing;
   {
@@ -26,7 +26,7 @@ void TakeOne(Engine& e, SocketRecord& sock, uint8_t* buffer, Ring ring,
       return;
     }
     UdpEndpoint from;
-    length = e.Net->RecvFrom(sock.handle, buffer, SharedBuffers::kRxBufferSize, from);
+    length = link.Net.RecvFrom(sock.handle, buffer, SharedBuffers::kRxBufferSize, from);
     if (length >= 0) {
       sock.destination = from;
     }
@@ -36,26 +36,26 @@ void TakeOne(Engine& e, SocketRecord& sock, uint8_t* buffer, Ring ring,
   if (length < 0) {
     return;
   }
-  if (!RingAppend(e.Buf, ring, buffer, length)) {
+  if (!RingAppend(link.Buf, ring, buffer, length)) {
     dropped.fetch_add(1);
   }
 }
 
 }  // namespace
 
-void RecvPass(Engine& e) {
-  const int delay = std::max(0, static_cast<int>(e.RecvThreadDelay.load()));
-  if (e.NetStarted.load() != 1) {
-    e.Net->Wait(nullptr, 0, delay);
+void RecvPass(Link& link) {
+  const int delay = std::max(0, static_cast<int>(link.RecvThreadDelay.load()));
+  if (link.NetStarted.load() != 1) {
+    link.Net.Wait(nullptr, 0, delay);
     return;
   }
   // Waiting on the sockets rather than sleeping blindly: a reply is taken as
   // soon as it arrives, and an idle pass still lasts the delay.
-  const int handles[2] = {OpenHandle(e.BroadcastSocket), OpenHandle(e.UDPSocket)};
-  e.Net->Wait(handles, 2, delay);
-  TakeOne(e, e.BroadcastSocket, e.Buf.BroadcastRxBuffer.get(), Ring::kBroadcast,
-          e.BroadcastRxDropped);
-  TakeOne(e, e.UDPSocket, e.Buf.UDPRxBuffer.get(), Ring::kUDP, e.UDPRxDropped);
+  const int handles[2] = {OpenHandle(link.BroadcastSocket), OpenHandle(link.UDPSocket)};
+  link.Net.Wait(handles, 2, delay);
+  TakeOne(link, link.BroadcastSocket, link.Buf.BroadcastRxBuffer.get(), Ring::kBroadcast,
+          link.BroadcastRxDropped);
+  TakeOne(link, link.UDPSocket, link.Buf.UDPRxBuffer.get(), Ring::kUDP, link.UDPRxDropped);
 }
 
 }  // namespace kova

@@ -1,6 +1,7 @@
 #include "common/format.h"
-#include "controller/engine.h"
+#include "common/step_states.h"
 #include "protocol/hex_dump.h"
+#include "protocol/link.h"
 #include "protocol/receive_path.h"
 #include "protocol/rx_ring.h"
 
@@ -42,59 +43,59 @@ struct FrameDecoder {
   bool broadcast;
 };
 
-void TraceFrame(Engine& e, const FrameDecoder& d) {
+void TraceFrame(Link& link, const FrameDecoder& d) {
   if (d.broadcast) {
-    e.Log.Say(0, Format("\nBoradcast_RecvDecode(%d) = ", d.expected));
-    TraceHexDump(e.Log, d.frame, d.count, DumpIndent::kTwo);
+    link.Log.Say(0, Format("\nBoradcast_RecvDecode(%d) = ", d.expected));
+    TraceHexDump(link.Log, d.frame, d.count, DumpIndent::kTwo);
   } else {
-    e.Log.Say(0, Format("\n    UDP_RecvDecode(%d=%d) = ", d.count, d.expected));
-    TraceHexDump(e.Log, d.frame, d.count, DumpIndent::kSix);
+    link.Log.Say(0, Format("\n    UDP_RecvDecode(%d=%d) = ", d.count, d.expected));
+    TraceHexDump(link.Log, d.frame, d.count, DumpIndent::kSix);
   }
 }
 
-void TraceDroppedFrame(Engine& e, const FrameDecoder& d) {
+void TraceDroppedFrame(Link& link, const FrameDecoder& d) {
   if (d.broadcast) {
-    e.Log.Say(0, Format("\nBoradcast_RecvDecode(%d) ... dropped !", d.expected));
+    link.Log.Say(0, Format("\nBoradcast_RecvDecode(%d) ... dropped !", d.expected));
   } else {
-    e.Log.Say(0, Format("\n    UDP_RecvDecode(%d) ... dropped !", d.expected));
+    link.Log.Say(0, Format("\n    UDP_RecvDecode(%d) ... dropped !", d.expected));
   }
 }
 
-uint8_t Take(Engine& e, Ring ring) {
-  const uint8_t byte = RingPeek(e.Buf, ring);
-  RingSkip(e.Buf, ring);
+uint8_t Take(Link& link, Ring ring) {
+  const uint8_t byte = RingPeek(link.Buf, ring);
+  RingSkip(link.Buf, ring);
   return byte;
 }
 
-void StepFrameDecoder(Engine& e, const FrameDecoder& d) {
+void StepFrameDecoder(Link& link, const FrameDecoder& d) {
   switch (d.state) {
     case kFrameStart:
       d.state = kFindMarker;
       break;
     case kFindMarker:
-      if (RingAvailable(e.Buf, d.ring)) {
-        if (Take(e, d.ring) == kDatagramMarker) {
+      if (RingAvailable(link.Buf, d.ring)) {
+        if (Take(link, d.ring) == kDatagramMarker) {
           d.state = kLengthHigh;
         }
       }
       break;
     case kLengthHigh:
-      if (RingAvailable(e.Buf, d.ring)) {
-        d.frame[0] = Take(e, d.ring);
+      if (RingAvailable(link.Buf, d.ring)) {
+        d.frame[0] = Take(link, d.ring);
         d.count = 1;
         d.expected = d.frame[0] * 256;
         d.state = kLengthLow;
       }
       break;
     case kLengthLow:
-      if (RingAvailable(e.Buf, d.ring)) {
-        d.frame[1] = Take(e, d.ring);
+      if (RingAvailable(link.Buf, d.ring)) {
+        d.frame[1] = Take(link, d.ring);
         d.count += 1;
         d.expected += d.frame[1];
         // A length that cannot be a frame, or would not fit the buffer, is
         // not followed: the replies behind it would be swallowed as its body.
         if (d.expected < kMinFrameLength || d.expected > SharedBuffers::kFrameSize) {
-          TraceDroppedFrame(e, d);
+          TraceDroppedFrame(link, d);
           d.state = kFindMarker;
         } else {
           d.state = kFrameBody;
@@ -102,8 +103,8 @@ void StepFrameDecoder(Engine& e, const FrameDecoder& d) {
       }
       break;
     case kFrameBody:
-      if (RingAvailable(e.Buf, d.ring)) {
-        d.frame[d.count] = Take(e, d.ring);
+      if (RingAvailable(link.Buf, d.ring)) {
+        d.frame[d.count] = Take(link, d.ring);
         d.count += 1;
         if (d.count >= d.expected) {
           d.state = kFrameComplete;
@@ -111,11 +112,11 @@ void StepFrameDecoder(Engine& e, const FrameDecoder& d) {
       }
       break;
     case kFrameComplete:
-      TraceFrame(e, d);
+      TraceFrame(link, d);
       if (d.broadcast) {
-        Broadcast_ReplyHandle(e, d.frame, d.expected);
+        Broadcast_ReplyHandle(link, d.frame, d.expected);
       } else {
-        UDP_ReplyHandle(e, d.frame, d.expected);
+        UDP_ReplyHandle(link, d.frame, d.expected);
       }
       d.state = STEP_OK;
       break;
@@ -130,12 +131,12 @@ void StepFrameDecoder(Engine& e, const FrameDecoder& d) {
 
 // Stores one byte of the text line. A line longer than UDPMessage is dropped
 // whole, and the decoder looks for the next datagram's marker.
-bool StoreLineByte(Engine& e, uint8_t byte) {
-  SharedBuffers& b = e.Buf;
+bool StoreLineByte(Link& link, uint8_t byte) {
+  SharedBuffers& b = link.Buf;
   if (b.UDPMessageLen >= SharedBuffers::kUDPMessageSize) {
-    e.Log.Say(0, Format("\n    UDP_RecvMsgDecode(%d) ... dropped !", b.UDPMessageLen + 1));
+    link.Log.Say(0, Format("\n    UDP_RecvMsgDecode(%d) ... dropped !", b.UDPMessageLen + 1));
     b.UDPMessageLen = 0;
-    e.UDPMsgState = kLineFindMarker;
+    link.UDPMsgState = kLineFindMarker;
     return false;
   }
   b.UDPMessage[b.UDPMessageLen] = byte;
@@ -145,90 +146,90 @@ bool StoreLineByte(Engine& e, uint8_t byte) {
 
 }  // namespace
 
-void Boradcast_RecvDecode(Engine& e) {
-  SharedBuffers& b = e.Buf;
-  StepFrameDecoder(e, {e.BroadcastDecodeState, Ring::kBroadcast, b.BroadcastFrame.get(),
-                       b.BroadcastFrameExpected, b.BroadcastFrameCount, true});
+void Boradcast_RecvDecode(Link& link) {
+  SharedBuffers& b = link.Buf;
+  StepFrameDecoder(link, {link.BroadcastDecodeState, Ring::kBroadcast, b.BroadcastFrame.get(),
+                          b.BroadcastFrameExpected, b.BroadcastFrameCount, true});
 }
 
-void UDP_RecvDecode(Engine& e) {
-  SharedBuffers& b = e.Buf;
-  StepFrameDecoder(e, {e.UDPDecodeState, Ring::kUDP, b.UDPFrame.get(), b.UDPFrameExpected,
-                       b.UDPFrameCount, false});
+void UDP_RecvDecode(Link& link) {
+  SharedBuffers& b = link.Buf;
+  StepFrameDecoder(link, {link.UDPDecodeState, Ring::kUDP, b.UDPFrame.get(), b.UDPFrameExpected,
+                          b.UDPFrameCount, false});
 }
 
-void UDP_RecvMsgDecode(Engine& e) {
-  SharedBuffers& b = e.Buf;
-  switch (e.UDPMsgState) {
+void UDP_RecvMsgDecode(Link& link) {
+  SharedBuffers& b = link.Buf;
+  switch (link.UDPMsgState) {
     case kLineIdle:
       break;
     case kLineArmed:
-      e.UDPMsgDone = 0;
+      link.UDPMsgDone = 0;
       b.UDPMessageLen = 0;
-      e.UDPMsgState = kLineFindMarker;
+      link.UDPMsgState = kLineFindMarker;
       break;
     case kLineFindMarker:
       if (RingAvailable(b, Ring::kUDP)) {
-        if (Take(e, Ring::kUDP) == kDatagramMarker) {
-          e.UDPMsgState = kLineText;
+        if (Take(link, Ring::kUDP) == kDatagramMarker) {
+          link.UDPMsgState = kLineText;
         }
       }
       break;
     case kLineText:
       if (RingAvailable(b, Ring::kUDP)) {
-        const uint8_t byte = Take(e, Ring::kUDP);
-        if (StoreLineByte(e, byte) && byte == kCR) {
-          e.UDPMsgState = kLineAfterCR;
+        const uint8_t byte = Take(link, Ring::kUDP);
+        if (StoreLineByte(link, byte) && byte == kCR) {
+          link.UDPMsgState = kLineAfterCR;
         }
       }
       break;
     case kLineAfterCR:
       if (RingAvailable(b, Ring::kUDP)) {
-        const uint8_t byte = Take(e, Ring::kUDP);
-        if (StoreLineByte(e, byte)) {
-          e.UDPMsgState = (byte == kLF) ? kLineComplete : kLineFindMarker;
+        const uint8_t byte = Take(link, Ring::kUDP);
+        if (StoreLineByte(link, byte)) {
+          link.UDPMsgState = (byte == kLF) ? kLineComplete : kLineFindMarker;
         }
       }
       break;
     case kLineComplete:
-      e.Log.Say(0, Format("\n    UDP_RecvMsgDecode(%d) = ", b.UDPMessageLen));
-      TraceHexDump(e.Log, b.UDPMessage.get(), b.UDPMessageLen, DumpIndent::kSix);
-      e.UDPMsgState = STEP_OK;
+      link.Log.Say(0, Format("\n    UDP_RecvMsgDecode(%d) = ", b.UDPMessageLen));
+      TraceHexDump(link.Log, b.UDPMessage.get(), b.UDPMessageLen, DumpIndent::kSix);
+      link.UDPMsgState = STEP_OK;
       break;
     case STEP_OK:
-      e.UDPMsgDone = 1;
-      e.UDPMsgState = STEP_END;
+      link.UDPMsgDone = 1;
+      link.UDPMsgState = STEP_END;
       break;
     default:  // STEP_END and any value without a row
-      e.UDPMsgState = kLineIdle;
+      link.UDPMsgState = kLineIdle;
       break;
   }
 }
 
-void UDP_RecvMsgStart(Engine& e) {
-  if (e.UDPMsgState == kLineIdle) {
-    e.UDPMsgState = kLineArmed;
+void UDP_RecvMsgStart(Link& link) {
+  if (link.UDPMsgState == kLineIdle) {
+    link.UDPMsgState = kLineArmed;
   }
 }
 
-bool UDP_RecvMsgIsIdle(const Engine& e) {
-  return e.UDPMsgState == kLineIdle;
+bool UDP_RecvMsgIsIdle(const Link& link) {
+  return link.UDPMsgState == kLineIdle;
 }
 
-int32_t UDP_RecvMsgResult(const Engine& e) {
-  return e.UDPMsgDone;
+int32_t UDP_RecvMsgResult(const Link& link) {
+  return link.UDPMsgDone;
 }
 
-bool UDP_RxAvailable(const Engine& e) {
-  return RingAvailable(e.Buf, Ring::kUDP);
+bool UDP_RxAvailable(const Link& link) {
+  return RingAvailable(link.Buf, Ring::kUDP);
 }
 
-uint8_t UDP_RxPeek(const Engine& e) {
-  return RingPeek(e.Buf, Ring::kUDP);
+uint8_t UDP_RxPeek(const Link& link) {
+  return RingPeek(link.Buf, Ring::kUDP);
 }
 
-void UDP_RxSkip(Engine& e) {
-  RingSkip(e.Buf, Ring::kUDP);
+void UDP_RxSkip(Link& link) {
+  RingSkip(link.Buf, Ring::kUDP);
 }
 
 }  // namespace kova

@@ -1,6 +1,6 @@
 #include <algorithm>
 
-#include "controller/engine.h"
+#include "protocol/link.h"
 #include "protocol/receive_path.h"
 
 namespace kova {
@@ -65,19 +65,19 @@ bool Acknowledges(const uint8_t* frame, int length) {
 
 }  // namespace
 
-void Broadcast_ReplyHandle(Engine& e, const uint8_t* frame, int length) {
+void Broadcast_ReplyHandle(Link& link, const uint8_t* frame, int length) {
   if (length < kPayload || frame[2] != kBroadcastReply || frame[3] > kE2pReadReply) {
     return;
   }
-  SharedBuffers& b = e.Buf;
+  SharedBuffers& b = link.Buf;
   switch (frame[3]) {
     case kEthReqReply:
       if (length >= kEthReqMinLength &&
-          std::equal(e.DeviceMAC, e.DeviceMAC + 6, frame + kEthReqMacAt)) {
+          std::equal(link.DeviceMAC, link.DeviceMAC + 6, frame + kEthReqMacAt)) {
         for (int i = 0; i < 4; ++i) {
           b.DeviceRecord_Set(i, frame[kEthReqIpAt + i]);
         }
-        e.EthReqAnswered = 1;
+        link.EthReqAnswered = 1;
       }
       break;
     case kFwVerReqReply:
@@ -103,7 +103,7 @@ void Broadcast_ReplyHandle(Engine& e, const uint8_t* frame, int length) {
         for (int i = 0; i < n; ++i) {
           b.DeviceRecord_Set(kE2pReadAt + i, frame[kPayload + i]);
         }
-        e.E2pReadAnswered = 1;
+        link.E2pReadAnswered = 1;
       }
       break;
     default:
@@ -111,11 +111,11 @@ void Broadcast_ReplyHandle(Engine& e, const uint8_t* frame, int length) {
   }
 }
 
-void UDP_ReplyHandle(Engine& e, const uint8_t* frame, int length) {
+void UDP_ReplyHandle(Link& link, const uint8_t* frame, int length) {
   if (length < kPayload || frame[2] != kUDPReply) {
     return;
   }
-  SharedBuffers& b = e.Buf;
+  SharedBuffers& b = link.Buf;
   switch (frame[3]) {
     case kSetModelNameReply:
       if (length == 5 && frame[kPayload] == kAck) {

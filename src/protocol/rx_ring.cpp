@@ -2,7 +2,7 @@
 
 #include <atomic>
 
-#include "isp/shared_buffers.h"
+#include "common/shared_buffers.h"
 #include "protocol/receive_path.h"
 
 namespace kova {

@@ -4,9 +4,9 @@
 #include <vector>
 
 #include "common/format.h"
-#include "controller/engine.h"
 #include "protocol/front_end_send.h"
 #include "protocol/hex_dump.h"
+#include "protocol/link.h"
 
 namespace kova {
 
@@ -18,27 +18,27 @@ const UdpEndpoint kBroadcastDestination{{255, 255, 255, 255}, kBoardCommandPort}
 // An interface is chosen only when the selection points into the table that
 // was read; an index past its end would name a stale or empty entry.
 // The operator may change the selection at any time, so it is read once.
-bool InterfaceChosen(const Engine& e, int32_t sel) {
-  return sel >= 0 && sel < e.InterfaceCount.load() && sel < AdapterTable::kMaxAdapters;
+bool InterfaceChosen(const Link& link, int32_t sel) {
+  return sel >= 0 && sel < link.InterfaceCount.load() && sel < AdapterTable::kMaxAdapters;
 }
 
-UdpSocketSpec SpecOnInterface(const Engine& e, int32_t sel, uint16_t localPort) {
+UdpSocketSpec SpecOnInterface(const Link& link, int32_t sel, uint16_t localPort) {
   UdpSocketSpec spec;
-  spec.local.ip = e.Adapters.AdapterIP[sel];
+  spec.local.ip = link.Adapters.AdapterIP[sel];
   spec.local.port = localPort;
-  spec.device = e.Adapters.AdapterDesc[sel];
+  spec.device = link.Adapters.AdapterDesc[sel];
   return spec;
 }
 
 // Makes the socket unless the record is open already. The platform leaves
 // nothing open when a step fails, so a failed attempt keeps the record closed.
-bool OpenRecord(Engine& e, SocketRecord& sock, const UdpSocketSpec& spec,
+bool OpenRecord(Link& link, SocketRecord& sock, const UdpSocketSpec& spec,
                 const UdpEndpoint& destination) {
   std::lock_guard<std::mutex> lock(sock.lock);
   if (sock.open) {
     return false;
   }
-  const int handle = e.Net->Open(spec);
+  const int handle = link.Net.Open(spec);
   if (handle < 0) {
     return false;
   }
@@ -56,60 +56,60 @@ bool IsOpen(SocketRecord& sock) {
 
 // Traces the datagram, then sends it to the socket's current destination,
 // which the receive thread may have just replaced with the last sender.
-int SendDatagram(Engine& e, SocketRecord& sock, const std::string& header, const uint8_t* data,
+int SendDatagram(Link& link, SocketRecord& sock, const std::string& header, const uint8_t* data,
                  int length, TraceTo to) {
   if (length <= 0 || data == nullptr || !IsOpen(sock)) {
     return 0;
   }
-  Trace(e.Log, to, header);
-  TraceHexDump(e.Log, data, length, DumpIndent::kSix, to);
+  Trace(link.Log, to, header);
+  TraceHexDump(link.Log, data, length, DumpIndent::kSix, to);
   std::lock_guard<std::mutex> lock(sock.lock);
   if (!sock.open) {
     return 0;
   }
-  return e.Net->SendTo(sock.handle, data, static_cast<size_t>(length), sock.destination) < 0 ? 0
-                                                                                             : 1;
+  return link.Net.SendTo(sock.handle, data, static_cast<size_t>(length), sock.destination) < 0 ? 0
+                                                                                               : 1;
 }
 
-int SendUDPDatagram(Engine& e, const uint8_t* data, int length, TraceTo to) {
-  return SendDatagram(e, e.UDPSocket, Format("\n    UDPSocket_Send(%d) = ", length), data, length,
-                      to);
+int SendUDPDatagram(Link& link, const uint8_t* data, int length, TraceTo to) {
+  return SendDatagram(link, link.UDPSocket, Format("\n    UDPSocket_Send(%d) = ", length), data,
+                      length, to);
 }
 
 // Copies the text behind the packet start with a closing zero and sends it.
 // A send that failed counts as nothing handed over: reporting the length
 // would make the caller wait for the answer to a line that never left.
-int SendString(Engine& e, const std::string& text, uint8_t* packet, size_t capacity, TraceTo to) {
+int SendString(Link& link, const std::string& text, uint8_t* packet, size_t capacity, TraceTo to) {
   if (text.size() + 1 > capacity) {
     return 0;
   }
   const int count = static_cast<int>(text.size());
   std::memcpy(packet, text.data(), text.size());
   packet[count] = 0;
-  return SendUDPDatagram(e, packet, count, to) == 1 ? count : 0;
+  return SendUDPDatagram(link, packet, count, to) == 1 ? count : 0;
 }
 
-bool CloseRecord(Engine& e, SocketRecord& sock, const char* message) {
+bool CloseRecord(Link& link, SocketRecord& sock, const char* message) {
   int result = 0;
   {
     std::lock_guard<std::mutex> lock(sock.lock);
     if (!sock.open) {
       return true;
     }
-    result = e.Net->Close(sock.handle);
+    result = link.Net.Close(sock.handle);
     if (result == 0) {
       sock.handle = -1;
       sock.open = false;
     }
   }
-  e.Log.Say(0, message);
-  e.Log.Say(0, result == 0 ? "Successful !" : "Failed !");
+  link.Log.Say(0, message);
+  link.Log.Say(0, result == 0 ? "Successful !" : "Failed !");
   return result == 0;
 }
 
 }  // namespace
 
-int Engine::BroadcastSocket_Create() {
+int Link::BroadcastSocket_Create() {
   bool ok = false;
   const int32_t sel = InterfaceSel.load();
   if (NetStarted.load() == 1 && InterfaceCount.load() != 0 && InterfaceChosen(*this, sel)) {
@@ -122,7 +122,7 @@ int Engine::BroadcastSocket_Create() {
   return ok ? 1 : 0;
 }
 
-int Engine::UDPSocket_Create(uint16_t remotePort, uint16_t localPort) {
+int Link::UDPSocket_Create(uint16_t remotePort, uint16_t localPort) {
   bool ok = false;
   const int32_t sel = InterfaceSel.load();
   if (NetStarted.load() == 1 && InterfaceChosen(*this, sel)) {
@@ -138,31 +138,31 @@ int Engine::UDPSocket_Create(uint16_t remotePort, uint16_t localPort) {
   return ok ? 1 : 0;
 }
 
-int Engine::BroadcastSocket_Send(const uint8_t* data, int length) {
+int Link::BroadcastSocket_Send(const uint8_t* data, int length) {
   return SendDatagram(*this, BroadcastSocket, Format("\n    BroadcastSocket_Send(%d) = ", length),
                       data, length, TraceTo::kMsgText);
 }
 
-int Engine::UDPSocket_Send(const uint8_t* data, int length) {
+int Link::UDPSocket_Send(const uint8_t* data, int length) {
   return SendUDPDatagram(*this, data, length, TraceTo::kMsgText);
 }
 
-int Engine::UDPSocket_SendString(const std::string& text) {
+int Link::UDPSocket_SendString(const std::string& text) {
   return SendString(*this, text, Buf.UDPPacket.get(),
                     static_cast<size_t>(SharedBuffers::kPacketSize), TraceTo::kMsgText);
 }
 
-bool Engine::BroadcastSocket_Close() {
+bool Link::BroadcastSocket_Close() {
   return CloseRecord(*this, BroadcastSocket, "\n    Broadcast Socket close ... ");
 }
 
-bool Engine::UDPSocket_Close() {
+bool Link::UDPSocket_Close() {
   return CloseRecord(*this, UDPSocket, "\n    UDP Socket close ... ");
 }
 
-int UDPSocket_SendStringFromFrontEnd(Engine& e, const std::string& text) {
+int UDPSocket_SendStringFromFrontEnd(Link& link, const std::string& text) {
   std::vector<uint8_t> packet(text.size() + 1);
-  return SendString(e, text, packet.data(), packet.size(), TraceTo::kListOnly);
+  return SendString(link, text, packet.data(), packet.size(), TraceTo::kListOnly);
 }
 
 }  // namespace kova

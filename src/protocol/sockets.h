@@ -2,7 +2,7 @@
 
 #include <mutex>
 
-#include "protocol/net_platform.h"
+#include "platform/net_platform.h"
 
 namespace kova {
 

@@ -1,8 +1,9 @@
-#include "controller/engine.h"
+#include "common/step_states.h"
 #include "protocol/channel_settle.h"
 #include "protocol/channels.h"
 #include "protocol/command_tables.h"
 #include "protocol/kova_command.h"
+#include "protocol/link.h"
 #include "protocol/receive_path.h"
 
 namespace kova {
@@ -27,58 +28,62 @@ constexpr uint8_t kSettling = 4;
 
 constexpr int kLastSendKind = 2;
 
-int Post(Engine& e, int32_t op) {
-  if (e.UDPState != 0) {
+int Post(Link& link, int32_t op) {
+  if (link.UDPState != 0) {
     return 0;
   }
-  e.UDPOp = op;
-  e.UDPState = kAccepted;
+  link.UDPOp = op;
+  link.UDPState = kAccepted;
   return 1;
 }
 
-uint8_t SendCommandPacket(Engine& e) {
-  const auto index = static_cast<uint8_t>(e.Buf.UDPCmdIndex & 0xFF);
-  e.Buf.UDPPacketLen = KovaCommand().BuildUDPPacket(index, e.UDPCmdArgs, e.Buf.UDPPacket.get());
+uint8_t SendCommandPacket(Link& link) {
+  const auto index = static_cast<uint8_t>(link.Buf.UDPCmdIndex & 0xFF);
+  link.Buf.UDPPacketLen =
+      KovaCommand().BuildUDPPacket(index, link.UDPCmdArgs, link.Buf.UDPPacket.get());
   // A row that yields no packet sends nothing.
-  if (e.Buf.UDPPacketLen == 0) {
+  if (link.Buf.UDPPacketLen == 0) {
     return STEP_FAIL;
   }
-  return e.UDPSocket_Send(e.Buf.UDPPacket.get(), e.Buf.UDPPacketLen) == 1 ? STEP_OK : STEP_FAIL;
+  return link.UDPSocket_Send(link.Buf.UDPPacket.get(), link.Buf.UDPPacketLen) == 1 ? STEP_OK
+                                                                                   : STEP_FAIL;
 }
 
-uint8_t Operate(Engine& e) {
-  switch (e.UDPOp) {
+uint8_t Operate(Link& link) {
+  switch (link.UDPOp) {
     case kOpCreate:
-      e.Log.Say(0, "\n    UDP ... create !");
-      return e.UDPSocket_Create(e.UDPRemotePort, e.UDPLocalPort) == 1 ? kCreated : STEP_FAIL;
+      link.Log.Say(0, "\n    UDP ... create !");
+      return link.UDPSocket_Create(link.UDPRemotePort, link.UDPLocalPort) == 1 ? kCreated
+                                                                               : STEP_FAIL;
     case kOpCommandPacket:
-      e.Log.Say(0, "\n    UDP ... send a command packet !");
-      return SendCommandPacket(e);
+      link.Log.Say(0, "\n    UDP ... send a command packet !");
+      return SendCommandPacket(link);
     case kOpDataPacket:
-      e.Log.Say(0, "\n    UDP ... send a data packet !");
-      return e.UDPSocket_Send(e.Buf.UDPPacket.get(), e.Buf.UDPPacketLen) == 1 ? STEP_OK : STEP_FAIL;
+      link.Log.Say(0, "\n    UDP ... send a data packet !");
+      return link.UDPSocket_Send(link.Buf.UDPPacket.get(), link.Buf.UDPPacketLen) == 1 ? STEP_OK
+                                                                                       : STEP_FAIL;
     case kOpStringPacket:
-      e.Log.Say(0, "\n    UDP ... send a string packet !");
+      link.Log.Say(0, "\n    UDP ... send a string packet !");
       // 0 also when the datagram did not leave: the line would never be answered.
-      return e.UDPSocket_SendString(e.UDPSendText) > 0 ? STEP_OK : STEP_FAIL;
+      return link.UDPSocket_SendString(link.UDPSendText) > 0 ? STEP_OK : STEP_FAIL;
     case kOpClose:
-      e.Log.Say(0, "\n    UDP ... close !");
-      e.UDPSocket_Close();
+      link.Log.Say(0, "\n    UDP ... close !");
+      link.UDPSocket_Close();
       return STEP_OK;
     default:
-      e.Log.Say(0, "\n  UDP ... unknown !");
+      link.Log.Say(0, "\n  UDP ... unknown !");
       return STEP_FAIL;
   }
 }
 
-void StepDecoder(Engine& e) {
-  switch (e.UDPOp) {
+void StepDecoder(Link& link) {
+  switch (link.UDPOp) {
     case kOpCommandPacket:
-      UDP_RecvDecode(e);
+      UDP_RecvDecode(link);
       break;
     case kOpDataPacket:
     case kOpStringPacket:
-      UDP_RecvMsgDecode(e);
+      UDP_RecvMsgDecode(link);
       break;
     default:
       break;
@@ -87,71 +92,71 @@ void StepDecoder(Engine& e) {
 
 }  // namespace
 
-int UDP_Create(Engine& e, uint16_t remotePort, uint16_t localPort) {
-  if (e.UDPState != 0) {
+int UDP_Create(Link& link, uint16_t remotePort, uint16_t localPort) {
+  if (link.UDPState != 0) {
     return 0;
   }
-  e.UDPRemotePort = remotePort;
-  e.UDPLocalPort = localPort;
-  return Post(e, kOpCreate);
+  link.UDPRemotePort = remotePort;
+  link.UDPLocalPort = localPort;
+  return Post(link, kOpCreate);
 }
 
-int UDP_Send(Engine& e, int kind) {
+int UDP_Send(Link& link, int kind) {
   if (kind < 0 || kind > kLastSendKind) {
     return 0;
   }
-  return Post(e, kOpCommandPacket + kind);
+  return Post(link, kOpCommandPacket + kind);
 }
 
-int UDP_Close(Engine& e) {
-  return Post(e, kOpClose);
+int UDP_Close(Link& link) {
+  return Post(link, kOpClose);
 }
 
-bool UDP_IsIdle(const Engine& e) {
-  return e.UDPState == 0;
+bool UDP_IsIdle(const Link& link) {
+  return link.UDPState == 0;
 }
 
-int32_t UDP_Result(const Engine& e) {
-  return e.UDPDone.load();
+int32_t UDP_Result(const Link& link) {
+  return link.UDPDone.load();
 }
 
-void UDP_applay(Engine& e) {
-  switch (e.UDPState) {
+void UDP_applay(Link& link) {
+  switch (link.UDPState) {
     case 0:
       break;
     case kAccepted:
-      e.UDPDone = 0;
-      e.UDPState = kOperating;
+      link.UDPDone = 0;
+      link.UDPState = kOperating;
       break;
     case kOperating:
-      e.UDPState = Operate(e);
+      link.UDPState = Operate(link);
       break;
     case kCreated:
-      if (e.Buf.UDPCmdIndex == udp_cmd::kSendFile) {
-        Settle_Skip(e);
+      if (link.Buf.UDPCmdIndex == udp_cmd::kSendFile) {
+        Settle_Skip(link);
       } else {
-        Settle_Start(e);
+        Settle_Start(link);
       }
-      e.UDPState = kSettling;
+      link.UDPState = kSettling;
       break;
     case kSettling:
-      if (Settle_Step(e)) {
-        e.UDPState = STEP_OK;
+      if (Settle_Step(link)) {
+        link.UDPState = STEP_OK;
       }
       break;
     case STEP_OK:
-      e.UDPDone = 1;
-      e.UDPState = STEP_END;
+      link.UDPDone = 1;
+      link.UDPState = STEP_END;
       break;
     case STEP_FAIL:
-      e.UDPDone = 0;
-      e.UDPState = STEP_END;
+      link.UDPDone = 0;
+      link.UDPState = STEP_END;
       break;
     default:
-      e.UDPState = 0;
+      link.UDPState = 0;
       break;
   }
-  StepDecoder(e);
+  StepDecoder(link);
 }
 
 }  // namespace kova

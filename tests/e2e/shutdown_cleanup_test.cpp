@@ -72,7 +72,7 @@ TEST(ShutdownCleanupTest, ClosingMidOperationRemovesTheEntryAndClosesBothSockets
     if (e.EepromState != 1) {
       return;
     }
-    if (e.BroadcastSocket_Create() == 1 && e.UDPSocket_Create(5002, 0) == 1 &&
+    if (e.link.BroadcastSocket_Create() == 1 && e.link.UDPSocket_Create(5002, 0) == 1 &&
         e.Create_StaticARP() == 1) {
       // The removal must go to the entry that was made, whatever board the
       // engine addresses afterwards.
@@ -98,8 +98,8 @@ TEST(ShutdownCleanupTest, ClosingMidOperationRemovesTheEntryAndClosesBothSockets
   EXPECT_FALSE(BoardEntryPresent()) << "the neighbour entry outlived shutdown";
   EXPECT_EQ(OpenSockets(), socketsBefore) << "a socket outlived shutdown";
   EXPECT_EQ(engine.StaticArpAdded, 0);
-  EXPECT_EQ(engine.MainThreadExited.load(), 1);
-  EXPECT_EQ(engine.RecvThreadExited.load(), 1);
+  EXPECT_EQ(engine.Worker.Exited.load(), 1);
+  EXPECT_EQ(engine.Receiver.Exited.load(), 1);
 }
 
 }  // namespace

@@ -104,14 +104,14 @@ TEST_F(DialogActionsTest, DelayChoiceTakesEffectOnlyDuringAnOperation) {
   DialogHarness ui(dir.path(), [&](const ShownBox&) {
     Choose(harness->Choice("ID_CHOICE_DelayTimeSel"), 9);
     mainDelayInBox = harness->engine().MainThreadDelay.load();
-    recvDelayInBox = harness->engine().RecvThreadDelay.load();
+    recvDelayInBox = harness->engine().link.RecvThreadDelay.load();
   });
   harness = &ui;
   ASSERT_TRUE(ui.WaitIdle());
 
   Choose(ui.Choice("ID_CHOICE_DelayTimeSel"), 7);
   EXPECT_EQ(ui.engine().MainThreadDelay.load(), 5);
-  EXPECT_EQ(ui.engine().RecvThreadDelay.load(), 5);
+  EXPECT_EQ(ui.engine().link.RecvThreadDelay.load(), 5);
 
   Click(ui.Button("ID_BUTTON_ConfigReset"));
   ASSERT_TRUE(PumpUntil([&] { return ui.boxes().size() == 1; }));
@@ -125,7 +125,7 @@ TEST_F(DialogActionsTest, QuitEndsTheDialogWithTheThreadsJoined) {
   const int result = ui.RunModal([&] { Click(ui.Button("ID_BUTTON_Quit")); });
   EXPECT_EQ(result, 0);
   EXPECT_FALSE(ui.dialog().IsModal());
-  EXPECT_EQ(ui.engine().MainThreadExited.load(), 1);
+  EXPECT_EQ(ui.engine().Worker.Exited.load(), 1);
   EXPECT_FALSE(ui.dialog().UiTimerRunning());
   EXPECT_TRUE(ui.boxes().empty());
 }
@@ -140,7 +140,7 @@ TEST_F(DialogActionsTest, ClosingInsideAnOperationsBoxEndsEverything) {
   EXPECT_LT(std::chrono::steady_clock::now() - start, 2s) << "shutdown waited for its bound";
   EXPECT_EQ(result, 0);
   EXPECT_EQ(ui.boxes().size(), 1u);
-  EXPECT_EQ(ui.engine().MainThreadExited.load(), 1);
+  EXPECT_EQ(ui.engine().Worker.Exited.load(), 1);
   EXPECT_FALSE(ui.dialog().UiTimerRunning());
 }
 

@@ -92,7 +92,7 @@ TEST(DialogThreadsTest, QuitDropsABoxStillWaitingToBeShown) {
   EXPECT_EQ(ui.engine().LastOutcome(), STEP_FAIL);
   EXPECT_EQ(result, 0);
   EXPECT_TRUE(ui.boxes().empty());
-  EXPECT_EQ(ui.engine().MainThreadExited.load(), 1);
+  EXPECT_EQ(ui.engine().Worker.Exited.load(), 1);
 }
 
 }  // namespace

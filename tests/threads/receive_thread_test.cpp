@@ -104,7 +104,7 @@ class ReceiveThreadTest : public ::testing::Test {
       if (!decoding.load()) {
         return;
       }
-      Boradcast_RecvDecode(e);
+      Boradcast_RecvDecode(e.link);
       if (e.Buf.DeviceRecord_Get(4) == 1) {
         versions.push_back(e.Buf.DeviceRecord_Get(5) * 256 + e.Buf.DeviceRecord_Get(6));
         e.Buf.DeviceRecord_Set(4, 0);
@@ -115,7 +115,7 @@ class ReceiveThreadTest : public ::testing::Test {
       if (!decoding.load()) {
         return;
       }
-      UDP_RecvDecode(e);
+      UDP_RecvDecode(e.link);
       if (e.Buf.UDPReply_Get(11) == 1) {
         names.emplace_back(reinterpret_cast<const char*>(&e.Buf.UDPReply[12]), 16);
         e.Buf.UDPReply_Set(11, 0);
@@ -128,8 +128,8 @@ class ReceiveThreadTest : public ::testing::Test {
   void StartRequest(Engine::Machine whileRunning) {
     engine.VerCfgMachine = [this, whileRunning](Engine& e) {
       if (e.VerCfgState == 1) {
-        e.BroadcastSocket_Create();
-        e.UDPSocket_Create(kBoardCommandPort, 5003);
+        e.link.BroadcastSocket_Create();
+        e.link.UDPSocket_Create(kBoardCommandPort, 5003);
         e.VerCfgDone = 0;
         e.VerCfgState = 2;
       } else if (e.VerCfgState == 2) {
@@ -146,7 +146,7 @@ class ReceiveThreadTest : public ::testing::Test {
     ASSERT_TRUE(WaitFor([&] { return engine.MainState.load() == 0; }));
     ASSERT_TRUE(engine.PostAction(kActionGetVersion));
     ASSERT_TRUE(WaitFor([&] {
-      return OpenHandle(engine.BroadcastSocket) >= 0 && OpenHandle(engine.UDPSocket) >= 0;
+      return OpenHandle(engine.link.BroadcastSocket) >= 0 && OpenHandle(engine.link.UDPSocket) >= 0;
     }));
   }
 
@@ -171,8 +171,8 @@ class ReceiveThreadTest : public ::testing::Test {
 
 TEST_F(ReceiveThreadTest, EveryDatagramIsDecodedWholeOrCountedAsDropped) {
   StartRequest(nullptr);
-  const int broadcast = OpenHandle(engine.BroadcastSocket);
-  const int udp = OpenHandle(engine.UDPSocket);
+  const int broadcast = OpenHandle(engine.link.BroadcastSocket);
+  const int udp = OpenHandle(engine.link.UDPSocket);
   // First more than a ring holds while the worker does not decode: 8,191
   // bytes take 390 name replies (21 bytes with the marker) and 1,170 version
   // replies (7 bytes); every further one is dropped whole.
@@ -183,10 +183,10 @@ TEST_F(ReceiveThreadTest, EveryDatagramIsDecodedWholeOrCountedAsDropped) {
     net->Deliver(broadcast, VersionReply(sent));
   }
   ASSERT_TRUE(WaitFor([&] {
-    return engine.UDPRxDropped.load() == 1500u - 390u &&
-           engine.BroadcastRxDropped.load() == 1500u - 1170u;
-  })) << engine.UDPRxDropped.load()
-      << " " << engine.BroadcastRxDropped.load();
+    return engine.link.UDPRxDropped.load() == 1500u - 390u &&
+           engine.link.BroadcastRxDropped.load() == 1500u - 1170u;
+  })) << engine.link.UDPRxDropped.load()
+      << " " << engine.link.BroadcastRxDropped.load();
 
   // Then the worker decodes while more replies stream in, faster than it reads.
   decoding = true;
@@ -198,11 +198,11 @@ TEST_F(ReceiveThreadTest, EveryDatagramIsDecodedWholeOrCountedAsDropped) {
     }
   }
   ASSERT_TRUE(WaitFor([&] {
-    return namesDecoded.load() + static_cast<int>(engine.UDPRxDropped.load()) == sent &&
-           versionsDecoded.load() + static_cast<int>(engine.BroadcastRxDropped.load()) == sent;
+    return namesDecoded.load() + static_cast<int>(engine.link.UDPRxDropped.load()) == sent &&
+           versionsDecoded.load() + static_cast<int>(engine.link.BroadcastRxDropped.load()) == sent;
   })) << "names "
-      << namesDecoded.load() << " + " << engine.UDPRxDropped.load() << ", versions "
-      << versionsDecoded.load() << " + " << engine.BroadcastRxDropped.load();
+      << namesDecoded.load() << " + " << engine.link.UDPRxDropped.load() << ", versions "
+      << versionsDecoded.load() << " + " << engine.link.BroadcastRxDropped.load();
   FinishRequest();
   EXPECT_GT(names.size(), 390u) << "decoding went on after the overflow";
 
@@ -228,16 +228,16 @@ TEST_F(ReceiveThreadTest, ClosingAndRecreatingIsAHandOverWithTheReceiveThread) {
   std::atomic<int> recreated{0};
   StartRequest([&recreated](Engine& e) {
     if (recreated.load() < 300) {
-      e.UDPSocket_Close();
-      e.UDPSocket_Create(kBoardCommandPort, 5003);
+      e.link.UDPSocket_Close();
+      e.link.UDPSocket_Create(kBoardCommandPort, 5003);
       const uint8_t probe = 0x55;
-      e.UDPSocket_Send(&probe, 1);
+      e.link.UDPSocket_Send(&probe, 1);
       recreated.fetch_add(1);
     }
   });
   int delivered = 0;
   while (recreated.load() < 300) {
-    const int udp = OpenHandle(engine.UDPSocket);
+    const int udp = OpenHandle(engine.link.UDPSocket);
     if (udp >= 0) {
       net->Deliver(udp, NameReply(delivered++), {{192, 168, 100, 7}, 6000});
     }

@@ -84,7 +84,7 @@ TEST_F(WorkerThreadTest, EveryAcceptedPressRunsItsOperation) {
   EXPECT_EQ(accepted, 40);
   EXPECT_EQ(engine.OperationsEnded(), accepted);
   EXPECT_EQ(engine.LastOutcome(), STEP_OK);
-  EXPECT_EQ(engine.MainThreadExited.load(), 1);
+  EXPECT_EQ(engine.Worker.Exited.load(), 1);
 }
 
 TEST_F(WorkerThreadTest, UpgradeWaitsForBootUpAgainstARealTick) {
@@ -171,7 +171,7 @@ TEST(WorkerShutdownTest, ShutdownReleasesAWorkerWaitingInAMessageBox) {
   const auto start = std::chrono::steady_clock::now();
   engine.ShutdownAll();
   EXPECT_LT(std::chrono::steady_clock::now() - start, 3s);
-  EXPECT_EQ(engine.MainThreadExited.load(), 1);
+  EXPECT_EQ(engine.Worker.Exited.load(), 1);
   EXPECT_EQ(engine.MainState.load(), 0);
   const size_t calls = panel.Calls();
   std::this_thread::sleep_for(50ms);
@@ -193,7 +193,7 @@ class LentNet : public NetPlatform {
     return net_.RecvFrom(h, b, c, from);
   }
   int Close(int h) override { return net_.Close(h); }
-  void Wait(const int* h, int n, int ms) override { net_.Wait(h, n, ms); }
+  uint32_t Wait(const int* h, int n, int ms) override { return net_.Wait(h, n, ms); }
 
  private:
   FakeNet& net_;
@@ -204,7 +204,7 @@ class StubbornPanel : public RecordingPanel {
  public:
   void ShowMessageBox(const std::string&, const std::string&) override {
     inBox = true;
-    std::this_thread::sleep_for(4s);
+    std::this_thread::sleep_for(400ms);
   }
   std::atomic<bool> inBox{false};
 };
@@ -215,7 +215,10 @@ TEST(WorkerShutdownTest, WorkerThatMissesTheBoundIsCleanedUpAfterByTheEngine) {
   StubbornPanel panel;
   panel.inputs.macFields = {"00", "1A", "2B", "3C", "4D", "5E"};
   FakeNet net;
-  auto engine = std::make_unique<Engine>(panel, dir.path(), std::make_unique<LentNet>(net));
+  EngineTimings timings;
+  timings.joinBound = 50ms;  // well inside the box's time
+  auto engine =
+      std::make_unique<Engine>(panel, dir.path(), std::make_unique<LentNet>(net), nullptr, timings);
   engine->Adapters.AdapterDesc[0] = "eth1";
   engine->Adapters.Count = 1;
   engine->InterfaceCount = 1;
@@ -223,7 +226,7 @@ TEST(WorkerShutdownTest, WorkerThatMissesTheBoundIsCleanedUpAfterByTheEngine) {
   // in the failure box with the socket open.
   engine->VerCfgMachine = [](Engine& e) {
     if (e.VerCfgState == 1) {
-      e.BroadcastSocket_Create();
+      e.link.BroadcastSocket_Create();
       e.VerCfgDone = 0;
       e.VerCfgState = 0;
     }
@@ -247,8 +250,8 @@ TEST_F(WorkerThreadTest, QuitWhileIdleEndsTheThreadQuickly) {
   const auto start = std::chrono::steady_clock::now();
   engine.ShutdownAll();
   EXPECT_LT(std::chrono::steady_clock::now() - start, 1s);
-  EXPECT_EQ(engine.MainThreadExited.load(), 1);
-  EXPECT_EQ(engine.NetStarted, 0);
+  EXPECT_EQ(engine.Worker.Exited.load(), 1);
+  EXPECT_EQ(engine.link.NetStarted, 0);
 }
 
 }  // namespace

@@ -2,8 +2,8 @@
 
 #include <gtest/gtest.h>
 
-#include "controller/message_log.h"
-#include "isp/shared_buffers.h"
+#include "common/message_log.h"
+#include "common/shared_buffers.h"
 #include "recording_panel.h"
 
 namespace kova {

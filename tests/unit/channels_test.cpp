@@ -37,26 +37,26 @@ struct Channel {
 
 const Channel kBroadcast{
     "broadcast",
-    [](Engine& e) { return Broadcast_Create(e); },
-    [](const Engine& e) { return e.BroadcastState; },
-    [](const Engine& e) { return Broadcast_IsIdle(e); },
-    [](const Engine& e) { return Broadcast_Result(e); },
-    [](const Engine& e) { return e.BroadcastSocket.handle; },
+    [](Engine& e) { return Broadcast_Create(e.link); },
+    [](const Engine& e) { return e.link.BroadcastState; },
+    [](const Engine& e) { return Broadcast_IsIdle(e.link); },
+    [](const Engine& e) { return Broadcast_Result(e.link); },
+    [](const Engine& e) { return e.link.BroadcastSocket.handle; },
 };
 
 const Channel kUDP{
     "udp",
-    [](Engine& e) { return UDP_Create(e, 5002, 0); },
-    [](const Engine& e) { return e.UDPState; },
-    [](const Engine& e) { return UDP_IsIdle(e); },
-    [](const Engine& e) { return UDP_Result(e); },
-    [](const Engine& e) { return e.UDPSocket.handle; },
+    [](Engine& e) { return UDP_Create(e.link, 5002, 0); },
+    [](const Engine& e) { return e.link.UDPState; },
+    [](const Engine& e) { return UDP_IsIdle(e.link); },
+    [](const Engine& e) { return UDP_Result(e.link); },
+    [](const Engine& e) { return e.link.UDPSocket.handle; },
 };
 
 class ChannelTest : public EngineTest {
  protected:
   ChannelTest() {
-    engine.NetStarted = 1;
+    engine.link.NetStarted = 1;
     engine.DeviceIP[0] = 192;
     engine.DeviceIP[1] = 168;
     engine.DeviceIP[2] = 100;
@@ -65,9 +65,9 @@ class ChannelTest : public EngineTest {
 
   // One worker pass as far as the channels go, after the receive thread's.
   void Pass() {
-    RecvPass(engine);
-    Broadcast_applay(engine);
-    UDP_applay(engine);
+    RecvPass(engine.link);
+    Broadcast_applay(engine.link);
+    UDP_applay(engine.link);
   }
 
   // Runs passes, ticking every tenth, until the channel is idle; false if it
@@ -122,16 +122,16 @@ TEST_F(ChannelTest, CreateIsReportedOnlyAfterTheSettleTimeWithTheGaugeMoving) {
 TEST_F(ChannelTest, UDPCreateForTheRemoteUpdateSkipsTheSettleTime) {
   engine.Buf.UDPCmdIndex = 34;
   engine.Progress = 37;
-  ASSERT_EQ(UDP_Create(engine, 5002, 0), 1);
+  ASSERT_EQ(UDP_Create(engine.link, 5002, 0), 1);
   for (int pass = 1; pass <= 5; ++pass) {
     Pass();
-    ASSERT_FALSE(UDP_IsIdle(engine)) << "pass " << pass;
+    ASSERT_FALSE(UDP_IsIdle(engine.link)) << "pass " << pass;
   }
   Pass();
-  EXPECT_TRUE(UDP_IsIdle(engine));
-  EXPECT_EQ(UDP_Result(engine), 1);
+  EXPECT_TRUE(UDP_IsIdle(engine.link));
+  EXPECT_EQ(UDP_Result(engine.link), 1);
   EXPECT_EQ(engine.Progress.load(), 37);
-  EXPECT_TRUE(net->IsOpen(engine.UDPSocket.handle));
+  EXPECT_TRUE(net->IsOpen(engine.link.UDPSocket.handle));
 }
 
 TEST_F(ChannelTest, FailedCreateReportsFailureWithoutTheSettleTime) {
@@ -164,7 +164,7 @@ TEST_F(ChannelTest, SendsPutTheRequestedPacketOnTheWire) {
       {"broadcast row from the index's low byte", &kBroadcast,
        [&mac](Engine& e) {
          e.Buf.BroadcastCmdIndex = 0x105;
-         std::copy(mac, mac + 6, e.BroadcastCmdArgs);
+         std::copy(mac, mac + 6, e.link.BroadcastCmdArgs);
        },
        -1, Concat({{0x00, 0x14, 0x80, 0x05}, Bytes(mac, mac + 6), Text("BOOTLOADER")}), everyone},
       {"command packet from the index's low byte", &kUDP,
@@ -180,7 +180,7 @@ TEST_F(ChannelTest, SendsPutTheRequestedPacketOnTheWire) {
        1,
        {0x00, 0x05, 0x81, 0x7E, 0x00},
        board},
-      {"string packet", &kUDP, [](Engine& e) { e.UDPSendText = "Synchronized\r\n"; }, 2,
+      {"string packet", &kUDP, [](Engine& e) { e.link.UDPSendText = "Synchronized\r\n"; }, 2,
        Text("Synchronized\r\n"), board},
   };
   Open(kBroadcast);
@@ -188,7 +188,8 @@ TEST_F(ChannelTest, SendsPutTheRequestedPacketOnTheWire) {
   for (const Case& c : cases) {
     net->sent.clear();
     c.fill(engine);
-    ASSERT_EQ(c.kind < 0 ? Broadcast_Send(engine) : UDP_Send(engine, c.kind), 1) << c.what;
+    ASSERT_EQ(c.kind < 0 ? Broadcast_Send(engine.link) : UDP_Send(engine.link, c.kind), 1)
+        << c.what;
     ASSERT_TRUE(RunToIdle(*c.channel)) << c.what;
     EXPECT_EQ(c.channel->result(engine), 1) << c.what;
     const auto sent = net->Sent();
@@ -221,10 +222,10 @@ TEST_F(ChannelTest, CommandWithoutAPacketFailsAfterTheRequestLineOnly) {
     int posted = 0;
     if (c.channel == &kBroadcast) {
       engine.Buf.BroadcastCmdIndex = c.index;
-      posted = Broadcast_Send(engine);
+      posted = Broadcast_Send(engine.link);
     } else {
       engine.Buf.UDPCmdIndex = c.index;
-      posted = UDP_Send(engine, 0);
+      posted = UDP_Send(engine.link, 0);
     }
     ASSERT_EQ(posted, 1);
     ASSERT_TRUE(RunToIdle(*c.channel));
@@ -235,59 +236,59 @@ TEST_F(ChannelTest, CommandWithoutAPacketFailsAfterTheRequestLineOnly) {
 }
 
 TEST_F(ChannelTest, BusyChannelRefusesEveryRequestAndKeepsItsOwn) {
-  using Request = std::function<int(Engine&)>;
+  using Request = std::function<int(Link&)>;
   const std::pair<const char*, Request> broadcastRequests[] = {
       {"create", Broadcast_Create}, {"send", Broadcast_Send}, {"close", Broadcast_Close}};
   const std::pair<const char*, Request> udpRequests[] = {
-      {"create", [](Engine& e) { return UDP_Create(e, 1234, 4321); }},
-      {"send 0", [](Engine& e) { return UDP_Send(e, 0); }},
-      {"send 1", [](Engine& e) { return UDP_Send(e, 1); }},
-      {"send 2", [](Engine& e) { return UDP_Send(e, 2); }},
+      {"create", [](Link& l) { return UDP_Create(l, 1234, 4321); }},
+      {"send 0", [](Link& l) { return UDP_Send(l, 0); }},
+      {"send 1", [](Link& l) { return UDP_Send(l, 1); }},
+      {"send 2", [](Link& l) { return UDP_Send(l, 2); }},
       {"close", UDP_Close}};
 
-  ASSERT_EQ(Broadcast_Close(engine), 1);
+  ASSERT_EQ(Broadcast_Close(engine.link), 1);
   Pass();
   for (const auto& [name, request] : broadcastRequests) {
-    EXPECT_EQ(request(engine), 0) << name;
-    EXPECT_EQ(engine.BroadcastOp, 2) << name;
-    EXPECT_EQ(engine.BroadcastState, 2) << name;
+    EXPECT_EQ(request(engine.link), 0) << name;
+    EXPECT_EQ(engine.link.BroadcastOp, 2) << name;
+    EXPECT_EQ(engine.link.BroadcastState, 2) << name;
   }
 
-  ASSERT_EQ(UDP_Create(engine, 5002, 0), 1);
+  ASSERT_EQ(UDP_Create(engine.link, 5002, 0), 1);
   Pass();
   for (const auto& [name, request] : udpRequests) {
-    EXPECT_EQ(request(engine), 0) << name;
-    EXPECT_EQ(engine.UDPOp, 0) << name;
-    EXPECT_EQ(engine.UDPState, 2) << name;
-    EXPECT_EQ(engine.UDPRemotePort, 5002) << name;
-    EXPECT_EQ(engine.UDPLocalPort, 0) << name;
+    EXPECT_EQ(request(engine.link), 0) << name;
+    EXPECT_EQ(engine.link.UDPOp, 0) << name;
+    EXPECT_EQ(engine.link.UDPState, 2) << name;
+    EXPECT_EQ(engine.link.UDPRemotePort, 5002) << name;
+    EXPECT_EQ(engine.link.UDPLocalPort, 0) << name;
   }
 }
 
 TEST_F(ChannelTest, UDPSendOfAnUnknownKindIsRefused) {
-  engine.UDPOp = 1;
+  engine.link.UDPOp = 1;
   for (int kind : {3, 4, -1}) {
-    EXPECT_EQ(UDP_Send(engine, kind), 0) << kind;
-    EXPECT_EQ(engine.UDPState, 0) << kind;
-    EXPECT_EQ(engine.UDPOp, 1) << kind;
+    EXPECT_EQ(UDP_Send(engine.link, kind), 0) << kind;
+    EXPECT_EQ(engine.link.UDPState, 0) << kind;
+    EXPECT_EQ(engine.link.UDPOp, 1) << kind;
   }
 }
 
 TEST_F(ChannelTest, EveryLineIsATraceAndOnlyTheBroadcastChannelSaysExit) {
-  ASSERT_EQ(Broadcast_Close(engine), 1);
+  ASSERT_EQ(Broadcast_Close(engine.link), 1);
   for (int pass = 0; pass < 4; ++pass) {
     Pass();
   }
-  EXPECT_TRUE(Broadcast_IsIdle(engine));
-  EXPECT_EQ(Broadcast_Result(engine), 1);
+  EXPECT_TRUE(Broadcast_IsIdle(engine.link));
+  EXPECT_EQ(Broadcast_Result(engine.link), 1);
   EXPECT_EQ(engine.Log.MsgText, "\n  Broadcast_applay() ... exit !");
 
-  ASSERT_EQ(UDP_Close(engine), 1);
+  ASSERT_EQ(UDP_Close(engine.link), 1);
   for (int pass = 0; pass < 4; ++pass) {
     Pass();
   }
-  EXPECT_TRUE(UDP_IsIdle(engine));
-  EXPECT_EQ(UDP_Result(engine), 1);
+  EXPECT_TRUE(UDP_IsIdle(engine.link));
+  EXPECT_EQ(UDP_Result(engine.link), 1);
   EXPECT_EQ(engine.Log.MsgText, "\n    UDP ... close !");
   EXPECT_EQ(panel.list, "");
   EXPECT_EQ(panel.traces, (std::vector<std::string>{"\n  Broadcast ... close !",
@@ -310,11 +311,11 @@ TEST_F(ChannelTest, OperationWithoutARowFails) {
   for (const Case& c : cases) {
     panel.traces.clear();
     if (c.channel == &kBroadcast) {
-      engine.BroadcastOp = c.op;
-      engine.BroadcastState = 1;
+      engine.link.BroadcastOp = c.op;
+      engine.link.BroadcastState = 1;
     } else {
-      engine.UDPOp = c.op;
-      engine.UDPState = 1;
+      engine.link.UDPOp = c.op;
+      engine.link.UDPState = 1;
     }
     ASSERT_TRUE(RunToIdle(*c.channel, 4));
     EXPECT_EQ(c.channel->result(engine), 0) << c.line;
@@ -338,10 +339,10 @@ TEST_F(ChannelTest, StringPacketCountsOnlyWhenItLeft) {
   Open(kUDP);
   for (const Case& c : cases) {
     net->failSend = c.failSend;
-    engine.UDPSendText = c.text;
-    ASSERT_EQ(UDP_Send(engine, 2), 1) << c.what;
+    engine.link.UDPSendText = c.text;
+    ASSERT_EQ(UDP_Send(engine.link, 2), 1) << c.what;
     ASSERT_TRUE(RunToIdle(kUDP)) << c.what;
-    EXPECT_EQ(UDP_Result(engine), c.result) << c.what;
+    EXPECT_EQ(UDP_Result(engine.link), c.result) << c.what;
   }
   ASSERT_EQ(net->Sent().size(), 1u);
   EXPECT_EQ(net->Sent()[0].bytes, Text("?"));
@@ -363,35 +364,35 @@ TEST_F(ChannelTest, UDPOpChoosesHowReceivedBytesAreRead) {
   };
   Open(kUDP);
   for (const Case& c : cases) {
-    engine.UDPOp = c.op;
+    engine.link.UDPOp = c.op;
     engine.Buf.UDPReply_Set(10, 0);
-    engine.UDPMsgDone = 0;
-    engine.UDPMsgState = 0;
-    UDP_RecvMsgStart(engine);
+    engine.link.UDPMsgDone = 0;
+    engine.link.UDPMsgState = 0;
+    UDP_RecvMsgStart(engine.link);
     const uint16_t readBefore = engine.Buf.UDPRxRead.load();
-    net->Deliver(engine.UDPSocket.handle, *c.datagram);
+    net->Deliver(engine.link.UDPSocket.handle, *c.datagram);
     for (int pass = 0; pass < 40; ++pass) {
       Pass();
     }
     EXPECT_EQ(engine.Buf.UDPReply_Get(10), c.frameTaken ? 1 : 0) << "op " << c.op;
-    EXPECT_EQ(engine.UDPMsgDone, c.lineTaken ? 1 : 0) << "op " << c.op;
+    EXPECT_EQ(engine.link.UDPMsgDone, c.lineTaken ? 1 : 0) << "op " << c.op;
     if (c.op == 0 || c.op == 4) {
       EXPECT_EQ(engine.Buf.UDPRxRead.load(), readBefore) << "op " << c.op << " read the ring";
     }
     // Start the next case on an empty ring.
     engine.Buf.UDPRxRead.store(engine.Buf.UDPRxWrite.load());
-    engine.UDPDecodeState = 0;
+    engine.link.UDPDecodeState = 0;
   }
 }
 
 TEST_F(ChannelTest, BroadcastRepliesAreDecodedWhileTheChannelIsIdle) {
   Open(kBroadcast);
   engine.Buf.DeviceRecord_Set(10, 0);
-  net->Deliver(engine.BroadcastSocket.handle, {0x00, 0x05, 0x80, 0x05, 0x06});
+  net->Deliver(engine.link.BroadcastSocket.handle, {0x00, 0x05, 0x80, 0x05, 0x06});
   for (int pass = 0; pass < 20; ++pass) {
     Pass();
   }
-  EXPECT_TRUE(Broadcast_IsIdle(engine));
+  EXPECT_TRUE(Broadcast_IsIdle(engine.link));
   EXPECT_EQ(engine.Buf.DeviceRecord_Get(10), 1);
 }
 

@@ -11,8 +11,8 @@
 #include <utility>
 #include <vector>
 
-#include "controller/message_log.h"
-#include "isp/shared_buffers.h"
+#include "common/message_log.h"
+#include "common/shared_buffers.h"
 #include "recording_panel.h"
 
 namespace kova {

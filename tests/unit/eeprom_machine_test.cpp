@@ -52,15 +52,15 @@ class EepromTest : public EngineTest {
   };
 
   EepromTest() {
-    engine.NetStarted = 1;
+    engine.link.NetStarted = 1;
     const uint8_t ip[4] = {192, 168, 100, 2};
     std::copy(ip, ip + 4, engine.DeviceIP);
   }
 
   void Pass() {
-    RecvPass(engine);
+    RecvPass(engine.link);
     Eeprom_applay(engine);
-    UDP_applay(engine);
+    UDP_applay(engine.link);
   }
 
   // A worker pass every 5 ms: the 260-byte EEPROM reply is decoded one byte
@@ -82,7 +82,7 @@ class EepromTest : public EngineTest {
       if (sendTick < 0 && net->Sent().size() > sentBefore) {
         sendTick = ticks;
         if (!reply.empty()) {
-          net->Deliver(engine.UDPSocket.handle, reply);
+          net->Deliver(engine.link.UDPSocket.handle, reply);
         }
       }
       if (engine.EepromState == 0) {
@@ -165,7 +165,7 @@ TEST_F(EepromTest, RequestsTheBoardDoesNotCompleteFailAfterTheirTimeOut) {
 }
 
 TEST_F(EepromTest, SetModelNameSendsTheFixedNameAndItsTerminator) {
-  engine.UDPCmdArgs[16] = 0x41;  // nothing behind the name may be sent
+  engine.link.UDPCmdArgs[16] = 0x41;  // nothing behind the name may be sent
   const Outcome out = Run(32, Reply(0x20, {0x06}));
   EXPECT_EQ(out.done, 1);
   const auto sent = net->Sent();
@@ -217,7 +217,7 @@ TEST_F(EepromTest, RemoteUpdateCommandsCompleteOnTheirAcknowledgement) {
 
 TEST_F(EepromTest, SendFileOpensWithoutTheSettleTimeAndCarriesItsBlock) {
   for (int i = 0; i < 73; ++i) {
-    engine.UDPCmdArgs[i] = static_cast<uint8_t>('0' + i % 10);
+    engine.link.UDPCmdArgs[i] = static_cast<uint8_t>('0' + i % 10);
   }
   engine.Progress = 42;
   const Outcome out = Run(34, Reply(0xF2, {0x06}));

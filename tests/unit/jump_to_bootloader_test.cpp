@@ -33,7 +33,7 @@ class JumpTest : public EngineTest {
   };
 
   JumpTest() {
-    engine.NetStarted = 1;
+    engine.link.NetStarted = 1;
     std::copy(kMac.begin(), kMac.end(), engine.DeviceMAC);
   }
 
@@ -45,15 +45,15 @@ class JumpTest : public EngineTest {
     Outcome out;
     size_t seen = 0;
     for (int pass = 1; pass <= 20000 && engine.StepBusy != 0; ++pass) {
-      RecvPass(engine);
+      RecvPass(engine.link);
       JumpToBootloader_Step(engine);
-      Broadcast_applay(engine);
+      Broadcast_applay(engine.link);
       const auto sent = net->Sent();
       if (sent.size() > seen) {
         seen = sent.size();
         out.sendTicks.push_back(out.ticks);
         if (static_cast<int>(seen) == answerOn) {
-          net->Deliver(engine.BroadcastSocket.handle, answer);
+          net->Deliver(engine.link.BroadcastSocket.handle, answer);
         }
       }
       if (pass % 10 == 0) {
@@ -142,11 +142,11 @@ TEST_F(JumpTest, BusyChannelAtTheMomentOfSendingFailsTheJump) {
   engine.StepBusy = 1;
   for (int pass = 0; pass < 1000 && engine.StepBusy != 4; ++pass) {
     JumpToBootloader_Step(engine);
-    Broadcast_applay(engine);
+    Broadcast_applay(engine.link);
     engine.CountdownTick();
   }
   ASSERT_EQ(engine.StepBusy, 4);
-  ASSERT_EQ(Broadcast_Close(engine), 1);  // someone else's request
+  ASSERT_EQ(Broadcast_Close(engine.link), 1);  // someone else's request
   for (int pass = 0; pass < 4 && engine.StepBusy != 0; ++pass) {
     JumpToBootloader_Step(engine);
   }

@@ -13,13 +13,13 @@ namespace {
 class ReceivePathTest : public EngineTest {
  protected:
   ReceivePathTest() {
-    engine.Net_Startup();
+    engine.link.Net_Startup();
     engine.DeviceIP[0] = 192;
     engine.DeviceIP[1] = 168;
     engine.DeviceIP[2] = 100;
     engine.DeviceIP[3] = 2;
-    engine.BroadcastSocket_Create();
-    engine.UDPSocket_Create(5002, 5003);
+    engine.link.BroadcastSocket_Create();
+    engine.link.UDPSocket_Create(5002, 5003);
     broadcast = net->opened.at(0);
     udp = net->opened.at(1);
   }
@@ -36,9 +36,9 @@ class ReceivePathTest : public EngineTest {
 
   std::vector<uint8_t> DrainUDPRing() {
     std::vector<uint8_t> bytes;
-    while (UDP_RxAvailable(engine)) {
-      bytes.push_back(UDP_RxPeek(engine));
-      UDP_RxSkip(engine);
+    while (UDP_RxAvailable(engine.link)) {
+      bytes.push_back(UDP_RxPeek(engine.link));
+      UDP_RxSkip(engine.link);
     }
     return bytes;
   }
@@ -56,49 +56,49 @@ TEST_F(ReceivePathTest, EachDatagramFollowsAMarkerInItsSocketsRing) {
   net->Deliver(udp, {0x00, 0x05, 0x81, 0x20, 0x06});
   net->Deliver(udp, {});
   net->Deliver(broadcast, {0x00, 0x06, 0x80, 0x01, 0x01, 0x07});
-  RecvPass(engine);
-  RecvPass(engine);
-  RecvPass(engine);
+  RecvPass(engine.link);
+  RecvPass(engine.link);
+  RecvPass(engine.link);
   EXPECT_EQ(DrainUDPRing(), (std::vector<uint8_t>{0x25, 0x00, 0x05, 0x81, 0x20, 0x06, 0x25}))
       << "a zero-length datagram adds only its marker";
   EXPECT_EQ(Drain(Ring::kBroadcast), Marked({0x00, 0x06, 0x80, 0x01, 0x01, 0x07}));
-  EXPECT_EQ(engine.UDPRxDropped.load(), 0u);
+  EXPECT_EQ(engine.link.UDPRxDropped.load(), 0u);
 }
 
 TEST_F(ReceivePathTest, OnePassTakesAtMostOneDatagramPerSocket) {
   net->Deliver(udp, {0x01});
   net->Deliver(udp, {0x02});
-  RecvPass(engine);
+  RecvPass(engine.link);
   EXPECT_EQ(DrainUDPRing(), Marked({0x01}));
-  RecvPass(engine);
+  RecvPass(engine.link);
   EXPECT_EQ(DrainUDPRing(), Marked({0x02}));
 }
 
 TEST_F(ReceivePathTest, NothingIsTakenBeforeTheNetworkStartsOrFromAClosedSocket) {
   net->Deliver(udp, {0x01});
-  engine.NetStarted = 0;
-  RecvPass(engine);
-  EXPECT_FALSE(UDP_RxAvailable(engine));
+  engine.link.NetStarted = 0;
+  RecvPass(engine.link);
+  EXPECT_FALSE(UDP_RxAvailable(engine.link));
 
-  engine.NetStarted = 1;
-  engine.UDPSocket_Close();
-  RecvPass(engine);
-  EXPECT_FALSE(UDP_RxAvailable(engine));
+  engine.link.NetStarted = 1;
+  engine.link.UDPSocket_Close();
+  RecvPass(engine.link);
+  EXPECT_FALSE(UDP_RxAvailable(engine.link));
 }
 
 TEST_F(ReceivePathTest, DatagramLargerThanTheBufferIsNotDelivered) {
   net->Deliver(udp, std::vector<uint8_t>(SharedBuffers::kRxBufferSize + 1, 0x41),
                {{10, 9, 9, 9}, 7000});
   net->Deliver(udp, std::vector<uint8_t>(SharedBuffers::kRxBufferSize, 0x42));
-  RecvPass(engine);
-  EXPECT_FALSE(UDP_RxAvailable(engine));
+  RecvPass(engine.link);
+  EXPECT_FALSE(UDP_RxAvailable(engine.link));
   // Nor does it redirect the socket's sends.
   const uint8_t byte = 0;
-  ASSERT_EQ(engine.UDPSocket_Send(&byte, 1), 1);
+  ASSERT_EQ(engine.link.UDPSocket_Send(&byte, 1), 1);
   EXPECT_EQ(net->Sent().back().peer.ip, (std::array<uint8_t, 4>{192, 168, 100, 2}));
   EXPECT_EQ(net->Sent().back().peer.port, 5002);
 
-  RecvPass(engine);
+  RecvPass(engine.link);
   EXPECT_EQ(DrainUDPRing().size(), SharedBuffers::kRxBufferSize + 1u) << "1024 bytes still fit";
 }
 
@@ -107,16 +107,16 @@ TEST_F(ReceivePathTest, DatagramThatDoesNotFitTheRingWholeIsDroppedAndCounted) {
   const std::vector<uint8_t> full(SharedBuffers::kRxBufferSize, 0x11);
   for (int i = 0; i < 7; ++i) {
     net->Deliver(udp, full);
-    RecvPass(engine);
+    RecvPass(engine.link);
   }
   net->Deliver(udp, std::vector<uint8_t>(1016, 0x21));  // 1017 with its marker: one too many
   net->Deliver(udp, std::vector<uint8_t>(1015, 0x22));  // fills the ring exactly
   net->Deliver(udp, {0x33});                            // no room left
-  RecvPass(engine);
-  RecvPass(engine);
-  RecvPass(engine);
-  EXPECT_EQ(engine.UDPRxDropped.load(), 2u);
-  EXPECT_EQ(engine.BroadcastRxDropped.load(), 0u);
+  RecvPass(engine.link);
+  RecvPass(engine.link);
+  RecvPass(engine.link);
+  EXPECT_EQ(engine.link.UDPRxDropped.load(), 2u);
+  EXPECT_EQ(engine.link.BroadcastRxDropped.load(), 0u);
 
   const std::vector<uint8_t> ring = DrainUDPRing();
   ASSERT_EQ(ring.size(), 8191u);
@@ -126,16 +126,16 @@ TEST_F(ReceivePathTest, DatagramThatDoesNotFitTheRingWholeIsDroppedAndCounted) {
 
   // Once read, the ring takes datagrams again.
   net->Deliver(udp, {0x44, 0x45});
-  RecvPass(engine);
+  RecvPass(engine.link);
   EXPECT_EQ(DrainUDPRing(), Marked({0x44, 0x45})) << "written across the ring's end";
-  EXPECT_EQ(engine.UDPRxDropped.load(), 2u);
+  EXPECT_EQ(engine.link.UDPRxDropped.load(), 2u);
 }
 
 TEST_F(ReceivePathTest, SkipOnAnEmptyRingLeavesItEmpty) {
-  UDP_RxSkip(engine);
-  EXPECT_FALSE(UDP_RxAvailable(engine));
+  UDP_RxSkip(engine.link);
+  EXPECT_FALSE(UDP_RxAvailable(engine.link));
   net->Deliver(udp, {0x01});
-  RecvPass(engine);
+  RecvPass(engine.link);
   EXPECT_EQ(DrainUDPRing(), Marked({0x01}));
 }
 

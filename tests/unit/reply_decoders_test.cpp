@@ -77,9 +77,9 @@ class DecoderTest : public EngineTest {
     ASSERT_TRUE(RingAppend(engine.Buf, ring, datagram.data(), static_cast<int>(datagram.size())));
   }
 
-  static void Step(void (*decoder)(Engine&), Engine& e, int steps) {
+  static void Step(void (*decoder)(Link&), Engine& e, int steps) {
     for (int i = 0; i < steps; ++i) {
-      decoder(e);
+      decoder(e.link);
     }
   }
 
@@ -139,14 +139,14 @@ TEST_F(DecoderTest, UDPFrameDecoderFindsEveryFrameBehindItsMarker) {
   };
   for (const FrameScenario& s : scenarios) {
     SCOPED_TRACE(s.name);
-    engine.UDPDecodeState = 0;
+    engine.link.UDPDecodeState = 0;
     panel.traces.clear();
     for (const Bytes& d : s.datagrams) {
       Deliver(Ring::kUDP, d);
     }
     Step(UDP_RecvDecode, engine, kManySteps);
     EXPECT_EQ(Traces(), s.traces);
-    EXPECT_FALSE(UDP_RxAvailable(engine));
+    EXPECT_FALSE(UDP_RxAvailable(engine.link));
   }
 }
 
@@ -164,8 +164,8 @@ TEST_F(DecoderTest, UDPFrameDecoderTakesOneBytePerStep) {
   // Three more steps before it looks for the next marker.
   const uint8_t expected[] = {STEP_OK, STEP_END, 0, 1};
   for (uint8_t state : expected) {
-    EXPECT_EQ(engine.UDPDecodeState, state);
-    UDP_RecvDecode(engine);
+    EXPECT_EQ(engine.link.UDPDecodeState, state);
+    UDP_RecvDecode(engine.link);
   }
 }
 
@@ -208,15 +208,15 @@ TEST_F(DecoderTest, BroadcastFrameDecoderTracesWithItsOwnIndent) {
 
 TEST_F(DecoderTest, StateWithoutARowLeadsBackToZero) {
   for (uint8_t* state :
-       {&engine.BroadcastDecodeState, &engine.UDPDecodeState, &engine.UDPMsgState}) {
+       {&engine.link.BroadcastDecodeState, &engine.link.UDPDecodeState, &engine.link.UDPMsgState}) {
     *state = 0x42;
   }
-  Boradcast_RecvDecode(engine);
-  UDP_RecvDecode(engine);
-  UDP_RecvMsgDecode(engine);
-  EXPECT_EQ(engine.BroadcastDecodeState, 0);
-  EXPECT_EQ(engine.UDPDecodeState, 0);
-  EXPECT_EQ(engine.UDPMsgState, 0);
+  Boradcast_RecvDecode(engine.link);
+  UDP_RecvDecode(engine.link);
+  UDP_RecvMsgDecode(engine.link);
+  EXPECT_EQ(engine.link.BroadcastDecodeState, 0);
+  EXPECT_EQ(engine.link.UDPDecodeState, 0);
+  EXPECT_EQ(engine.link.UDPMsgState, 0);
 }
 
 struct LineScenario {
@@ -250,44 +250,44 @@ TEST_F(DecoderTest, TextDecoderAssemblesOneLineEndingInCRLF) {
     for (const Bytes& d : s.datagrams) {
       Deliver(Ring::kUDP, d);
     }
-    UDP_RecvMsgStart(engine);
-    for (int i = 0; i < kManySteps && !(UDP_RecvMsgIsIdle(engine)); ++i) {
-      UDP_RecvMsgDecode(engine);
+    UDP_RecvMsgStart(engine.link);
+    for (int i = 0; i < kManySteps && !(UDP_RecvMsgIsIdle(engine.link)); ++i) {
+      UDP_RecvMsgDecode(engine.link);
     }
-    ASSERT_TRUE(UDP_RecvMsgIsIdle(engine));
-    EXPECT_EQ(UDP_RecvMsgResult(engine), 1);
+    ASSERT_TRUE(UDP_RecvMsgIsIdle(engine.link));
+    EXPECT_EQ(UDP_RecvMsgResult(engine.link), 1);
     ASSERT_EQ(engine.Buf.UDPMessageLen, static_cast<int32_t>(s.line.size()));
     EXPECT_EQ(Bytes(engine.Buf.UDPMessage.get(), engine.Buf.UDPMessage.get() + s.line.size()),
               s.line);
     EXPECT_EQ(Traces(), s.dropTrace + LineTrace(s.line));
-    EXPECT_FALSE(UDP_RxAvailable(engine));
+    EXPECT_FALSE(UDP_RxAvailable(engine.link));
   }
 }
 
 TEST_F(DecoderTest, TextDecoderWaitsIdleUntilArmedAndEndsInThreeSteps) {
   Deliver(Ring::kUDP, Text("OK\r\n"));
   Step(UDP_RecvMsgDecode, engine, 20);
-  EXPECT_TRUE(UDP_RxAvailable(engine)) << "an idle decoder leaves the bytes in the ring";
+  EXPECT_TRUE(UDP_RxAvailable(engine.link)) << "an idle decoder leaves the bytes in the ring";
 
-  engine.UDPMsgDone = 1;
-  UDP_RecvMsgStart(engine);
-  EXPECT_FALSE(UDP_RecvMsgIsIdle(engine));
-  UDP_RecvMsgDecode(engine);
-  EXPECT_EQ(UDP_RecvMsgResult(engine), 0) << "arming clears the last result";
+  engine.link.UDPMsgDone = 1;
+  UDP_RecvMsgStart(engine.link);
+  EXPECT_FALSE(UDP_RecvMsgIsIdle(engine.link));
+  UDP_RecvMsgDecode(engine.link);
+  EXPECT_EQ(UDP_RecvMsgResult(engine.link), 0) << "arming clears the last result";
   Step(UDP_RecvMsgDecode, engine, 3);  // the marker, O, K
-  UDP_RecvMsgStart(engine);            // busy: ignored
-  EXPECT_EQ(engine.UDPMsgState, 3);
+  UDP_RecvMsgStart(engine.link);       // busy: ignored
+  EXPECT_EQ(engine.link.UDPMsgState, 3);
   Step(UDP_RecvMsgDecode, engine, 2);  // CR, LF
-  EXPECT_EQ(engine.UDPMsgState, 5);
+  EXPECT_EQ(engine.link.UDPMsgState, 5);
   EXPECT_TRUE(panel.traces.empty());
-  UDP_RecvMsgDecode(engine);
+  UDP_RecvMsgDecode(engine.link);
   EXPECT_EQ(Traces(), "\n    UDP_RecvMsgDecode(4) = \n      4F 4B 0D 0A ");
-  EXPECT_EQ(UDP_RecvMsgResult(engine), 0);
-  UDP_RecvMsgDecode(engine);
-  EXPECT_EQ(UDP_RecvMsgResult(engine), 1);
-  EXPECT_FALSE(UDP_RecvMsgIsIdle(engine));
-  UDP_RecvMsgDecode(engine);
-  EXPECT_TRUE(UDP_RecvMsgIsIdle(engine));
+  EXPECT_EQ(UDP_RecvMsgResult(engine.link), 0);
+  UDP_RecvMsgDecode(engine.link);
+  EXPECT_EQ(UDP_RecvMsgResult(engine.link), 1);
+  EXPECT_FALSE(UDP_RecvMsgIsIdle(engine.link));
+  UDP_RecvMsgDecode(engine.link);
+  EXPECT_TRUE(UDP_RecvMsgIsIdle(engine.link));
 }
 
 // --- Reply handlers ---------------------------------------------------------
@@ -355,11 +355,11 @@ TEST_F(DecoderTest, BroadcastReplyHandlerAppliesOnlyWholeRows) {
   for (const HandlerCase& c : cases) {
     SCOPED_TRACE(c.name);
     engine.Buf.AllocSharedBuffers();
-    engine.EthReqAnswered = 0;
-    engine.E2pReadAnswered = 0;
+    engine.link.EthReqAnswered = 0;
+    engine.link.E2pReadAnswered = 0;
     std::copy(kMac, kMac + 6, engine.DeviceMAC);
     const int length = c.length < 0 ? static_cast<int>(c.frame.size()) : c.length;
-    Broadcast_ReplyHandle(engine, c.frame.data(), length);
+    Broadcast_ReplyHandle(engine.link, c.frame.data(), length);
 
     Bytes expected(SharedBuffers::kDeviceRecordSize, 0);
     for (const auto& [index, value] : c.marks) {
@@ -367,8 +367,8 @@ TEST_F(DecoderTest, BroadcastReplyHandlerAppliesOnlyWholeRows) {
     }
     const uint8_t* record = engine.Buf.DeviceRecord.get();
     EXPECT_EQ(Bytes(record, record + SharedBuffers::kDeviceRecordSize), expected);
-    EXPECT_EQ(engine.EthReqAnswered, c.ethReqAnswered);
-    EXPECT_EQ(engine.E2pReadAnswered, c.e2pReadAnswered);
+    EXPECT_EQ(engine.link.EthReqAnswered, c.ethReqAnswered);
+    EXPECT_EQ(engine.link.E2pReadAnswered, c.e2pReadAnswered);
   }
 }
 
@@ -403,7 +403,7 @@ TEST_F(DecoderTest, UDPReplyHandlerAppliesOnlyWholeRows) {
     SCOPED_TRACE(c.name);
     engine.Buf.AllocSharedBuffers();
     const int length = c.length < 0 ? static_cast<int>(c.frame.size()) : c.length;
-    UDP_ReplyHandle(engine, c.frame.data(), length);
+    UDP_ReplyHandle(engine.link, c.frame.data(), length);
 
     Bytes expected(SharedBuffers::kUDPReplySize, 0);
     for (const auto& [index, value] : c.marks) {

@@ -32,7 +32,7 @@ std::string Dump(const std::vector<uint8_t>& bytes) {
 
 class SocketsTest : public EngineTest {
  protected:
-  SocketsTest() { engine.Net_Startup(); }
+  SocketsTest() { engine.link.Net_Startup(); }
 
   int LastHandle() const { return net->opened.back(); }
 };
@@ -45,7 +45,7 @@ struct CreateCase {
 // Every refusal: the create logs "Failed !" and leaves no socket behind.
 TEST_F(SocketsTest, CreateIsRefusedUnlessTheNetworkAndAnInterfaceAreThere) {
   const std::vector<CreateCase> cases = {
-      {"network not started", [](Engine& e, FakeNet&) { e.NetStarted = 0; }},
+      {"network not started", [](Engine& e, FakeNet&) { e.link.NetStarted = 0; }},
       {"no interface selected", [](Engine& e, FakeNet&) { e.InterfaceSel = -1; }},
       // The UDP client does not look at the count as such, but a selection
       // needs a list to point into.
@@ -61,17 +61,17 @@ TEST_F(SocketsTest, CreateIsRefusedUnlessTheNetworkAndAnInterfaceAreThere) {
   for (const CreateCase& c : cases) {
     for (bool broadcast : {true, false}) {
       SCOPED_TRACE(std::string(c.name) + (broadcast ? " / broadcast" : " / udp"));
-      engine.NetStarted = 1;
+      engine.link.NetStarted = 1;
       engine.InterfaceCount = 1;
       engine.InterfaceSel = 0;
       net->failOpen = false;
       c.arrange(engine, *net);
       panel.traces.clear();
-      const int result = broadcast ? engine.BroadcastSocket_Create()
-                                   : engine.UDPSocket_Create(kBoardCommandPort, 5003);
+      const int result = broadcast ? engine.link.BroadcastSocket_Create()
+                                   : engine.link.UDPSocket_Create(kBoardCommandPort, 5003);
       EXPECT_EQ(result, 0);
       EXPECT_EQ(net->OpenCount(), 0);
-      EXPECT_FALSE(broadcast ? engine.BroadcastSocket.open : engine.UDPSocket.open);
+      EXPECT_FALSE(broadcast ? engine.link.BroadcastSocket.open : engine.link.UDPSocket.open);
       EXPECT_EQ(Joined(panel.traces), broadcast
                                           ? "\n    Broadcast Socket(Client) create ... Failed !"
                                           : "\n    UDP client create ... Failed !");
@@ -80,7 +80,7 @@ TEST_F(SocketsTest, CreateIsRefusedUnlessTheNetworkAndAnInterfaceAreThere) {
 }
 
 TEST_F(SocketsTest, BroadcastSocketIsTiedToTheChosenInterface) {
-  ASSERT_EQ(engine.BroadcastSocket_Create(), 1);
+  ASSERT_EQ(engine.link.BroadcastSocket_Create(), 1);
   const UdpSocketSpec spec = net->SpecOf(LastHandle());
   EXPECT_EQ(spec.device, "eth1");
   EXPECT_EQ(spec.local.ip, (std::array<uint8_t, 4>{192, 168, 100, 1}));
@@ -91,7 +91,7 @@ TEST_F(SocketsTest, BroadcastSocketIsTiedToTheChosenInterface) {
   EXPECT_EQ(engine.Log.MsgText, "Successful !");
 
   const uint8_t packet[] = {0x00, 0x05, 0x80, 0x00, 0x45};
-  ASSERT_EQ(engine.BroadcastSocket_Send(packet, 5), 1);
+  ASSERT_EQ(engine.link.BroadcastSocket_Send(packet, 5), 1);
   const FakeNet::Datagram sent = net->Sent().back();
   EXPECT_EQ(sent.peer.ip, (std::array<uint8_t, 4>{255, 255, 255, 255}));
   EXPECT_EQ(sent.peer.port, 5002);
@@ -102,7 +102,7 @@ TEST_F(SocketsTest, UDPClientGoesToTheBoardWithOneSecondTimeOuts) {
   engine.DeviceIP[1] = 168;
   engine.DeviceIP[2] = 100;
   engine.DeviceIP[3] = 2;
-  ASSERT_EQ(engine.UDPSocket_Create(5002, 5003), 1);
+  ASSERT_EQ(engine.link.UDPSocket_Create(5002, 5003), 1);
   const UdpSocketSpec spec = net->SpecOf(LastHandle());
   EXPECT_EQ(spec.device, "eth1");
   EXPECT_EQ(spec.local.ip, (std::array<uint8_t, 4>{192, 168, 100, 1}));
@@ -112,21 +112,21 @@ TEST_F(SocketsTest, UDPClientGoesToTheBoardWithOneSecondTimeOuts) {
   EXPECT_EQ(Joined(panel.traces), "\n    UDP client create ... Successful !");
 
   const uint8_t packet[] = {0x00, 0x05, 0x81, 0x1F, 0x00};
-  ASSERT_EQ(engine.UDPSocket_Send(packet, 5), 1);
+  ASSERT_EQ(engine.link.UDPSocket_Send(packet, 5), 1);
   EXPECT_EQ(net->Sent().back().peer.ip, (std::array<uint8_t, 4>{192, 168, 100, 2}));
   EXPECT_EQ(net->Sent().back().peer.port, 5002);
 }
 
 TEST_F(SocketsTest, SecondCreateFailsAndTheFirstSocketStaysUsable) {
-  ASSERT_EQ(engine.UDPSocket_Create(5002, 5003), 1);
+  ASSERT_EQ(engine.link.UDPSocket_Create(5002, 5003), 1);
   const int first = LastHandle();
   panel.traces.clear();
-  EXPECT_EQ(engine.UDPSocket_Create(5002, 5004), 0);
+  EXPECT_EQ(engine.link.UDPSocket_Create(5002, 5004), 0);
   EXPECT_EQ(Joined(panel.traces), "\n    UDP client create ... Failed !");
   EXPECT_EQ(net->opened.size(), 1u);
 
   const uint8_t byte = 0x42;
-  ASSERT_EQ(engine.UDPSocket_Send(&byte, 1), 1);
+  ASSERT_EQ(engine.link.UDPSocket_Send(&byte, 1), 1);
   EXPECT_EQ(net->Sent().back().handle, first);
 }
 
@@ -151,14 +151,14 @@ TEST_F(SocketsTest, EverySentPacketIsTracedAsAHexDump) {
        "\n    BroadcastSocket_Send(17) = \n      A0 A1 A2 A3 A4 A5 A6 A7 A8 A9 AA AB AC AD AE AF "
        "\n      B0 "},
   };
-  ASSERT_EQ(engine.BroadcastSocket_Create(), 1);
-  ASSERT_EQ(engine.UDPSocket_Create(5002, 5003), 1);
+  ASSERT_EQ(engine.link.BroadcastSocket_Create(), 1);
+  ASSERT_EQ(engine.link.UDPSocket_Create(5002, 5003), 1);
   for (const DumpCase& c : cases) {
     SCOPED_TRACE(c.name);
     panel.traces.clear();
     const int size = static_cast<int>(c.bytes.size());
-    const int result = c.broadcast ? engine.BroadcastSocket_Send(c.bytes.data(), size)
-                                   : engine.UDPSocket_Send(c.bytes.data(), size);
+    const int result = c.broadcast ? engine.link.BroadcastSocket_Send(c.bytes.data(), size)
+                                   : engine.link.UDPSocket_Send(c.bytes.data(), size);
     EXPECT_EQ(result, 1);
     EXPECT_EQ(Joined(panel.traces), c.expected);
     // One message per byte, behind the header.
@@ -170,78 +170,78 @@ TEST_F(SocketsTest, EverySentPacketIsTracedAsAHexDump) {
 
 TEST_F(SocketsTest, RefusedSendsAreSilentAndFailedSendsReportZero) {
   const uint8_t packet[] = {0x00, 0x04, 0x81, 0x00};
-  EXPECT_EQ(engine.UDPSocket_Send(packet, 4), 0) << "socket not open";
-  EXPECT_EQ(engine.BroadcastSocket_Send(packet, 4), 0) << "socket not open";
+  EXPECT_EQ(engine.link.UDPSocket_Send(packet, 4), 0) << "socket not open";
+  EXPECT_EQ(engine.link.BroadcastSocket_Send(packet, 4), 0) << "socket not open";
   EXPECT_TRUE(panel.traces.empty());
 
-  ASSERT_EQ(engine.UDPSocket_Create(5002, 5003), 1);
-  ASSERT_EQ(engine.BroadcastSocket_Create(), 1);
+  ASSERT_EQ(engine.link.UDPSocket_Create(5002, 5003), 1);
+  ASSERT_EQ(engine.link.BroadcastSocket_Create(), 1);
   panel.traces.clear();
-  EXPECT_EQ(engine.UDPSocket_Send(packet, 0), 0);
-  EXPECT_EQ(engine.BroadcastSocket_Send(packet, 0), 0);
-  EXPECT_EQ(engine.UDPSocket_Send(packet, -3), 0);
+  EXPECT_EQ(engine.link.UDPSocket_Send(packet, 0), 0);
+  EXPECT_EQ(engine.link.BroadcastSocket_Send(packet, 0), 0);
+  EXPECT_EQ(engine.link.UDPSocket_Send(packet, -3), 0);
   EXPECT_TRUE(panel.traces.empty());
   EXPECT_TRUE(net->Sent().empty());
 
   net->failSend = true;
-  EXPECT_EQ(engine.UDPSocket_Send(packet, 4), 0);
-  EXPECT_EQ(engine.BroadcastSocket_Send(packet, 4), 0);
+  EXPECT_EQ(engine.link.UDPSocket_Send(packet, 4), 0);
+  EXPECT_EQ(engine.link.BroadcastSocket_Send(packet, 4), 0);
   EXPECT_EQ(Joined(panel.traces),
             "\n    UDPSocket_Send(4) = \n      00 04 81 00 "
             "\n    BroadcastSocket_Send(4) = \n      00 04 81 00 ");
 }
 
 TEST_F(SocketsTest, StringPacketCountsOnlyWhatWasSent) {
-  ASSERT_EQ(engine.UDPSocket_Create(5002, 5003), 1);
+  ASSERT_EQ(engine.link.UDPSocket_Create(5002, 5003), 1);
   engine.Buf.UDPPacket[5] = 0x77;
-  EXPECT_EQ(engine.UDPSocket_SendString("J\r\n"), 3);
+  EXPECT_EQ(engine.link.UDPSocket_SendString("J\r\n"), 3);
   EXPECT_EQ(net->Sent().back().bytes, (std::vector<uint8_t>{'J', '\r', '\n'}));
   EXPECT_EQ(engine.Buf.UDPPacket[3], 0) << "the text is closed by a zero byte";
 
-  EXPECT_EQ(engine.UDPSocket_SendString(""), 0);
-  EXPECT_EQ(engine.UDPSocket_SendString(std::string(SharedBuffers::kPacketSize, 'x')), 0)
+  EXPECT_EQ(engine.link.UDPSocket_SendString(""), 0);
+  EXPECT_EQ(engine.link.UDPSocket_SendString(std::string(SharedBuffers::kPacketSize, 'x')), 0)
       << "a text the packet buffer cannot hold is not sent";
   net->failSend = true;
-  EXPECT_EQ(engine.UDPSocket_SendString("?\r\n"), 0) << "a lost line is a failed request";
+  EXPECT_EQ(engine.link.UDPSocket_SendString("?\r\n"), 0) << "a lost line is a failed request";
   EXPECT_EQ(net->Sent().size(), 1u);
 }
 
 TEST_F(SocketsTest, CloseReportsAndAClosedSocketClosesSilently) {
-  EXPECT_TRUE(engine.BroadcastSocket_Close());
-  EXPECT_TRUE(engine.UDPSocket_Close());
+  EXPECT_TRUE(engine.link.BroadcastSocket_Close());
+  EXPECT_TRUE(engine.link.UDPSocket_Close());
   EXPECT_TRUE(panel.traces.empty());
 
-  ASSERT_EQ(engine.BroadcastSocket_Create(), 1);
-  ASSERT_EQ(engine.UDPSocket_Create(5002, 5003), 1);
+  ASSERT_EQ(engine.link.BroadcastSocket_Create(), 1);
+  ASSERT_EQ(engine.link.UDPSocket_Create(5002, 5003), 1);
   panel.traces.clear();
   net->failClose = true;
-  EXPECT_FALSE(engine.UDPSocket_Close());
-  EXPECT_TRUE(engine.UDPSocket.open) << "a socket that did not close stays marked open";
+  EXPECT_FALSE(engine.link.UDPSocket_Close());
+  EXPECT_TRUE(engine.link.UDPSocket.open) << "a socket that did not close stays marked open";
   net->failClose = false;
-  EXPECT_TRUE(engine.UDPSocket_Close());
-  EXPECT_TRUE(engine.BroadcastSocket_Close());
+  EXPECT_TRUE(engine.link.UDPSocket_Close());
+  EXPECT_TRUE(engine.link.BroadcastSocket_Close());
   EXPECT_EQ(Joined(panel.traces),
             "\n    UDP Socket close ... Failed !"
             "\n    UDP Socket close ... Successful !"
             "\n    Broadcast Socket close ... Successful !");
   EXPECT_EQ(net->OpenCount(), 0);
   // Closed, a socket can be made again.
-  EXPECT_EQ(engine.UDPSocket_Create(5002, 5003), 1);
+  EXPECT_EQ(engine.link.UDPSocket_Create(5002, 5003), 1);
 }
 
 TEST_F(SocketsTest, NextSendGoesToTheLastSender) {
   engine.DeviceIP[3] = 2;
-  ASSERT_EQ(engine.UDPSocket_Create(5002, 5003), 1);
-  ASSERT_EQ(engine.BroadcastSocket_Create(), 1);
+  ASSERT_EQ(engine.link.UDPSocket_Create(5002, 5003), 1);
+  ASSERT_EQ(engine.link.BroadcastSocket_Create(), 1);
   const int udp = net->opened[0];
   const int broadcast = net->opened[1];
   net->Deliver(udp, {0x00, 0x05, 0x81, 0x20, 0x06}, {{10, 1, 2, 3}, 6001});
   net->Deliver(broadcast, {0x00, 0x05, 0x80, 0x04, 0x06}, {{192, 168, 100, 9}, 5002});
-  RecvPass(engine);
+  RecvPass(engine.link);
 
   const uint8_t byte = 0x01;
-  ASSERT_EQ(engine.UDPSocket_Send(&byte, 1), 1);
-  ASSERT_EQ(engine.BroadcastSocket_Send(&byte, 1), 1);
+  ASSERT_EQ(engine.link.UDPSocket_Send(&byte, 1), 1);
+  ASSERT_EQ(engine.link.BroadcastSocket_Send(&byte, 1), 1);
   const std::vector<FakeNet::Datagram> sent = net->Sent();
   EXPECT_EQ(sent[0].peer.ip, (std::array<uint8_t, 4>{10, 1, 2, 3}));
   EXPECT_EQ(sent[0].peer.port, 6001);
@@ -254,7 +254,7 @@ TEST_F(SocketsTest, TestTextButtonShowsTheCountAndLeavesMsgTextAlone) {
   engine.SendTestText();
   EXPECT_EQ(panel.list, "\n   UDPSocket_SendString(len=0) !") << "no socket open";
 
-  ASSERT_EQ(engine.UDPSocket_Create(5002, 5003), 1);
+  ASSERT_EQ(engine.link.UDPSocket_Create(5002, 5003), 1);
   engine.Log.MsgText = "worker's last message";
   panel.list.clear();
   panel.traces.clear();

@@ -91,7 +91,7 @@ TEST_F(TopLevelTest, StartUpPassTracesTheThreadAndGoesIdle) {
   ASSERT_FALSE(panel.traces.empty());
   EXPECT_EQ(panel.traces.front(), "Created MainThread() ... successful !");
   EXPECT_TRUE(panel.list.empty());
-  EXPECT_EQ(engine.NetStarted, 1);
+  EXPECT_EQ(engine.link.NetStarted, 1);
   EXPECT_EQ(engine.MainThreadDelay.load(), 5);
 }
 
@@ -336,7 +336,7 @@ TEST_F(TopLevelTest, DelayChoiceActsOnlyWhileAnOperationRuns) {
   StartUp();
   engine.DelayChoiceChanged(12);
   EXPECT_EQ(engine.MainThreadDelay.load(), 5);
-  EXPECT_EQ(engine.RecvThreadDelay.load(), 5);
+  EXPECT_EQ(engine.link.RecvThreadDelay.load(), 5);
 
   ScriptEverything();
   dir.WriteConfig("ENABLE");
@@ -344,10 +344,10 @@ TEST_F(TopLevelTest, DelayChoiceActsOnlyWhileAnOperationRuns) {
   ASSERT_TRUE(engine.PostAction(kActionGetVersion));
   engine.RunPass();  // state 2: the operation's delays
   EXPECT_EQ(engine.MainThreadDelay.load(), 7);
-  EXPECT_EQ(engine.RecvThreadDelay.load(), 2);
+  EXPECT_EQ(engine.link.RecvThreadDelay.load(), 2);
   engine.DelayChoiceChanged(12);
   EXPECT_EQ(engine.MainThreadDelay.load(), 12);
-  EXPECT_EQ(engine.RecvThreadDelay.load(), 12);
+  EXPECT_EQ(engine.link.RecvThreadDelay.load(), 12);
 }
 
 }  // namespace

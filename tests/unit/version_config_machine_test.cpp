@@ -51,14 +51,14 @@ class VerCfgTest : public EngineTest {
   };
 
   VerCfgTest() {
-    engine.NetStarted = 1;
+    engine.link.NetStarted = 1;
     std::copy(kMac.begin(), kMac.end(), engine.DeviceMAC);
   }
 
   void Pass() {
-    RecvPass(engine);
+    RecvPass(engine.link);
     VerCfg_applay(engine);
-    Broadcast_applay(engine);
+    Broadcast_applay(engine.link);
   }
 
   // Posts `op` and runs passes, ten to a tick, until the machine is idle
@@ -76,7 +76,7 @@ class VerCfgTest : public EngineTest {
       if (sendTick < 0 && net->Sent().size() > sentBefore) {
         sendTick = ticks;
         if (!reply.empty()) {
-          net->Deliver(engine.BroadcastSocket.handle, reply);
+          net->Deliver(engine.link.BroadcastSocket.handle, reply);
         }
       }
       if (engine.VerCfgState == 0) {
@@ -210,10 +210,10 @@ TEST_F(VerCfgTest, AnswerOfAnEarlierExchangeDoesNotCompleteTheNextOne) {
     std::function<void(Engine&)> stale;
   };
   const Case cases[] = {
-      {0, [](Engine& e) { e.EthReqAnswered = 1; }},
+      {0, [](Engine& e) { e.link.EthReqAnswered = 1; }},
       {1, [](Engine& e) { e.Buf.DeviceRecord_Set(4, 1); }},
       {6, [](Engine& e) { e.Buf.DeviceRecord_Set(11, 1); }},
-      {7, [](Engine& e) { e.E2pReadAnswered = 1; }},
+      {7, [](Engine& e) { e.link.E2pReadAnswered = 1; }},
   };
   for (const Case& c : cases) {
     c.stale(engine);
@@ -262,7 +262,7 @@ TEST_F(VerCfgTest, RunningRequestIsNotReplacedByASecondPost) {
   for (; pass <= 2000 && engine.VerCfgDone == 0; ++pass) {
     Pass();
     if (!delivered && !net->Sent().empty()) {
-      net->Deliver(engine.BroadcastSocket.handle, {0x00, 0x06, 0x80, 0x01, 0x01, 0x07});
+      net->Deliver(engine.link.BroadcastSocket.handle, {0x00, 0x06, 0x80, 0x01, 0x01, 0x07});
       delivered = true;
     }
     if (engine.VerCfgDone == 0 && post(6)) {
@@ -291,10 +291,10 @@ TEST_F(VerCfgTest, GetVersionThroughTheEngine) {
   ASSERT_TRUE(engine.PostAction(kActionGetVersion));
   bool delivered = false;
   for (int pass = 1; pass <= 3000 && engine.OperationsEnded() == 0; ++pass) {
-    RecvPass(engine);
+    RecvPass(engine.link);
     engine.RunPass();
     if (!delivered && !net->Sent().empty()) {
-      net->Deliver(engine.BroadcastSocket.handle, {0x00, 0x06, 0x80, 0x01, 0x01, 0x07});
+      net->Deliver(engine.link.BroadcastSocket.handle, {0x00, 0x06, 0x80, 0x01, 0x01, 0x07});
       delivered = true;
     }
     if (pass % 10 == 0) {

@@ -5,7 +5,7 @@
 #include <mutex>
 #include <vector>
 
-#include "protocol/net_platform.h"
+#include "platform/net_platform.h"
 
 namespace kova::test {
 
@@ -66,7 +66,18 @@ class FakeNet : public NetPlatform {
     return 0;
   }
 
-  void Wait(const int*, int, int) override {}
+  // Never waits: tells which of the handles have a datagram queued.
+  uint32_t Wait(const int* handles, int count, int) override {
+    std::lock_guard<std::mutex> lock(mutex_);
+    uint32_t readable = 0;
+    for (int i = 0; i < count && i < kMaxWaitHandles; ++i) {
+      auto it = sockets_.find(handles[i]);
+      if (it != sockets_.end() && it->second.open && !it->second.inbox.empty()) {
+        readable |= 1u << i;
+      }
+    }
+    return readable;
+  }
 
   // Queues a datagram for the socket `handle`, as if `from` had sent it.
   void Deliver(int handle, std::vector<uint8_t> bytes,

@@ -1,4 +1,4 @@
-#include "controller/countdown.h"
+#include "common/countdown.h"
 
 namespace kova {
 

@@ -42,8 +42,11 @@ class NetPlatform {
   // 0 closed, -1 failed.
   virtual int Close(int handle) = 0;
   // Waits at most `timeoutMs` for a datagram on any of the handles (entries
-  // below 0 are ignored); with no handle it just sleeps.
-  virtual void Wait(const int* handles, int count, int timeoutMs) = 0;
+  // below 0 are ignored, at most kMaxWaitHandles are looked at); with no
+  // handle it just sleeps. Bit i of the result is set when handles[i] has a
+  // datagram waiting; 0 means that nothing arrived in time.
+  static constexpr int kMaxWaitHandles = 8;
+  virtual uint32_t Wait(const int* handles, int count, int timeoutMs) = 0;
 };
 
 std::unique_ptr<NetPlatform> MakeLinuxNetPlatform();

@@ -3,7 +3,7 @@
 #include <atomic>
 #include <string>
 
-#include "controller/operator_panel.h"
+#include "common/operator_panel.h"
 
 namespace kova {
 

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "controller/engine.h"
+#include "fake_neighbour_table.h"
 #include "fake_net.h"
 #include "recording_panel.h"
 
@@ -56,12 +57,16 @@ class WorkDir {
   std::string path_;
 };
 
-// An engine stepped by hand on an in-memory network: one adapter "eth1" at
+// An engine stepped by hand on an in-memory network and neighbour table: one adapter "eth1" at
 // 192.168.100.1 and a board MAC typed in; the lower machines are the
 // engine's own unless the test installs scripts.
 class EngineTest : public ::testing::Test {
  protected:
-  EngineTest() : net(new FakeNet), engine(panel, dir.path(), std::unique_ptr<NetPlatform>(net)) {
+  EngineTest()
+      : net(new FakeNet),
+        neighbours(new FakeNeighbourTable),
+        engine(panel, dir.path(), std::unique_ptr<NetPlatform>(net),
+               std::unique_ptr<NeighbourTable>(neighbours)) {
     engine.Adapters.AdapterDesc[0] = "eth1";
     engine.Adapters.AdapterIP[0] = {192, 168, 100, 1};
     engine.Adapters.Count = 1;
@@ -93,7 +98,8 @@ class EngineTest : public ::testing::Test {
 
   WorkDir dir;
   RecordingPanel panel;
-  FakeNet* net;  // owned by the engine
+  FakeNet* net;                    // owned by the engine
+  FakeNeighbourTable* neighbours;  // owned by the engine
   Engine engine;
 };
 

@@ -12,7 +12,7 @@
 #include <cstring>
 #include <thread>
 
-#include "protocol/net_platform.h"
+#include "platform/net_platform.h"
 
 namespace kova {
 
@@ -70,26 +70,37 @@ class LinuxNetPlatform : public NetPlatform {
   // socket of anyone may receive. Only a descriptor that was not open fails.
   int Close(int handle) override { return (::close(handle) == 0 || errno != EBADF) ? 0 : -1; }
 
-  void Wait(const int* handles, int count, int timeoutMs) override {
+  uint32_t Wait(const int* handles, int count, int timeoutMs) override {
     // poll() returns as soon as a datagram arrives, so waiting at least 1 ms
     // costs no latency and keeps a zero delay from spinning a core; a
     // negative time-out would make poll wait for ever.
     timeoutMs = std::max(timeoutMs, 1);
-    pollfd fds[4];
+    pollfd fds[kMaxWaitHandles];
+    int index[kMaxWaitHandles];
     int used = 0;
-    for (int i = 0; i < count && used < 4; ++i) {
+    for (int i = 0; i < count && i < kMaxWaitHandles; ++i) {
       if (handles[i] >= 0) {
         fds[used].fd = handles[i];
         fds[used].events = POLLIN;
         fds[used].revents = 0;
+        index[used] = i;
         ++used;
       }
     }
     if (used == 0) {
       std::this_thread::sleep_for(std::chrono::milliseconds(timeoutMs));
-      return;
+      return 0;
     }
-    ::poll(fds, used, timeoutMs);
+    if (::poll(fds, used, timeoutMs) <= 0) {
+      return 0;
+    }
+    uint32_t readable = 0;
+    for (int i = 0; i < used; ++i) {
+      if ((fds[i].revents & (POLLIN | POLLERR)) != 0) {
+        readable |= 1u << index[i];
+      }
+    }
+    return readable;
   }
 
  private:

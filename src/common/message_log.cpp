@@ -1,4 +1,4 @@
-#include "controller/message_log.h"
+#include "common/message_log.h"
 
 namespace kova {
 

@@ -4,7 +4,7 @@
 #include <utility>
 #include <vector>
 
-#include "controller/operator_panel.h"
+#include "common/operator_panel.h"
 
 namespace kova::test {
 

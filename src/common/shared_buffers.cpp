@@ -1,4 +1,4 @@
-#include "isp/shared_buffers.h"
+#include "common/shared_buffers.h"
 
 #include <cstring>
 

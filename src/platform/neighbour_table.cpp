@@ -1,0 +1,23 @@
+#include "platform/neighbour_table.h"
+
+#include <linux/neighbour.h>
+
+#include <cstring>
+
+namespace kova {
+
+bool NeighbourEntry::Permanent() const {
+  return (state & NUD_PERMANENT) != 0;
+}
+
+const NeighbourEntry* FindNeighbour(const std::vector<NeighbourEntry>& rows, int ifindex,
+                                    const uint8_t ip[4]) {
+  for (const NeighbourEntry& row : rows) {
+    if (row.ifindex == ifindex && std::memcmp(row.ip.data(), ip, 4) == 0) {
+      return &row;
+    }
+  }
+  return nullptr;
+}
+
+}  // namespace kova

@@ -1,0 +1,47 @@
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+namespace kova {
+
+// One IPv4 row of the host's neighbour table.
+struct NeighbourEntry {
+  int ifindex = 0;
+  std::array<uint8_t, 4> ip{};  // first octet first
+  std::array<uint8_t, 6> mac{};
+  bool hasMac = false;
+  uint16_t state = 0;  // NUD_* bits
+
+  // Entered by hand and never aged: the kind the tool installs.
+  bool Permanent() const;
+};
+
+// The row for `ip` on interface `ifindex`, or null.
+const NeighbourEntry* FindNeighbour(const std::vector<NeighbourEntry>& rows, int ifindex,
+                                    const uint8_t ip[4]);
+
+// The host's routing and neighbour tables, as the static entry of an upgrade
+// uses them. Tests replace it with an in-memory table. Every result is 0 or a
+// positive errno.
+class NeighbourTable {
+ public:
+  virtual ~NeighbourTable() = default;
+
+  // The output interface the host would choose now for packets to `ip`;
+  // ENETUNREACH when no unicast route leads there.
+  virtual int LookupRouteInterface(const uint8_t ip[4], int& ifindex) = 0;
+  // Reads the IPv4 rows of the table.
+  virtual int DumpNeighbours(std::vector<NeighbourEntry>& rows) = 0;
+  // Binds `ip` to `mac` on the interface with a permanent entry. EEXIST only
+  // when a permanent entry for `ip` is there already, which is left as it
+  // is; an entry that the host learnt itself is replaced.
+  virtual int AddPermanentNeighbour(int ifindex, const uint8_t ip[4], const uint8_t mac[6]) = 0;
+  // Removes the entry for `ip` on the interface, whatever its kind; ENOENT
+  // when there is none.
+  virtual int DeleteNeighbour(int ifindex, const uint8_t ip[4]) = 0;
+};
+
+}  // namespace kova

@@ -1,0 +1,102 @@
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <string>
+
+#include "common/adapter_table.h"
+#include "common/countdown.h"
+#include "common/message_log.h"
+#include "common/shared_buffers.h"
+#include "platform/net_platform.h"
+#include "protocol/sockets.h"
+
+namespace kova {
+
+// What the engine's link to the board shares between its parts: the two
+// sockets, the receive thread, the three reply decoders and the two request
+// channels. It owns their states, results and request data; the log, the
+// countdowns, the buffers, the socket platform, the board's identity, the
+// interface choice and the progress values belong to its owner and are
+// only reached through it. The receive thread sees nothing else.
+class Link {
+ public:
+  struct Uses {
+    MessageLog& log;
+    Countdowns& countdown;
+    SharedBuffers& buf;
+    NetPlatform& net;
+    uint8_t (&deviceIP)[4];
+    uint8_t (&deviceMAC)[6];
+    const AdapterTable& adapters;
+    std::atomic<int32_t>& interfaceSel;
+    std::atomic<int32_t>& interfaceCount;
+    std::atomic<int32_t>& progress;
+    int32_t& progressStep;
+  };
+
+  explicit Link(const Uses& uses);
+  Link(const Link&) = delete;
+  Link& operator=(const Link&) = delete;
+
+  // Linux sockets need no start-up call: the flag records that the worker
+  // has started the network layer, and shutdown clears it.
+  void Net_Startup();
+  void Net_Cleanup();
+
+  // The two sockets. Create and close log their outcome; send logs a dump.
+  int BroadcastSocket_Create();
+  int UDPSocket_Create(uint16_t remotePort, uint16_t localPort);
+  int BroadcastSocket_Send(const uint8_t* data, int length);
+  int UDPSocket_Send(const uint8_t* data, int length);
+  // Sends the text as one datagram; the count handed over, 0 if the send failed.
+  int UDPSocket_SendString(const std::string& text);
+  bool BroadcastSocket_Close();
+  bool UDPSocket_Close();
+
+  // --- Used, not owned -----------------------------------------------------
+  MessageLog& Log;
+  Countdowns& Countdown;
+  SharedBuffers& Buf;
+  NetPlatform& Net;
+  uint8_t (&DeviceIP)[4];
+  uint8_t (&DeviceMAC)[6];
+  const AdapterTable& Adapters;
+  std::atomic<int32_t>& InterfaceSel;
+  std::atomic<int32_t>& InterfaceCount;
+  std::atomic<int32_t>& Progress;
+  int32_t& ProgressStep;
+
+  // --- Owned ---------------------------------------------------------------
+  std::atomic<int32_t> NetStarted{0};  // the receive thread reads it
+  std::atomic<int32_t> RecvThreadDelay{5};
+  SocketRecord BroadcastSocket;
+  SocketRecord UDPSocket;
+  std::atomic<uint32_t> BroadcastRxDropped{0};  // datagrams that did not fit the ring
+  std::atomic<uint32_t> UDPRxDropped{0};
+
+  // Reply decoders.
+  uint8_t BroadcastDecodeState = 0;
+  uint8_t UDPDecodeState = 0;
+  uint8_t UDPMsgState = 0;
+  int32_t UDPMsgDone = 0;
+  // Set by the broadcast reply handler when the reply to "ETH_REQ" (for
+  // DeviceMAC) or to "E2P_READ" has arrived, whatever bytes it carried.
+  int32_t EthReqAnswered = 0;
+  int32_t E2pReadAnswered = 0;
+
+  // Channels and their request data.
+  uint8_t BroadcastState = 0;
+  int32_t BroadcastOp = 0;
+  int32_t BroadcastDone = 0;
+  uint8_t BroadcastCmdArgs[128] = {};
+  uint8_t UDPState = 0;
+  int32_t UDPOp = 0;
+  std::atomic<int32_t> UDPDone{0};  // also the boot server's completion flag
+  uint16_t UDPRemotePort = 0;
+  uint16_t UDPLocalPort = 0;
+  std::string UDPSendText;
+  uint8_t UDPCmdArgs[128] = {};
+};
+
+}  // namespace kova

@@ -1,0 +1,111 @@
+#pragma once
+
+#include <linux/neighbour.h>
+#include <cerrno>
+#include <cstring>
+#include <mutex>
+#include <vector>
+
+#include "platform/neighbour_table.h"
+
+namespace kova::test {
+
+// An in-memory host table: every address routes to `routeIfindex` unless a
+// test sets `routeError`; entries are kept as the kernel keeps them.
+class FakeNeighbourTable : public NeighbourTable {
+ public:
+  int LookupRouteInterface(const uint8_t*, int& ifindex) override {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (routeError != 0) {
+      return routeError;
+    }
+    ifindex = routeIfindex;
+    return 0;
+  }
+
+  int DumpNeighbours(std::vector<NeighbourEntry>& out) override {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (dumpError != 0) {
+      return dumpError;
+    }
+    out = rows;
+    return 0;
+  }
+
+  int AddPermanentNeighbour(int ifindex, const uint8_t ip[4], const uint8_t mac[6]) override {
+    std::lock_guard<std::mutex> lock(mutex_);
+    ++adds;
+    if (addError != 0) {
+      return addError;
+    }
+    NeighbourEntry* row = Find(ifindex, ip);
+    if (row != nullptr && row->Permanent()) {
+      return EEXIST;
+    }
+    if (row == nullptr) {
+      rows.emplace_back();
+      row = &rows.back();
+    }
+    row->ifindex = ifindex;
+    std::memcpy(row->ip.data(), ip, 4);
+    std::memcpy(row->mac.data(), mac, 6);
+    row->hasMac = true;
+    row->state = NUD_PERMANENT;
+    return 0;
+  }
+
+  int DeleteNeighbour(int ifindex, const uint8_t ip[4]) override {
+    std::lock_guard<std::mutex> lock(mutex_);
+    ++deletes;
+    if (deleteError != 0) {
+      return deleteError;
+    }
+    for (auto it = rows.begin(); it != rows.end(); ++it) {
+      if (it->ifindex == ifindex && std::memcmp(it->ip.data(), ip, 4) == 0) {
+        rows.erase(it);
+        return 0;
+      }
+    }
+    return ENOENT;
+  }
+
+  // A row as the kernel would hold it, e.g. one learnt or left by another run.
+  void Put(int ifindex, std::array<uint8_t, 4> ip, std::array<uint8_t, 6> mac, uint16_t state) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    NeighbourEntry row;
+    row.ifindex = ifindex;
+    row.ip = ip;
+    row.mac = mac;
+    row.hasMac = true;
+    row.state = state;
+    rows.push_back(row);
+  }
+
+  size_t RowCount() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return rows.size();
+  }
+
+  int routeIfindex = 2;
+  int routeError = 0;
+  int dumpError = 0;
+  int addError = 0;
+  int deleteError = 0;
+  int adds = 0;
+  int deletes = 0;
+  std::vector<NeighbourEntry> rows;
+
+ private:
+  NeighbourEntry* Find(int ifindex, const uint8_t ip[4]) {
+    for (NeighbourEntry& row : rows) {
+      if (row.ifindex == ifindex && std::memcmp(row.ip.data(), ip, 4) == 0) {
+        return &row;
+      }
+    }
+    return nullptr;
+  }
+
+  std::mutex mutex_;
+};
+
+}  // namespace kova::test
