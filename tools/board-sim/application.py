@@ -1,66 +1,90 @@
 """The board's running application: answers the maintenance commands."""
 
-from dataclasses import dataclass
-from typing import Dict, Optional
+from typing import List, Optional, Tuple
 
 import wire
 from board import Board, model_name_bytes
+from modes import COMMAND, Datagram, Endpoint, Mode, Outcome, Switch, frame_details, reply
 
 # Broadcast commands that only need an acknowledgement.
 _ACKNOWLEDGED = {"SET_DHCPMODE", "SET_IPADR", "RESET", "BOOTLOADER", "E2P_DEFAULT"}
 
 
-@dataclass
-class Outcome:
-    verdict: str  # answered, ignored, other-mac, unanswered, malformed
-    reply: Optional[bytes] = None
-    reboot_to_bootloader: bool = False
+def broadcast_answer(board: Board, req: wire.Request) -> Optional[bytes]:
+    """The answer to a well-formed broadcast request for this board, if it has one."""
+    table, code = wire.BROADCAST_TABLE, req.code
+    if req.name == "ETH_REQ":
+        return wire.frame(table, code, board.identity_payload())
+    if req.name == "FWVER_REQ":
+        return wire.frame(table, code, board.version)
+    if req.name == "E2P_READ":
+        return wire.frame(table, code, board.read_eeprom(req.args[0], req.args[1]))
+    if req.name in _ACKNOWLEDGED:
+        return wire.ack(table, code)
+    return None
 
 
-class ApplicationMode:
+def for_this_board(board: Board, req: wire.Request) -> bool:
+    for_anyone = req.table != wire.BROADCAST_TABLE or req.name == "ETH_REQ"
+    return for_anyone or req.mac == board.mac
+
+
+class ApplicationMode(Mode):
     name = "application"
 
-    def __init__(self, board: Board, ignore_first: Dict[str, int]):
-        self._board = board
-        self._ignore_left = dict(ignore_first)
+    def __init__(self, ctx):
+        self._ctx = ctx
+        self._board = ctx.board
+        self._reboot_at = None
 
-    def handle(self, req: wire.Request) -> Outcome:
+    def endpoints(self) -> List[Endpoint]:
+        return [Endpoint(COMMAND, port=self._ctx.opt.port)]
+
+    def deadline(self) -> Optional[float]:
+        return self._reboot_at
+
+    def on_timer(self, now: float) -> Outcome:
+        if self._reboot_at is None or now < self._reboot_at:
+            return Outcome("idle")
+        self._reboot_at = None
+        return Outcome("rebooted", switch=Switch("bootloader", "command"))
+
+    def on_datagram(self, datagram: Datagram, now: float) -> Outcome:
+        req = wire.parse(datagram.data)
+        verdict, answer = self._answer(req)
+        outcome = Outcome(verdict, details=frame_details(req))
+        if answer is None:
+            return outcome
+        if self._ctx.opt.silent:
+            outcome.verdict = "silent"
+            return outcome
+        outcome.sends.append(reply(datagram, answer, self._ctx.opt))
+        if req.name == "BOOTLOADER" and self._reboot_at is None:
+            self._reboot_at = now + self._ctx.opt.reboot_delay
+        return outcome
+
+    def _answer(self, req: wire.Request) -> Tuple[str, Optional[bytes]]:
         if req.problem is not None:
-            return Outcome("malformed")
-        for_anyone = req.table != wire.BROADCAST_TABLE or req.name == "ETH_REQ"
-        if not for_anyone and req.mac != self._board.mac:
-            return Outcome("other-mac")
-        if self._ignore_left.get(req.name, 0) > 0:
-            self._ignore_left[req.name] -= 1
-            return Outcome("ignored")
+            return "malformed", None
+        if not for_this_board(self._board, req):
+            return "other-mac", None
+        if self._ctx.count(req.name) <= self._ctx.opt.ignore.get(req.name, 0):
+            return "ignored", None
         if req.table == wire.BROADCAST_TABLE:
-            return self._broadcast(req)
-        return self._unicast(req)
+            answer = broadcast_answer(self._board, req)
+        else:
+            answer = self._unicast(req)
+        return ("unanswered", None) if answer is None else ("answered", answer)
 
-    def _broadcast(self, req: wire.Request) -> Outcome:
-        table, code = wire.BROADCAST_TABLE, req.code
-        if req.name == "ETH_REQ":
-            return Outcome("answered", wire.frame(table, code, self._board.identity_payload()))
-        if req.name == "FWVER_REQ":
-            return Outcome("answered", wire.frame(table, code, self._board.version))
-        if req.name == "E2P_READ":
-            address, count = req.args[0], req.args[1]
-            return Outcome("answered",
-                           wire.frame(table, code, self._board.read_eeprom(address, count)))
-        if req.name in _ACKNOWLEDGED:
-            return Outcome("answered", wire.ack(table, code),
-                           reboot_to_bootloader=req.name == "BOOTLOADER")
-        return Outcome("unanswered")
-
-    def _unicast(self, req: wire.Request) -> Outcome:
+    def _unicast(self, req: wire.Request) -> Optional[bytes]:
         table, code = wire.UNICAST_TABLE, req.code
         if req.name == "GET_MODELNAME":
-            return Outcome("answered",
-                           wire.frame(table, code, model_name_bytes(self._board.model_name)))
+            return wire.frame(table, code, model_name_bytes(self._board.model_name))
         if req.name == "SET_MODELNAME":
             self._board.model_name = bytes(req.args)
-            return Outcome("answered", wire.ack(table, code))
+            return wire.ack(table, code)
         if req.name == "GET_E2P256":
-            return Outcome("answered", wire.frame(table, code, bytes(self._board.eeprom)))
+            return wire.frame(table, code, bytes(self._board.eeprom))
         # The remote-update commands are not emulated yet.
-        return Outcome("unanswered")
+        return None
+

@@ -1,0 +1,72 @@
+"""The simulator's command line."""
+
+import argparse
+
+import wire
+from board import parse_ipv4, parse_mac, parse_version
+
+
+def _kind_counts(p, option, items, allowed):
+    """KIND=N items as (kind, n) pairs, in the order given."""
+    pairs = []
+    for item in items:
+        kind, _, count = item.partition("=")
+        if kind not in allowed or not count.isdigit():
+            p.error("%s takes KIND=N with a command name, e.g. BOOTLOADER=2: %s" % (option, item))
+        pairs.append((kind, int(count)))
+    return pairs
+
+
+def _share(text: str) -> float:
+    value = float(text)
+    if not 0.0 <= value <= 1.0:
+        raise argparse.ArgumentTypeError("a share between 0 and 1: %r" % text)
+    return value
+
+
+def parser() -> argparse.ArgumentParser:
+    p = argparse.ArgumentParser(description="Plays one KOVA board on UDP port 5002.")
+    p.add_argument("--mac", required=True, type=parse_mac, help="00:1A:2B:3C:4D:5E")
+    p.add_argument("--ip", default=parse_ipv4("192.168.100.2"), type=parse_ipv4,
+                   help="the address the ETH_REQ answer reports (default 192.168.100.2)")
+    p.add_argument("--platform", choices=("old", "new"), default="new",
+                   help="writes the platform check code into EEPROM 0xFE/0xFF")
+    p.add_argument("--check-code", type=bytes.fromhex, metavar="HEX4",
+                   help="EEPROM 0xFE/0xFF instead of the platform's code, e.g. FFFF")
+    p.add_argument("--version", default=parse_version("1.7"), type=parse_version,
+                   help="firmware version bytes MAJOR.MINOR (default 1.7 = 0x01 0x07)")
+    p.add_argument("--model-name", default="KV-100", help="up to 16 ASCII characters")
+    p.add_argument("--eeprom-file",
+                   help="EEPROM content, at most 256 bytes (default: 00 01 02 ...)")
+    p.add_argument("--port", type=int, default=5002)
+    p.add_argument("--start-in", choices=("application", "bootloader"), default="application",
+                   help="the mode at start (default application)")
+    p.add_argument("--reboot-delay", type=float, default=0.5, metavar="SECONDS",
+                   help="after acknowledging BOOTLOADER, run the bootloader this much later")
+    p.add_argument("--answer-broadcast", action="store_true",
+                   help="send every reply to 255.255.255.255 at the requester's port")
+    p.add_argument("--silent", action="store_true", help="receive and record, answer nothing")
+    p.add_argument("--ignore-first", action="append", default=[], metavar="KIND=N",
+                   help="leave the first N requests of a kind unanswered (repeatable)")
+    p.add_argument("--drop", type=_share, default=0.0, metavar="SHARE",
+                   help="lose this share (0..1) of the incoming datagrams")
+    p.add_argument("--seed", type=int, default=1, help="seed of the drop decisions")
+    p.add_argument("--report", help="JSON record of everything received, written at exit")
+    p.add_argument("--ready-file", help="created once the ports are bound")
+    p.add_argument("--verbose", action="store_true", help="one line per datagram on stderr")
+    return p
+
+
+def parse_options(argv):
+    p = parser()
+    opt = p.parse_args(argv)
+    opt.ignore = dict(_kind_counts(p, "--ignore-first", opt.ignore_first, wire.COMMAND_NAMES))
+    if opt.check_code is not None and len(opt.check_code) != 2:
+        p.error("--check-code takes two bytes, e.g. AA55")
+    try:
+        opt.model_name = opt.model_name.encode("ascii")
+    except UnicodeEncodeError:
+        p.error("--model-name must be ASCII")
+    if len(opt.model_name) > 16:
+        p.error("--model-name holds at most 16 characters")
+    return opt
