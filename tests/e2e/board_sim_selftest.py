@@ -84,6 +84,7 @@ class Client:
         """Sends one datagram; every reply within `wait` s as (bytes, header destination)."""
         self.sock.sendto(datagram, to)
         replies = []
+        self.senders = []
         deadline = time.monotonic() + wait
         while True:
             left = deadline - time.monotonic()
@@ -91,7 +92,7 @@ class Client:
                 return replies
             self.sock.settimeout(left)
             try:
-                data, anc, _, _ = self.sock.recvmsg(2048, socket.CMSG_SPACE(12))
+                data, anc, _, sender = self.sock.recvmsg(2048, socket.CMSG_SPACE(12))
             except socket.timeout:
                 return replies
             destination = None
@@ -99,6 +100,7 @@ class Client:
                 if level == socket.IPPROTO_IP and kind == IP_PKTINFO:
                     destination = socket.inet_ntoa(value[8:12])
             replies.append((data, destination))
+            self.senders.append(sender)
             # A second reply would come at once; no need to sit out the wait.
             deadline = min(deadline, time.monotonic() + 0.05)
 
@@ -245,6 +247,34 @@ class BoardTest(unittest.TestCase):
         self.assertEqual(loose.exchange(bcast(0x01, "FWVER_REQ")), [])
         _, report = board.stop()
         self.assertEqual(report["received"], [])
+
+    def test_isp_bootloader_answers_from_another_address(self):
+        # The host must follow the bootloader to the address and port it
+        # answers from; the board takes lines there too.
+        other = "192.168.100.3"
+        subprocess.run(["ip", "-n", BOARD_NS, "addr", "add", other + "/24", "dev", "eth0"],
+                       check=True)
+        self.addCleanup(subprocess.run, ["ip", "-n", BOARD_NS, "addr", "del", other + "/24",
+                                         "dev", "eth0"], check=False)
+        flash = os.path.join(tempfile.mkdtemp(), "flash.bin")
+        self.addCleanup(subprocess.run, ["rm", "-rf", os.path.dirname(flash)], check=False)
+        board, client = self.start("--platform", "old", "--start-in", "bootloader",
+                                   "--isp-reply-from", other + ":5003", "--flash-file", flash)
+        self.assertEqual([r[0] for r in client.exchange(b"?\r\n", UNICAST)], [b"Synchronized\r\n"])
+        self.assertEqual(client.senders, [(other, 5003)])
+        self.assertEqual([r[0] for r in client.exchange(b"Synchronized\r\n", (other, 5003))],
+                         [b"OK\r\n"])
+        self.assertEqual(client.senders, [(other, 5003)])
+        # The platform mark is still read through the broadcast command.
+        self.assertEqual(self.answer(client, bcast(0x07, "E2P_READ", b"\xfe\x02")), "000680070000")
+        status, report = board.stop()
+        self.assertEqual(status, 0)
+        self.assertEqual([(r.get("socket"), r["command"], r["outcome"])
+                          for r in report["received"]],
+                         [(None, "?", "answered"), ("isp-alt", "Synchronized", "answered"),
+                          (None, "E2P_READ", "answered")])
+        self.assertTrue(report["isp"]["synchronized"])
+        self.assertEqual(os.path.getsize(flash), 512 * 1024)
 
     def test_report_written_on_sigint_too(self):
         board, client = self.start()

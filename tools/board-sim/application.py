@@ -29,6 +29,17 @@ def for_this_board(board: Board, req: wire.Request) -> bool:
     return for_anyone or req.mac == board.mac
 
 
+def screen(ctx, req: wire.Request) -> Optional[str]:
+    """Why the board does not take a request, or None when it does."""
+    if req.problem is not None:
+        return "malformed"
+    if not for_this_board(ctx.board, req):
+        return "other-mac"
+    if ctx.count(req.name) <= ctx.opt.ignore.get(req.name, 0):
+        return "ignored"
+    return None
+
+
 class ApplicationMode(Mode):
     name = "application"
 
@@ -64,12 +75,9 @@ class ApplicationMode(Mode):
         return outcome
 
     def _answer(self, req: wire.Request) -> Tuple[str, Optional[bytes]]:
-        if req.problem is not None:
-            return "malformed", None
-        if not for_this_board(self._board, req):
-            return "other-mac", None
-        if self._ctx.count(req.name) <= self._ctx.opt.ignore.get(req.name, 0):
-            return "ignored", None
+        verdict = screen(self._ctx, req)
+        if verdict is not None:
+            return verdict, None
         if req.table == wire.BROADCAST_TABLE:
             answer = broadcast_answer(self._board, req)
         else:

@@ -37,6 +37,7 @@ class Simulator:
         self.ctx = Context(opt)
         self.started = time.monotonic()
         self.drops = random.Random(opt.seed)
+        self.sent_drops = random.Random("sent %d" % opt.seed)
         self.stopping = False
         self.sockets = {}  # Endpoint -> socket
         board = self.ctx.board
@@ -89,6 +90,7 @@ class Simulator:
                     self._apply(self.mode.on_timer(self.now()), None)
         finally:
             signal.set_wakeup_fd(-1)
+            self.ctx.finish()
             self.report.write(self.final_state(), self.ctx.report_sections())
             for sock in self.sockets.values():
                 sock.close()
@@ -170,16 +172,20 @@ class Simulator:
                 self.report.add_sent(t=round(self.now(), 4), socket=send.endpoint, kind=send.kind,
                                      to="%s:%d" % send.to, bytes=len(send.data), result=result)
                 self._log("sent %s to %s:%d: %s" % (send.kind, send.to[0], send.to[1], result))
-            elif result != "sent":
+            elif result.startswith("send failed"):
                 entry["outcome"] = result
             else:
                 replies = entry.setdefault("reply", "")
                 entry["reply"] = (replies + " " if replies else "") + hex_bytes(send.data)
                 entry["reply_to"] = "%s:%d" % send.to
+                if result == "lost":
+                    entry["reply_lost"] = entry.get("reply_lost", 0) + 1
         if entry is not None:
             self._record(entry)
 
     def _send(self, send) -> str:
+        if self.opt.drop_sent > 0 and self.sent_drops.random() < self.opt.drop_sent:
+            return "lost"
         sock = self._socket_named(send.endpoint)
         if sock is None:
             return "send failed: no %s socket" % send.endpoint

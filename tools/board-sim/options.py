@@ -17,6 +17,31 @@ def _kind_counts(p, option, items, allowed):
     return pairs
 
 
+def _boot_version(text: str) -> bytes:
+    """The answer line to "b", without its CR LF."""
+    if text == "none":
+        return b"1"
+    if text.startswith("V"):
+        try:
+            return b"V" + parse_version(text[1:])[:1] + b"." + parse_version(text[1:])[1:]
+        except ValueError as error:
+            raise argparse.ArgumentTypeError(str(error))
+    if len(text) == 7 and text.startswith("BL") and text[3] == "." and text.isascii():
+        return text.encode("ascii")
+    raise argparse.ArgumentTypeError("V<major>.<minor>, BLx.yyy or none: %r" % text)
+
+
+def _address_port(text: str):
+    address, _, port = text.rpartition(":")
+    try:
+        parse_ipv4(address)
+    except ValueError as error:
+        raise argparse.ArgumentTypeError(str(error))
+    if not port.isdigit() or not 0 < int(port) < 65536:
+        raise argparse.ArgumentTypeError("ADDRESS:PORT, e.g. 192.168.100.3:5003: %r" % text)
+    return address, int(port)
+
+
 def _share(text: str) -> float:
     value = float(text)
     if not 0.0 <= value <= 1.0:
@@ -25,7 +50,9 @@ def _share(text: str) -> float:
 
 
 def parser() -> argparse.ArgumentParser:
-    p = argparse.ArgumentParser(description="Plays one KOVA board on UDP port 5002.")
+    p = argparse.ArgumentParser(
+        description="Plays one KOVA board: its application on UDP port 5002 and, after the "
+        "BOOTLOADER command, its bootloader (old platform: the ISP dialogue on port 5002).")
     p.add_argument("--mac", required=True, type=parse_mac, help="00:1A:2B:3C:4D:5E")
     p.add_argument("--ip", default=parse_ipv4("192.168.100.2"), type=parse_ipv4,
                    help="the address the ETH_REQ answer reports (default 192.168.100.2)")
@@ -45,13 +72,38 @@ def parser() -> argparse.ArgumentParser:
                    help="after acknowledging BOOTLOADER, run the bootloader this much later")
     p.add_argument("--answer-broadcast", action="store_true",
                    help="send every reply to 255.255.255.255 at the requester's port")
-    p.add_argument("--silent", action="store_true", help="receive and record, answer nothing")
+    p.add_argument("--silent", action="store_true",
+                   help="receive and record, answer nothing, in every mode")
+    p.add_argument("--silent-bootloader", action="store_true",
+                   help="the bootloader answers no ISP line; the broadcast commands still are")
     p.add_argument("--ignore-first", action="append", default=[], metavar="KIND=N",
                    help="leave the first N requests of a kind unanswered (repeatable)")
     p.add_argument("--drop", type=_share, default=0.0, metavar="SHARE",
                    help="lose this share (0..1) of the incoming datagrams")
+    p.add_argument("--drop-sent", type=_share, default=0.0, metavar="SHARE",
+                   help="lose this share (0..1) of the datagrams the board sends")
     p.add_argument("--seed", type=int, default=1, help="seed of the drop decisions")
-    p.add_argument("--report", help="JSON record of everything received, written at exit")
+
+    isp = p.add_argument_group("old-platform ISP bootloader")
+    isp.add_argument("--isp-synchronized", action="store_true",
+                     help='answer "1" to "?" (already synchronised) instead of "Synchronized"')
+    isp.add_argument("--part-id", type=int, default=637615927,
+                     help='the second answer line to "J" (default 637615927)')
+    isp.add_argument("--boot-version", type=_boot_version, default=b"BL1.234", metavar="FORM",
+                     help='the answer to "b": V<major>.<minor> ("V", a byte, ".", a byte), '
+                     'BLx.yyy (text) or none (answers "1") (default BL1.234)')
+    isp.add_argument("--resend-first", type=int, default=0, metavar="K",
+                     help='answer "RESEND" to the first K checksum lines whatever they say')
+    isp.add_argument("--isp-reply-from", type=_address_port, metavar="ADDRESS:PORT",
+                     help="answer ISP lines from this address (which must be on the board's "
+                     "interface) and port, and take lines there too")
+    isp.add_argument("--flash-init", metavar="FILE",
+                     help="flash content at start, at most 512 KiB, padded with 0xFF (default: a "
+                     "bootloader pattern in sectors 0-1, an older application in 2-29)")
+    isp.add_argument("--flash-file", metavar="FILE",
+                     help="where the 512 KiB flash content is written at exit")
+
+    p.add_argument("--report", help="JSON record of what the board received and sent and of its state, written at exit")
     p.add_argument("--ready-file", help="created once the ports are bound")
     p.add_argument("--verbose", action="store_true", help="one line per datagram on stderr")
     return p
@@ -69,4 +121,6 @@ def parse_options(argv):
         p.error("--model-name must be ASCII")
     if len(opt.model_name) > 16:
         p.error("--model-name holds at most 16 characters")
+    if opt.resend_first < 0:
+        p.error("--resend-first counts from 0")
     return opt

@@ -6,6 +6,7 @@ from typing import Any, Dict
 import wire
 from application import ApplicationMode
 from board import NEW_PLATFORM_CODE, OLD_PLATFORM_CODE, Board, load_eeprom
+from isp import IspBootloaderMode, IspChip
 from modes import COMMAND, Datagram, Endpoint, Mode, Outcome, frame_details
 
 
@@ -27,14 +28,23 @@ class Context:
         self.opt = opt
         self.board = board or make_board(opt)
         self._seen = Counter()
+        self.isp = IspChip(opt) if opt.platform == "old" else None
 
     def count(self, kind: str) -> int:
         """Counts one more request of a kind; returns how many have come."""
         self._seen[kind] += 1
         return self._seen[kind]
 
+    def finish(self) -> None:
+        """Writes the files the board leaves behind."""
+        if self.isp is not None:
+            self.isp.write_flash_file()
+
     def report_sections(self) -> Dict[str, Any]:
-        return {}
+        sections = {}
+        if self.isp is not None:
+            sections["isp"] = self.isp.report()
+        return sections
 
 
 class BootloaderMode(Mode):
@@ -58,4 +68,6 @@ def enter(target: str, reason: str, ctx: Context, now: float) -> Mode:
     del reason, now
     if target == "application":
         return ApplicationMode(ctx)
+    if ctx.opt.platform == "old":
+        return IspBootloaderMode(ctx)
     return BootloaderMode(ctx)
