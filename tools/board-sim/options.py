@@ -103,7 +103,9 @@ def parser() -> argparse.ArgumentParser:
     isp.add_argument("--flash-file", metavar="FILE",
                      help="where the 512 KiB flash content is written at exit")
 
-    p.add_argument("--report", help="JSON record of what the board received and sent and of its state, written at exit")
+    p.add_argument("--report",
+                   help="JSON record of what the board received and sent and of its state, "
+                   "written at exit")
     p.add_argument("--ready-file", help="created once the ports are bound")
     p.add_argument("--verbose", action="store_true", help="one line per datagram on stderr")
     return p
