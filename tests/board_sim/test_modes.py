@@ -60,15 +60,23 @@ class ApplicationModeTest(unittest.TestCase):
 
 class StartTest(unittest.TestCase):
     def test_start_mode_and_endpoints(self):
+        # mode, options, endpoints, address wanted on the interface
         cases = [
-            ("application", ("--port", "6000"), "application", [("command", 6000)]),
-            ("bootloader", ("--platform", "old"), "bootloader", [("command", 5002)]),
+            ("application", ("--port", "6000"), [("command", 6000), ("magic", 9)], None),
+            ("application", ("--platform", "old"), [("command", 5002)], None),
+            ("bootloader", ("--platform", "old"), [("command", 5002)], None),
+            ("bootloader", ("--platform", "old", "--isp-reply-from", "192.168.100.3:5003"),
+             [("command", 5002), ("isp-alt", 5003)], None),
+            ("bootloader", (), [("command", 5002), ("magic", 9), ("bootp", 68)], ""),
+            ("bootloader", ("--keep-address",), [("command", 5002), ("magic", 9), ("bootp", 68)],
+             None),
         ]
-        for target, options, name, endpoints in cases:
-            with self.subTest(target):
+        for target, options, endpoints, address in cases:
+            with self.subTest((target, options)):
                 _, mode = start(target, *options)
-                self.assertEqual(mode.name, name)
+                self.assertEqual(mode.name, target)
                 self.assertEqual([(e.name, e.port) for e in mode.endpoints()], endpoints)
+                self.assertEqual(mode.interface_address(), address)
 
 
 if __name__ == "__main__":

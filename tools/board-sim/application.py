@@ -5,6 +5,7 @@ from typing import List, Optional, Tuple
 import wire
 from board import Board, model_name_bytes
 from modes import COMMAND, Datagram, Endpoint, Mode, Outcome, Switch, frame_details, reply
+from netboot import MAGIC_ENDPOINT, magic_verdict
 
 # Broadcast commands that only need an acknowledgement.
 _ACKNOWLEDGED = {"SET_DHCPMODE", "SET_IPADR", "RESET", "BOOTLOADER", "E2P_DEFAULT"}
@@ -47,9 +48,13 @@ class ApplicationMode(Mode):
         self._ctx = ctx
         self._board = ctx.board
         self._reboot_at = None
+        self._reboot_reason = None
 
     def endpoints(self) -> List[Endpoint]:
-        return [Endpoint(COMMAND, port=self._ctx.opt.port)]
+        endpoints = [Endpoint(COMMAND, port=self._ctx.opt.port)]
+        if self._ctx.opt.platform == "new":
+            endpoints.append(MAGIC_ENDPOINT)
+        return endpoints
 
     def deadline(self) -> Optional[float]:
         return self._reboot_at
@@ -58,9 +63,20 @@ class ApplicationMode(Mode):
         if self._reboot_at is None or now < self._reboot_at:
             return Outcome("idle")
         self._reboot_at = None
-        return Outcome("rebooted", switch=Switch("bootloader", "command"))
+        return Outcome("rebooted", switch=Switch("bootloader", self._reboot_reason))
+
+    def _reboot(self, now: float, reason: str) -> None:
+        if self._reboot_at is None:
+            self._reboot_at = now + self._ctx.opt.reboot_delay
+            self._reboot_reason = reason
 
     def on_datagram(self, datagram: Datagram, now: float) -> Outcome:
+        if datagram.endpoint == MAGIC_ENDPOINT.name:
+            verdict = magic_verdict(datagram.data, self._board.mac)
+            if verdict == "magic":
+                verdict = "taken"
+                self._reboot(now, "magic")
+            return Outcome(verdict, details={"command": "MAGIC"})
         req = wire.parse(datagram.data)
         verdict, answer = self._answer(req)
         outcome = Outcome(verdict, details=frame_details(req))
@@ -70,8 +86,8 @@ class ApplicationMode(Mode):
             outcome.verdict = "silent"
             return outcome
         outcome.sends.append(reply(datagram, answer, self._ctx.opt))
-        if req.name == "BOOTLOADER" and self._reboot_at is None:
-            self._reboot_at = now + self._ctx.opt.reboot_delay
+        if req.name == "BOOTLOADER":
+            self._reboot(now, "command")
         return outcome
 
     def _answer(self, req: wire.Request) -> Tuple[str, Optional[bytes]]:

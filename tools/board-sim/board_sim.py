@@ -20,6 +20,7 @@ import time
 
 from board import model_name_bytes
 from modes import Datagram, Endpoint, Outcome, Switch
+from netif import InterfaceAddress
 from options import parse_options
 from report import Report, hex_bytes
 from transitions import Context, enter
@@ -40,6 +41,7 @@ class Simulator:
         self.sent_drops = random.Random("sent %d" % opt.seed)
         self.stopping = False
         self.sockets = {}  # Endpoint -> socket
+        self.address = None  # the interface's address, once a mode manages it
         board = self.ctx.board
         self.report = Report(opt.report, {
             "mac": board.mac.hex(":").upper(),
@@ -95,6 +97,8 @@ class Simulator:
             for sock in self.sockets.values():
                 sock.close()
             self.sockets = {}
+            if self.address is not None:
+                self.address.restore()
 
     def _on_signal(self, signum, frame):
         del signum, frame
@@ -107,7 +111,13 @@ class Simulator:
         self._log("now in the %s (%s)" % (self.mode.name, switch.reason))
 
     def _reconcile(self) -> None:
-        """Opens the sockets the mode declares and closes the others."""
+        """Gives the interface the address the mode wants, opens the sockets it
+        declares and closes the others."""
+        address = self.mode.interface_address()
+        if address is not None:
+            if self.address is None:
+                self.address = InterfaceAddress(self.ctx.interface())
+            self.address.set(address)
         wanted = self.mode.endpoints()
         for endpoint in list(self.sockets):
             if endpoint not in wanted:

@@ -51,8 +51,10 @@ def _share(text: str) -> float:
 
 def parser() -> argparse.ArgumentParser:
     p = argparse.ArgumentParser(
-        description="Plays one KOVA board: its application on UDP port 5002 and, after the "
-        "BOOTLOADER command, its bootloader (old platform: the ISP dialogue on port 5002).")
+        description="Plays one KOVA board: its application on UDP port 5002 (new platform: and "
+        "the magic packet on port 9) and, after the BOOTLOADER command (new platform: or a "
+        "magic packet), its bootloader: old platform, the ISP dialogue on port 5002; new "
+        "platform, BOOTP from 0.0.0.0 and TFTP.")
     p.add_argument("--mac", required=True, type=parse_mac, help="00:1A:2B:3C:4D:5E")
     p.add_argument("--ip", default=parse_ipv4("192.168.100.2"), type=parse_ipv4,
                    help="the address the ETH_REQ answer reports (default 192.168.100.2)")
@@ -67,15 +69,18 @@ def parser() -> argparse.ArgumentParser:
                    help="EEPROM content, at most 256 bytes (default: 00 01 02 ...)")
     p.add_argument("--port", type=int, default=5002)
     p.add_argument("--start-in", choices=("application", "bootloader"), default="application",
-                   help="the mode at start (default application)")
+                   help="the mode at start (default application); a new-platform bootloader "
+                   "started directly waits for a magic packet before it asks for an address")
     p.add_argument("--reboot-delay", type=float, default=0.5, metavar="SECONDS",
-                   help="after acknowledging BOOTLOADER, run the bootloader this much later")
+                   help="after acknowledging BOOTLOADER (new platform: or taking a magic packet), "
+                   "run the bootloader this much later (default 0.5)")
     p.add_argument("--answer-broadcast", action="store_true",
                    help="send every reply to 255.255.255.255 at the requester's port")
     p.add_argument("--silent", action="store_true",
                    help="receive and record, answer nothing, in every mode")
     p.add_argument("--silent-bootloader", action="store_true",
-                   help="the bootloader answers no ISP line; the broadcast commands still are")
+                   help="the bootloader answers no ISP line (the broadcast commands still are) "
+                   "and sends no BOOTP request")
     p.add_argument("--ignore-first", action="append", default=[], metavar="KIND=N",
                    help="leave the first N requests of a kind unanswered (repeatable)")
     p.add_argument("--drop", type=_share, default=0.0, metavar="SHARE",
@@ -103,6 +108,23 @@ def parser() -> argparse.ArgumentParser:
     isp.add_argument("--flash-file", metavar="FILE",
                      help="where the 512 KiB flash content is written at exit")
 
+    net = p.add_argument_group("new-platform network bootloader")
+    net.add_argument("--chip", choices=("stellaris", "tiva"), default="stellaris",
+                     help="the server name field of the BOOTP request (default stellaris)")
+    net.add_argument("--bootp-mac", type=parse_mac, metavar="MAC",
+                     help="put this MAC address in the BOOTP request instead of the board's")
+    net.add_argument("--image-file", metavar="FILE",
+                     help="where the image received by TFTP is written")
+    net.add_argument("--time-scale", type=float, default=1.0, metavar="FACTOR",
+                     help="multiplies the bootloader's time-outs: BOOTP 1 s doubling up to 4 s, "
+                     "TFTP 2 s, five times before BOOTP again (default 1)")
+    net.add_argument("--interface", metavar="NAME",
+                     help="the board's interface (default: the namespace's only one besides lo)")
+    net.add_argument("--keep-address", action="store_true",
+                     help="leave the interface's address in place (BOOTP then leaves from it, "
+                     "not from 0.0.0.0); by default the bootloader runs without one until its "
+                     "server gives it one, and the address is put back at exit")
+
     p.add_argument("--report",
                    help="JSON record of what the board received and sent and of its state, "
                    "written at exit")
@@ -125,4 +147,6 @@ def parse_options(argv):
         p.error("--model-name holds at most 16 characters")
     if opt.resend_first < 0:
         p.error("--resend-first counts from 0")
+    if opt.time_scale <= 0:
+        p.error("--time-scale must be positive")
     return opt

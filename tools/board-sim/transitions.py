@@ -1,13 +1,14 @@
 """The board's lifetime state and the one place where its modes are made."""
 
 from collections import Counter
-from typing import Any, Dict
+from typing import Any, Dict, Optional
 
-import wire
 from application import ApplicationMode
 from board import NEW_PLATFORM_CODE, OLD_PLATFORM_CODE, Board, load_eeprom
 from isp import IspBootloaderMode, IspChip
-from modes import COMMAND, Datagram, Endpoint, Mode, Outcome, frame_details
+from modes import Mode
+from netboot import NetbootRecord, NetworkBootloaderMode
+from netif import only_interface
 
 
 def make_board(opt) -> Board:
@@ -24,11 +25,18 @@ def make_board(opt) -> Board:
 class Context:
     """What outlives a mode: the options, the board and what it has counted."""
 
-    def __init__(self, opt, board: Board = None):
+    def __init__(self, opt, board: Optional[Board] = None):
         self.opt = opt
         self.board = board or make_board(opt)
         self._seen = Counter()
         self.isp = IspChip(opt) if opt.platform == "old" else None
+        self.netboot = NetbootRecord(opt) if opt.platform == "new" else None
+        self._interface = opt.interface
+
+    def interface(self) -> str:
+        if self._interface is None:
+            self._interface = only_interface()
+        return self._interface
 
     def count(self, kind: str) -> int:
         """Counts one more request of a kind; returns how many have come."""
@@ -39,35 +47,22 @@ class Context:
         """Writes the files the board leaves behind."""
         if self.isp is not None:
             self.isp.write_flash_file()
+        if self.netboot is not None:
+            self.netboot.write_image_file()
 
     def report_sections(self) -> Dict[str, Any]:
         sections = {}
         if self.isp is not None:
             sections["isp"] = self.isp.report()
+        if self.netboot is not None:
+            sections["netboot"] = self.netboot.report()
         return sections
-
-
-class BootloaderMode(Mode):
-    """Takes every datagram and answers none."""
-
-    name = "bootloader"
-
-    def __init__(self, ctx):
-        self._ctx = ctx
-
-    def endpoints(self):
-        return [Endpoint(COMMAND, port=self._ctx.opt.port)]
-
-    def on_datagram(self, datagram: Datagram, now: float) -> Outcome:
-        del now
-        return Outcome("unanswered", details=frame_details(wire.parse(datagram.data)))
 
 
 def enter(target: str, reason: str, ctx: Context, now: float) -> Mode:
     """The mode the board runs after a start or a switch."""
-    del reason, now
     if target == "application":
         return ApplicationMode(ctx)
     if ctx.opt.platform == "old":
         return IspBootloaderMode(ctx)
-    return BootloaderMode(ctx)
+    return NetworkBootloaderMode(ctx, reason, now)
