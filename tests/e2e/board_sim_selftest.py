@@ -146,7 +146,7 @@ class BoardTest(unittest.TestCase):
             ("GET_MODELNAME", ucast(0x1F, "GET_MODELNAME"), "0014811F" + name16),
             ("GET_E2P256", ucast(0x1D, "GET_E2P256"),
              "0104811D" + bytes(range(254)).hex().upper() + "AA55"),
-            ("remote update not emulated", ucast(0xF1, "REMOTE_ERASE"), None),
+            ("REMOTE_ERASE", ucast(0xF1, "REMOTE_ERASE"), "000581F106"),
         ]
         for label, datagram, expected in cases:
             with self.subTest(label):

@@ -1,5 +1,7 @@
-"""The board's running application: answers the maintenance commands."""
+"""The board's running application: answers the maintenance commands and
+takes a remote update."""
 
+import string
 from typing import List, Optional, Tuple
 
 import wire
@@ -30,15 +32,56 @@ def for_this_board(board: Board, req: wire.Request) -> bool:
     return for_anyone or req.mac == board.mac
 
 
-def screen(ctx, req: wire.Request) -> Optional[str]:
-    """Why the board does not take a request, or None when it does."""
+def screen(ctx, req: wire.Request) -> Tuple[Optional[str], int]:
+    """Why the board does not take a request (None when it does), and how many
+    requests of its kind have come for this board, this one included."""
     if req.problem is not None:
-        return "malformed"
+        return "malformed", 0
     if not for_this_board(ctx.board, req):
-        return "other-mac"
-    if ctx.count(req.name) <= ctx.opt.ignore.get(req.name, 0):
-        return "ignored"
+        return "other-mac", 0
+    seen = ctx.count(req.name)
+    if seen <= ctx.opt.ignore.get(req.name, 0) or seen in ctx.opt.ignore_at.get(req.name, ()):
+        return "ignored", seen
+    return None, seen
+
+
+def srecord_problem(line: str) -> Optional[str]:
+    """What is wrong with one Motorola S-record line, or None."""
+    if len(line) < 4 or line[0] != "S" or not line[1].isdigit():
+        return "not an S-record"
+    digits = line[2:]
+    if any(c not in string.hexdigits for c in digits):
+        return "not hexadecimal"
+    if len(digits) % 2:
+        return "odd number of hexadecimal digits"
+    data = bytes.fromhex(digits)
+    if data[0] != len(data) - 1:
+        return "count %d, %d bytes follow" % (data[0], len(data) - 1)
+    if sum(data) & 0xFF != 0xFF:
+        return "checksum %02X, expected %02X" % (data[-1], ~sum(data[:-1]) & 0xFF)
     return None
+
+
+class RemoteUpdate:
+    """What the application received of a remote update; outlives the mode."""
+
+    def __init__(self):
+        self.lines = []
+        self.bad_lines = []
+        # The number of lines received when each command came.
+        self.erases = []
+        self.updates = []
+        self.polls = 0
+
+    def take_line(self, line: str) -> None:
+        problem = srecord_problem(line)
+        if problem:
+            self.bad_lines.append({"index": len(self.lines), "line": line, "problem": problem})
+        self.lines.append(line)
+
+    def report(self) -> dict:
+        return {"erases": self.erases, "lines": self.lines, "bad_lines": self.bad_lines,
+                "updates": self.updates, "polls": self.polls}
 
 
 class ApplicationMode(Mode):
@@ -86,16 +129,24 @@ class ApplicationMode(Mode):
             outcome.verdict = "silent"
             return outcome
         outcome.sends.append(reply(datagram, answer, self._ctx.opt))
-        if req.name == "BOOTLOADER":
+        if req.name == "BOOTLOADER" and verdict == "answered":
             self._reboot(now, "command")
         return outcome
 
     def _answer(self, req: wire.Request) -> Tuple[str, Optional[bytes]]:
-        verdict = screen(self._ctx, req)
+        verdict, seen = screen(self._ctx, req)
         if verdict is not None:
             return verdict, None
+        if seen in self._ctx.opt.refuse_at.get(req.name, ()):
+            return "refused", wire.frame(req.table, req.code, bytes([wire.NAK]))
         if req.table == wire.BROADCAST_TABLE:
             answer = broadcast_answer(self._board, req)
+        elif req.name == "CHECK_REMOTE_UPDATE":
+            # Not finished yet: the host polls again after its time-out.
+            self._ctx.remote.polls = seen
+            if seen < self._ctx.opt.update_done_poll:
+                return "busy", None
+            answer = wire.ack(req.table, req.code)
         else:
             answer = self._unicast(req)
         return ("unanswered", None) if answer is None else ("answered", answer)
@@ -109,6 +160,15 @@ class ApplicationMode(Mode):
             return wire.ack(table, code)
         if req.name == "GET_E2P256":
             return wire.frame(table, code, bytes(self._board.eeprom))
-        # The remote-update commands are not emulated yet.
+        remote = self._ctx.remote
+        if req.name == "REMOTE_ERASE":
+            remote.erases.append(len(remote.lines))
+            return wire.ack(table, code)
+        if req.name == "SEND_FILE":
+            remote.take_line(req.args.decode("latin-1"))
+            return wire.ack(table, code)
+        if req.name == "REMOTE_UPDATE":
+            remote.updates.append(len(remote.lines))
+            return wire.ack(table, code)
         return None
 

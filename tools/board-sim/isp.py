@@ -358,7 +358,7 @@ class IspBootloaderMode(Mode):
     def _frame(self, datagram: Datagram) -> Outcome:
         req = wire.parse(datagram.data)
         outcome = Outcome("unanswered", details=frame_details(req))
-        verdict = screen(self._ctx, req)
+        verdict, _ = screen(self._ctx, req)
         if verdict is not None:
             outcome.verdict = verdict
         elif req.table == wire.BROADCAST_TABLE and req.name in _BROADCAST_KEPT:

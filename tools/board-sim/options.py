@@ -5,6 +5,10 @@ import argparse
 import wire
 from board import parse_ipv4, parse_mac, parse_version
 
+# Commands whose answer is a bare acknowledgement: the ones a board can refuse.
+REFUSABLE = ("SET_DHCPMODE", "SET_IPADR", "RESET", "BOOTLOADER", "E2P_DEFAULT", "SET_MODELNAME",
+             "REMOTE_ERASE", "SEND_FILE", "REMOTE_UPDATE", "CHECK_REMOTE_UPDATE")
+
 
 def _kind_counts(p, option, items, allowed):
     """KIND=N items as (kind, n) pairs, in the order given."""
@@ -83,6 +87,14 @@ def parser() -> argparse.ArgumentParser:
                    "and sends no BOOTP request")
     p.add_argument("--ignore-first", action="append", default=[], metavar="KIND=N",
                    help="leave the first N requests of a kind unanswered (repeatable)")
+    p.add_argument("--ignore-nth", action="append", default=[], metavar="KIND=N",
+                   help="leave the Nth request of a kind unanswered (repeatable)")
+    p.add_argument("--refuse", action="append", default=[], metavar="KIND=N",
+                   help="answer the Nth request of a kind with NAK (0x15) instead of ACK and do "
+                   "not act on it; kinds: " + ", ".join(REFUSABLE) + " (repeatable)")
+    p.add_argument("--update-done-poll", type=int, default=1, metavar="N",
+                   help="acknowledge CHECK_REMOTE_UPDATE from the Nth poll on; earlier polls get "
+                   "no answer (default 1)")
     p.add_argument("--drop", type=_share, default=0.0, metavar="SHARE",
                    help="lose this share (0..1) of the incoming datagrams")
     p.add_argument("--drop-sent", type=_share, default=0.0, metavar="SHARE",
@@ -137,6 +149,11 @@ def parse_options(argv):
     p = parser()
     opt = p.parse_args(argv)
     opt.ignore = dict(_kind_counts(p, "--ignore-first", opt.ignore_first, wire.COMMAND_NAMES))
+    opt.ignore_at, opt.refuse_at = {}, {}
+    for kind, n in _kind_counts(p, "--ignore-nth", opt.ignore_nth, wire.COMMAND_NAMES):
+        opt.ignore_at.setdefault(kind, set()).add(n)
+    for kind, n in _kind_counts(p, "--refuse", opt.refuse, REFUSABLE):
+        opt.refuse_at.setdefault(kind, set()).add(n)
     if opt.check_code is not None and len(opt.check_code) != 2:
         p.error("--check-code takes two bytes, e.g. AA55")
     try:
@@ -145,8 +162,8 @@ def parse_options(argv):
         p.error("--model-name must be ASCII")
     if len(opt.model_name) > 16:
         p.error("--model-name holds at most 16 characters")
-    if opt.resend_first < 0:
-        p.error("--resend-first counts from 0")
+    if opt.resend_first < 0 or opt.update_done_poll < 1:
+        p.error("--resend-first counts from 0, --update-done-poll from 1")
     if opt.time_scale <= 0:
         p.error("--time-scale must be positive")
     return opt

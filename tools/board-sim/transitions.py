@@ -3,7 +3,7 @@
 from collections import Counter
 from typing import Any, Dict, Optional
 
-from application import ApplicationMode
+from application import ApplicationMode, RemoteUpdate
 from board import NEW_PLATFORM_CODE, OLD_PLATFORM_CODE, Board, load_eeprom
 from isp import IspBootloaderMode, IspChip
 from modes import Mode
@@ -29,6 +29,7 @@ class Context:
         self.opt = opt
         self.board = board or make_board(opt)
         self._seen = Counter()
+        self.remote = RemoteUpdate()
         self.isp = IspChip(opt) if opt.platform == "old" else None
         self.netboot = NetbootRecord(opt) if opt.platform == "new" else None
         self._interface = opt.interface
@@ -51,7 +52,7 @@ class Context:
             self.netboot.write_image_file()
 
     def report_sections(self) -> Dict[str, Any]:
-        sections = {}
+        sections = {"remote": self.remote.report()}
         if self.isp is not None:
             sections["isp"] = self.isp.report()
         if self.netboot is not None:
