@@ -1,8 +1,10 @@
 #!/usr/bin/env python3
-"""One emulated KOVA board.
+"""One emulated KOVA board: its application, its bootloader and the switches
+between them.
 
-Meant to run alone in its own network namespace, whose interface carries the
-board's MAC address and IPv4 address. Python 3 standard library only.
+Meant to run alone in its own network namespace, whose one interface carries
+the board's MAC address and IPv4 address. Python 3 standard library (and the
+`ip` command, for the network bootloader's address).
 """
 
 import sys
@@ -234,7 +236,7 @@ def main(argv) -> int:
         return 2
     try:
         sim.run()
-    except OSError as error:
+    except (OSError, ValueError) as error:
         print("board-sim: %s" % error, file=sys.stderr)
         return 1
     return 0
