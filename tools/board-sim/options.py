@@ -58,12 +58,16 @@ def parser() -> argparse.ArgumentParser:
         description="Plays one KOVA board: its application on UDP port 5002 (new platform: and "
         "the magic packet on port 9) and, after the BOOTLOADER command (new platform: or a "
         "magic packet), its bootloader: old platform, the ISP dialogue on port 5002; new "
-        "platform, BOOTP from 0.0.0.0 and TFTP.")
+        "platform, BOOTP from 0.0.0.0 and TFTP.",
+        epilog="The report holds board, received (every datagram with its outcome), sent (what "
+        "the board sent of its own accord), modes (every switch), final, remote (the remote "
+        "update) and isp (old platform) or netboot (new platform).")
     p.add_argument("--mac", required=True, type=parse_mac, help="00:1A:2B:3C:4D:5E")
     p.add_argument("--ip", default=parse_ipv4("192.168.100.2"), type=parse_ipv4,
                    help="the address the ETH_REQ answer reports (default 192.168.100.2)")
     p.add_argument("--platform", choices=("old", "new"), default="new",
-                   help="writes the platform check code into EEPROM 0xFE/0xFF")
+                   help="writes the platform check code into EEPROM 0xFE/0xFF and picks the "
+                   "bootloader (default new)")
     p.add_argument("--check-code", type=bytes.fromhex, metavar="HEX4",
                    help="EEPROM 0xFE/0xFF instead of the platform's code, e.g. FFFF")
     p.add_argument("--version", default=parse_version("1.7"), type=parse_version,
@@ -71,7 +75,8 @@ def parser() -> argparse.ArgumentParser:
     p.add_argument("--model-name", default="KV-100", help="up to 16 ASCII characters")
     p.add_argument("--eeprom-file",
                    help="EEPROM content, at most 256 bytes (default: 00 01 02 ...)")
-    p.add_argument("--port", type=int, default=5002)
+    p.add_argument("--port", type=int, default=5002,
+                   help="the command port, where the ISP bootloader listens too (default 5002)")
     p.add_argument("--start-in", choices=("application", "bootloader"), default="application",
                    help="the mode at start (default application); a new-platform bootloader "
                    "started directly waits for a magic packet before it asks for an address")
