@@ -19,6 +19,7 @@ PYTHON = os.environ.get("KOVA_PYTHON", "python3")
 BOARD_NS = os.environ["TOPO_BOARD_NS"]
 HOST_IF = os.environ["TOPO_HOST_IF"]
 BOARD_IP = os.environ["TOPO_BOARD_IP"]
+HOST_IP = os.environ["TOPO_HOST_IP"]
 MAC = bytes.fromhex(os.environ["TOPO_BOARD_MAC"].replace(":", ""))
 OTHER_MAC = bytes.fromhex("001A2B3C4D5F")
 SO_BINDTODEVICE = getattr(socket, "SO_BINDTODEVICE", 25)
@@ -84,6 +85,7 @@ class Client:
         """Sends one datagram; every reply within `wait` s as (bytes, header destination)."""
         self.sock.sendto(datagram, to)
         replies = []
+        self.senders = []
         deadline = time.monotonic() + wait
         while True:
             left = deadline - time.monotonic()
@@ -91,7 +93,7 @@ class Client:
                 return replies
             self.sock.settimeout(left)
             try:
-                data, anc, _, _ = self.sock.recvmsg(2048, socket.CMSG_SPACE(12))
+                data, anc, _, sender = self.sock.recvmsg(2048, socket.CMSG_SPACE(12))
             except socket.timeout:
                 return replies
             destination = None
@@ -99,6 +101,7 @@ class Client:
                 if level == socket.IPPROTO_IP and kind == IP_PKTINFO:
                     destination = socket.inet_ntoa(value[8:12])
             replies.append((data, destination))
+            self.senders.append(sender)
             # A second reply would come at once; no need to sit out the wait.
             deadline = min(deadline, time.monotonic() + 0.05)
 
@@ -143,7 +146,7 @@ class BoardTest(unittest.TestCase):
             ("GET_MODELNAME", ucast(0x1F, "GET_MODELNAME"), "0014811F" + name16),
             ("GET_E2P256", ucast(0x1D, "GET_E2P256"),
              "0104811D" + bytes(range(254)).hex().upper() + "AA55"),
-            ("remote update not emulated", ucast(0xF1, "REMOTE_ERASE"), None),
+            ("REMOTE_ERASE", ucast(0xF1, "REMOTE_ERASE"), "000581F106"),
         ]
         for label, datagram, expected in cases:
             with self.subTest(label):
@@ -245,6 +248,85 @@ class BoardTest(unittest.TestCase):
         self.assertEqual(loose.exchange(bcast(0x01, "FWVER_REQ")), [])
         _, report = board.stop()
         self.assertEqual(report["received"], [])
+
+    def test_isp_bootloader_answers_from_another_address(self):
+        # The host must follow the bootloader to the address and port it
+        # answers from; the board takes lines there too.
+        other = "192.168.100.3"
+        subprocess.run(["ip", "-n", BOARD_NS, "addr", "add", other + "/24", "dev", "eth0"],
+                       check=True)
+        self.addCleanup(subprocess.run, ["ip", "-n", BOARD_NS, "addr", "del", other + "/24",
+                                         "dev", "eth0"], check=False)
+        flash = os.path.join(tempfile.mkdtemp(), "flash.bin")
+        self.addCleanup(subprocess.run, ["rm", "-rf", os.path.dirname(flash)], check=False)
+        board, client = self.start("--platform", "old", "--start-in", "bootloader",
+                                   "--isp-reply-from", other + ":5003", "--flash-file", flash)
+        self.assertEqual([r[0] for r in client.exchange(b"?\r\n", UNICAST)], [b"Synchronized\r\n"])
+        self.assertEqual(client.senders, [(other, 5003)])
+        self.assertEqual([r[0] for r in client.exchange(b"Synchronized\r\n", (other, 5003))],
+                         [b"OK\r\n"])
+        self.assertEqual(client.senders, [(other, 5003)])
+        # The platform mark is still read through the broadcast command.
+        self.assertEqual(self.answer(client, bcast(0x07, "E2P_READ", b"\xfe\x02")), "000680070000")
+        status, report = board.stop()
+        self.assertEqual(status, 0)
+        self.assertEqual([(r.get("socket"), r["command"], r["outcome"])
+                          for r in report["received"]],
+                         [(None, "?", "answered"), ("isp-alt", "Synchronized", "answered"),
+                          (None, "E2P_READ", "answered")])
+        self.assertTrue(report["isp"]["synchronized"])
+        self.assertEqual(os.path.getsize(flash), 512 * 1024)
+
+    def host_socket(self, address="0.0.0.0", port=0, pinned=False):
+        sock = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
+        self.addCleanup(sock.close)
+        sock.setsockopt(socket.SOL_SOCKET, socket.SO_BROADCAST, 1)
+        if pinned:
+            sock.setsockopt(socket.SOL_SOCKET, SO_BINDTODEVICE, HOST_IF.encode())
+        sock.bind((address, port))
+        sock.settimeout(5)
+        return sock
+
+    def board_addresses(self):
+        shown = subprocess.run(["ip", "-n", BOARD_NS, "-4", "-o", "addr", "show", "dev", "eth0"],
+                               capture_output=True, text=True, check=True).stdout
+        return [line.split()[3] for line in shown.splitlines()]
+
+    def test_network_bootloader_asks_from_0_0_0_0_and_reads_the_image(self):
+        image_dir = tempfile.mkdtemp()
+        self.addCleanup(subprocess.run, ["rm", "-rf", image_dir], check=False)
+        image_path = os.path.join(image_dir, "image.bin")
+        board, _ = self.start("--reboot-delay", "0.1", "--time-scale", "0.5",
+                              "--image-file", image_path)
+        bootp = self.host_socket(port=67, pinned=True)
+        tftp = self.host_socket(HOST_IP, 69)
+        transfer = self.host_socket(HOST_IP)
+        # The application restarts into its bootloader on the magic packet.
+        bootp.sendto(b"\xaa" * 6 + MAC * 4, ("255.255.255.255", 9))
+        request, sender = bootp.recvfrom(1024)
+        self.assertEqual(sender, ("0.0.0.0", 68))
+        self.assertEqual((len(request), request[0], request[28:34]), (300, 1, MAC))
+        self.assertEqual(self.board_addresses(), [])
+        reply = bytearray(request)
+        reply[0] = 2
+        reply[16:24] = socket.inet_aton(BOARD_IP) + socket.inet_aton(HOST_IP)
+        reply[108:121] = b"firmware.bin\0"
+        bootp.sendto(bytes(reply), ("255.255.255.255", 68))
+        rrq, peer = tftp.recvfrom(1024)
+        self.assertEqual((rrq, peer[0]), (b"\0\x01firmware.bin\0octet\0", BOARD_IP))
+        image = bytes((i * 3) & 0xFF for i in range(1000))
+        for block in (1, 2):
+            payload = image[(block - 1) * 512:block * 512]
+            transfer.sendto(struct.pack(">HH", 3, block) + payload, peer)
+            self.assertEqual(transfer.recvfrom(64), (struct.pack(">HH", 4, block), peer))
+        status, report = board.stop()
+        self.assertEqual(status, 0)
+        with open(image_path, "rb") as f:
+            self.assertEqual(f.read(), image)
+        self.assertEqual([m["reason"] for m in report["modes"]], ["start", "magic"])
+        self.assertEqual((report["netboot"]["complete"], report["netboot"]["address"]),
+                         (True, BOARD_IP))
+        self.assertEqual(self.board_addresses(), [BOARD_IP + "/24"])
 
     def test_report_written_on_sigint_too(self):
         board, client = self.start()

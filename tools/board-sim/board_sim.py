@@ -1,8 +1,10 @@
 #!/usr/bin/env python3
-"""One emulated KOVA board on UDP port 5002.
+"""One emulated KOVA board: its application, its bootloader and the switches
+between them.
 
-Meant to run alone in its own network namespace, whose interface carries the
-board's MAC address and IPv4 address. Python 3 standard library only.
+Meant to run alone in its own network namespace, whose one interface carries
+the board's MAC address and IPv4 address. Python 3 standard library (and the
+`ip` command, for the network bootloader's address).
 """
 
 import sys
@@ -10,7 +12,6 @@ import sys
 # The simulator runs from the source tree; it leaves no byte-code there.
 sys.dont_write_bytecode = True
 
-import argparse
 import os
 import random
 import select
@@ -19,147 +20,134 @@ import socket
 import struct
 import time
 
-import wire
-from application import ApplicationMode
-from board import (NEW_PLATFORM_CODE, OLD_PLATFORM_CODE, Board, load_eeprom,
-                   model_name_bytes, parse_ipv4, parse_mac, parse_version)
-from bootloader import BootloaderMode
+from board import model_name_bytes
+from modes import Datagram, Endpoint, Outcome, Switch
+from netif import InterfaceAddress
+from options import parse_options
 from report import Report, hex_bytes
+from transitions import Context, enter
 
 IP_PKTINFO = getattr(socket, "IP_PKTINFO", 8)
+SO_BINDTODEVICE = getattr(socket, "SO_BINDTODEVICE", 25)
 _PKTINFO = struct.Struct("=i4s4s")  # interface index, local address, header destination
-_LIMITED_BROADCAST = "255.255.255.255"
-
-
-def parse_options(argv):
-    p = argparse.ArgumentParser(description="Plays one KOVA board on UDP port 5002.")
-    p.add_argument("--mac", required=True, type=parse_mac, help="00:1A:2B:3C:4D:5E")
-    p.add_argument("--ip", default=parse_ipv4("192.168.100.2"), type=parse_ipv4,
-                   help="the address the ETH_REQ answer reports (default 192.168.100.2)")
-    p.add_argument("--platform", choices=("old", "new"), default="new",
-                   help="writes the platform check code into EEPROM 0xFE/0xFF")
-    p.add_argument("--check-code", type=bytes.fromhex, metavar="HEX4",
-                   help="EEPROM 0xFE/0xFF instead of the platform's code, e.g. FFFF")
-    p.add_argument("--version", default=parse_version("1.7"), type=parse_version,
-                   help="firmware version bytes MAJOR.MINOR (default 1.7 = 0x01 0x07)")
-    p.add_argument("--model-name", default="KV-100", help="up to 16 ASCII characters")
-    p.add_argument("--eeprom-file",
-                   help="EEPROM content, at most 256 bytes (default: 00 01 02 ...)")
-    p.add_argument("--port", type=int, default=5002)
-    p.add_argument("--reboot-delay", type=float, default=0.5, metavar="SECONDS",
-                   help="after acknowledging BOOTLOADER, run the bootloader this much later")
-    p.add_argument("--answer-broadcast", action="store_true",
-                   help="send every reply to 255.255.255.255 at the requester's port")
-    p.add_argument("--silent", action="store_true", help="receive and record, answer nothing")
-    p.add_argument("--ignore-first", action="append", default=[], metavar="KIND=N",
-                   help="leave the first N requests of a kind unanswered (repeatable)")
-    p.add_argument("--drop", type=float, default=0.0, metavar="SHARE",
-                   help="lose this share (0..1) of the incoming datagrams")
-    p.add_argument("--seed", type=int, default=1, help="seed of the drop decisions")
-    p.add_argument("--report", help="JSON record of everything received, written at exit")
-    p.add_argument("--ready-file", help="created once the port is bound")
-    p.add_argument("--verbose", action="store_true", help="one line per datagram on stderr")
-    opt = p.parse_args(argv)
-
-    opt.ignore = {}
-    for item in opt.ignore_first:
-        kind, _, count = item.partition("=")
-        if kind not in wire.COMMAND_NAMES or not count.isdigit():
-            p.error("--ignore-first takes KIND=N with a command name, e.g. BOOTLOADER=2: " + item)
-        opt.ignore[kind] = int(count)
-    if not 0.0 <= opt.drop <= 1.0:
-        p.error("--drop takes a share between 0 and 1")
-    if opt.check_code is not None and len(opt.check_code) != 2:
-        p.error("--check-code takes two bytes, e.g. AA55")
-    try:
-        opt.model_name = opt.model_name.encode("ascii")
-    except UnicodeEncodeError:
-        p.error("--model-name must be ASCII")
-    if len(opt.model_name) > 16:
-        p.error("--model-name holds at most 16 characters")
-    return opt
-
-
-def make_board(opt) -> Board:
-    board = Board(mac=opt.mac, ip=opt.ip, version=opt.version, model_name=opt.model_name)
-    if opt.eeprom_file:
-        board.eeprom = load_eeprom(opt.eeprom_file)
-    if opt.check_code is not None:
-        board.set_check_code(opt.check_code)
-    else:
-        board.set_check_code(NEW_PLATFORM_CODE if opt.platform == "new" else OLD_PLATFORM_CODE)
-    return board
+# Longer datagrams are reported by their head only.
+_REPORTED_BYTES = 128
 
 
 class Simulator:
     def __init__(self, opt):
         self.opt = opt
-        self.board = make_board(opt)
-        self.mode = ApplicationMode(self.board, opt.ignore)
-        self.reboot_at = None
+        self.ctx = Context(opt)
         self.started = time.monotonic()
-        self.random = random.Random(opt.seed)
+        self.drops = random.Random(opt.seed)
+        self.sent_drops = random.Random("sent %d" % opt.seed)
         self.stopping = False
+        self.sockets = {}  # Endpoint -> socket
+        self.address = None  # the interface's address, once a mode manages it
+        board = self.ctx.board
         self.report = Report(opt.report, {
-            "mac": self.board.mac.hex(":").upper(),
-            "ip": ".".join(str(b) for b in self.board.ip),
+            "mac": board.mac.hex(":").upper(),
+            "ip": ".".join(str(b) for b in board.ip),
             "platform": opt.platform,
-            "version": hex_bytes(self.board.version),
-            "model_name": hex_bytes(model_name_bytes(self.board.model_name)),
-            "eeprom": hex_bytes(bytes(self.board.eeprom)),
+            "version": hex_bytes(board.version),
+            "model_name": hex_bytes(model_name_bytes(board.model_name)),
+            "eeprom": hex_bytes(bytes(board.eeprom)),
         })
+        self.mode = None
+        self._switch(Switch(opt.start_in, "start"))
+
+    def now(self) -> float:
+        return time.monotonic() - self.started
 
     def final_state(self) -> dict:
-        return {
-            "mode": self.mode.name,
-            "model_name": hex_bytes(model_name_bytes(self.board.model_name)),
-        }
-
-    def open_socket(self) -> socket.socket:
-        sock = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
-        sock.setsockopt(socket.SOL_SOCKET, socket.SO_BROADCAST, 1)
-        sock.setsockopt(socket.IPPROTO_IP, IP_PKTINFO, 1)
-        sock.bind(("0.0.0.0", self.opt.port))
-        return sock
+        state = {"mode": self.mode.name,
+                 "model_name": hex_bytes(model_name_bytes(self.ctx.board.model_name))}
+        state.update(self.mode.final_state())
+        return state
 
     def run(self) -> None:
-        sock = self.open_socket()
         wake_r, wake_w = socket.socketpair()
         wake_r.setblocking(False)
         wake_w.setblocking(False)
         signal.set_wakeup_fd(wake_w.fileno())
         for sig in (signal.SIGTERM, signal.SIGINT):
             signal.signal(sig, self._on_signal)
-        if self.opt.ready_file:
-            with open(self.opt.ready_file, "w", encoding="ascii") as f:
-                f.write("%d\n" % os.getpid())
         try:
+            self._reconcile()
+            if self.opt.ready_file:
+                with open(self.opt.ready_file, "w", encoding="ascii") as f:
+                    f.write("%d\n" % os.getpid())
             while not self.stopping:
-                self._enter_bootloader_when_due()
-                timeout = None
-                if self.reboot_at is not None:
-                    timeout = max(0.0, self.reboot_at - time.monotonic())
-                readable, _, _ = select.select([sock, wake_r], [], [], timeout)
+                deadline = self.mode.deadline()
+                timeout = None if deadline is None else max(0.0, deadline - self.now())
+                by_socket = {s: ep for ep, s in self.sockets.items()}
+                readable, _, _ = select.select(list(by_socket) + [wake_r], [], [], timeout)
                 if wake_r in readable:
                     wake_r.recv(64)
-                if sock in readable:
-                    self._receive(sock)
+                for sock in readable:
+                    # A switch made by an earlier datagram may have closed it.
+                    endpoint = by_socket.get(sock)
+                    if endpoint is not None and self.sockets.get(endpoint) is sock:
+                        self._receive(endpoint, sock)
+                deadline = self.mode.deadline()
+                if deadline is not None and self.now() >= deadline:
+                    self._apply(self.mode.on_timer(self.now()), None)
         finally:
             signal.set_wakeup_fd(-1)
-            self.report.write(self.final_state())
-            sock.close()
+            self.ctx.finish()
+            self.report.write(self.final_state(), self.ctx.report_sections())
+            for sock in self.sockets.values():
+                sock.close()
+            self.sockets = {}
+            if self.address is not None:
+                self.address.restore()
 
     def _on_signal(self, signum, frame):
         del signum, frame
         self.stopping = True
 
-    def _enter_bootloader_when_due(self) -> None:
-        if self.reboot_at is not None and time.monotonic() >= self.reboot_at:
-            self.reboot_at = None
-            self.mode = BootloaderMode(self.opt.platform)
-            self._log("rebooted into the bootloader")
+    def _switch(self, switch: Switch) -> None:
+        """Every change of mode, at start too, goes through here."""
+        self.mode = enter(switch.mode, switch.reason, self.ctx, self.now())
+        self.report.add_switch(t=round(self.now(), 4), mode=self.mode.name, reason=switch.reason)
+        self._log("now in the %s (%s)" % (self.mode.name, switch.reason))
 
-    def _receive(self, sock: socket.socket) -> None:
+    def _reconcile(self) -> None:
+        """Gives the interface the address the mode wants, opens the sockets it
+        declares and closes the others."""
+        address = self.mode.interface_address()
+        if address is not None:
+            if self.address is None:
+                self.address = InterfaceAddress(self.ctx.interface())
+            self.address.set(address)
+        wanted = self.mode.endpoints()
+        for endpoint in list(self.sockets):
+            if endpoint not in wanted:
+                self.sockets.pop(endpoint).close()
+        for endpoint in wanted:
+            if endpoint not in self.sockets:
+                self.sockets[endpoint] = self._open(endpoint)
+
+    def _open(self, endpoint: Endpoint) -> socket.socket:
+        sock = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
+        try:
+            sock.setsockopt(socket.SOL_SOCKET, socket.SO_BROADCAST, 1)
+            sock.setsockopt(socket.IPPROTO_IP, IP_PKTINFO, 1)
+            if endpoint.pinned:
+                sock.setsockopt(socket.SOL_SOCKET, SO_BINDTODEVICE, self.ctx.interface().encode())
+            sock.bind((endpoint.address, endpoint.port))
+        except OSError:
+            sock.close()
+            raise
+        return sock
+
+    def _socket_named(self, name: str):
+        for endpoint, sock in self.sockets.items():
+            if endpoint.name == name:
+                return sock
+        return None
+
+    def _receive(self, endpoint: Endpoint, sock: socket.socket) -> None:
         data, ancillary, _, sender = sock.recvmsg(65536, socket.CMSG_SPACE(_PKTINFO.size))
         ifindex, destination = 0, None
         for level, kind, value in ancillary:
@@ -167,52 +155,61 @@ class Simulator:
                 ifindex, _, header_destination = _PKTINFO.unpack(value[:_PKTINFO.size])
                 destination = socket.inet_ntoa(header_destination)
         entry = {
-            "t": round(time.monotonic() - self.started, 4),
+            "t": round(self.now(), 4),
             "from": "%s:%d" % sender,
             "to": destination,
             "mode": self.mode.name,
-            "hex": hex_bytes(data),
         }
-        if self.opt.drop > 0 and self.random.random() < self.opt.drop:
+        if endpoint.name != "command":
+            entry["socket"] = endpoint.name
+        entry.update(_reported_bytes(data))
+        if self.opt.drop > 0 and self.drops.random() < self.opt.drop:
             entry["outcome"] = "dropped"
             self._record(entry)
             return
-        # Decoded for the report in either mode: a command that reaches the
-        # bootloader is worth seeing too.
-        req = wire.parse(data)
-        entry.update(command=req.name, args=hex_bytes(req.args),
-                     mac=req.mac.hex(":").upper() if req.mac else None)
-        if req.problem:
-            entry["problem"] = req.problem
-        if isinstance(self.mode, BootloaderMode):
-            outcome = self.mode.handle_datagram(data)
-        else:
-            outcome = self.mode.handle(req)
-        entry["outcome"] = outcome.verdict
-        if outcome.reply is not None:
-            if self.opt.silent:
-                entry["outcome"] = "silent"
-            else:
-                entry["reply"] = hex_bytes(outcome.reply)
-                try:
-                    entry["reply_to"] = self._send(sock, outcome.reply, sender, ifindex)
-                except OSError as error:
-                    entry["outcome"] = "send failed: %s" % error.strerror
-        answered = entry["outcome"] == "answered"
-        if outcome.reboot_to_bootloader and answered and self.reboot_at is None:
-            self.reboot_at = time.monotonic() + self.opt.reboot_delay
-        self._record(entry)
+        datagram = Datagram(endpoint.name, data, sender, destination, ifindex)
+        self._apply(self.mode.on_datagram(datagram, self.now()), entry)
 
-    def _send(self, sock: socket.socket, reply: bytes, sender, ifindex: int) -> str:
-        if not self.opt.answer_broadcast:
-            sock.sendto(reply, sender)
-            return "%s:%d" % sender
-        # The namespace has no default route: the limited broadcast leaves
-        # through the interface the request came in on.
-        pktinfo = _PKTINFO.pack(ifindex, bytes(4), bytes(4))
-        sock.sendmsg([reply], [(socket.IPPROTO_IP, IP_PKTINFO, pktinfo)], 0,
-                     (_LIMITED_BROADCAST, sender[1]))
-        return "%s:%d" % (_LIMITED_BROADCAST, sender[1])
+    def _apply(self, outcome: Outcome, entry) -> None:
+        """Switches, opens what the mode now wants, then sends."""
+        if outcome.switch is not None:
+            self._switch(outcome.switch)
+        self._reconcile()
+        if entry is not None:
+            entry["outcome"] = outcome.verdict
+            entry.update(outcome.details)
+        for send in outcome.sends:
+            result = self._send(send)
+            if send.kind is not None or entry is None:
+                self.report.add_sent(t=round(self.now(), 4), socket=send.endpoint, kind=send.kind,
+                                     to="%s:%d" % send.to, bytes=len(send.data), result=result)
+                self._log("sent %s to %s:%d: %s" % (send.kind, send.to[0], send.to[1], result))
+            elif result.startswith("send failed"):
+                entry["outcome"] = result
+            else:
+                replies = entry.setdefault("reply", "")
+                entry["reply"] = (replies + " " if replies else "") + hex_bytes(send.data)
+                entry["reply_to"] = "%s:%d" % send.to
+                if result == "lost":
+                    entry["reply_lost"] = entry.get("reply_lost", 0) + 1
+        if entry is not None:
+            self._record(entry)
+
+    def _send(self, send) -> str:
+        if self.opt.drop_sent > 0 and self.sent_drops.random() < self.opt.drop_sent:
+            return "lost"
+        sock = self._socket_named(send.endpoint)
+        if sock is None:
+            return "send failed: no %s socket" % send.endpoint
+        try:
+            if send.ifindex:
+                pktinfo = _PKTINFO.pack(send.ifindex, bytes(4), bytes(4))
+                sock.sendmsg([send.data], [(socket.IPPROTO_IP, IP_PKTINFO, pktinfo)], 0, send.to)
+            else:
+                sock.sendto(send.data, send.to)
+        except OSError as error:
+            return "send failed: %s" % error.strerror
+        return "sent"
 
     def _record(self, entry: dict) -> None:
         self.report.add(**entry)
@@ -221,8 +218,13 @@ class Simulator:
 
     def _log(self, text: str) -> None:
         if self.opt.verbose:
-            print("board-sim %8.3f  %s" % (time.monotonic() - self.started, text), file=sys.stderr,
-                  flush=True)
+            print("board-sim %8.3f  %s" % (self.now(), text), file=sys.stderr, flush=True)
+
+
+def _reported_bytes(data: bytes) -> dict:
+    if len(data) <= _REPORTED_BYTES:
+        return {"hex": hex_bytes(data)}
+    return {"hex_head": hex_bytes(data[:32]), "bytes": len(data)}
 
 
 def main(argv) -> int:
@@ -234,7 +236,7 @@ def main(argv) -> int:
         return 2
     try:
         sim.run()
-    except OSError as error:
+    except (OSError, ValueError) as error:
         print("board-sim: %s" % error, file=sys.stderr)
         return 1
     return 0

@@ -1,4 +1,4 @@
-"""The record of everything the board received, written as JSON."""
+"""The record of everything the board received and did, written as JSON."""
 
 import json
 import os
@@ -14,14 +14,24 @@ class Report:
         self._path = path
         self._facts = board_facts
         self.received = []
+        self.sent = []  # datagrams the board sent of its own accord
+        self.modes = []
 
     def add(self, **entry) -> None:
         self.received.append(entry)
 
-    def write(self, final_state: dict) -> None:
+    def add_sent(self, **entry) -> None:
+        self.sent.append(entry)
+
+    def add_switch(self, **entry) -> None:
+        self.modes.append(entry)
+
+    def write(self, final_state: dict, sections: dict) -> None:
         if not self._path:
             return
-        document = {"board": self._facts, "received": self.received, "final": final_state}
+        document = {"board": self._facts, "received": self.received, "sent": self.sent,
+                    "modes": self.modes, "final": final_state}
+        document.update(sections)
         # Readers never see a half-written file.
         temporary = self._path + ".tmp"
         with open(temporary, "w", encoding="utf-8") as f:

@@ -12,6 +12,7 @@ from typing import Optional
 BROADCAST_TABLE = 0x80
 UNICAST_TABLE = 0x81
 ACK = 0x06
+NAK = 0x15
 
 # code -> (command word, argument bytes after the word). Every broadcast
 # request but ETH_REQ names its target by the 6-byte MAC before the word.
