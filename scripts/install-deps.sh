@@ -2,7 +2,7 @@
 # Installs the Debian packages the build, the tests and the demo need, when
 # any is missing. Run as root on Debian 12.
 set -euo pipefail
-packages=(cmake make g++ pkg-config libgtest-dev libgmock-dev libwxgtk3.2-dev libnl-route-3-dev
+packages=(cmake make g++ pkg-config libgtest-dev libgmock-dev libwxgtk3.2-dev libgtk-3-dev libnl-route-3-dev
           xvfb xauth x11-apps x11-utils netpbm librsvg2-common libgtk-3-bin iproute2 procps python3
           clang-format)
 missing=()

@@ -3,6 +3,9 @@
 #   build/       normal build, all tests (unit, threads, CLI, dialog)
 #   build-asan/  AddressSanitizer + UndefinedBehaviorSanitizer: unit and CLI tests
 #   build-tsan/  ThreadSanitizer: every test that runs the engine's threads
+#   build-rel/   Release, as packagers build it (-O3 finds warnings the others
+#                do not): everything built, unit tests
+# Every build treats warnings as errors.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/install-deps.sh
@@ -10,7 +13,7 @@ bash scripts/install-deps.sh
 jobs=2
 configure_and_build() {
   local dir=$1; shift
-  cmake -S . -B "$dir" "$@" >/dev/null
+  cmake -S . -B "$dir" -DKOVA_WERROR=ON "$@" >/dev/null
   cmake --build "$dir" -j"$jobs"
 }
 
@@ -29,6 +32,9 @@ configure_and_build build-asan -DKOVA_SANITIZE=address -DKOVA_BUILD_GUI=OFF
 configure_and_build build-tsan -DKOVA_SANITIZE=thread
 (cd build-tsan && TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1 suppressions=$PWD/../tests/tsan.supp" \
   ctest --output-on-failure --timeout 300 -L 'threads') || status=1
+
+configure_and_build build-rel -DCMAKE_BUILD_TYPE=Release
+(cd build-rel && ctest --output-on-failure --timeout 300 -L unit) || status=1
 
 if [ $status -eq 0 ]; then
   echo "all test runs passed"

@@ -9,6 +9,7 @@
 #include <utility>
 #include <vector>
 
+#include "app/compact_controls.h"
 #include "app/interface_choice.h"
 #include "app/window_ids.h"
 
@@ -163,6 +164,13 @@ void KOVA_UpgradeToolDialog::ConnectEvents() {
 void KOVA_UpgradeToolDialog::InitialiseDialog() {
   SetTitle("KOVA Firmware Upgrade Tool");
   SetFonts();
+  for (wxWindow* w : std::initializer_list<wxWindow*>{Choice_InterfaceSel, Choice_DelayTimeSel,
+                                                      TextCtrl_KOVAIPAddress}) {
+    CompactNativeControl(*w);
+  }
+  for (wxTextCtrl* field : MacFields()) {
+    CompactNativeControl(*field);
+  }
 
   Choice_InterfaceSel->Clear();
   Choice_InterfaceSel->SetToolTip("No Ethernet card");
