@@ -2,7 +2,8 @@
 # Installs what is missing, builds three ways and runs every test:
 #   build/       normal build, all tests (unit, threads, CLI, dialog)
 #   build-asan/  AddressSanitizer + UndefinedBehaviorSanitizer: unit and CLI tests
-#   build-tsan/  ThreadSanitizer: every test that runs the engine's threads
+#   build-tsan/  ThreadSanitizer: every test that runs the engine's threads,
+#                and the end-to-end ones that run them on real sockets
 #   build-rel/   Release, as packagers build it (-O3 finds warnings the others
 #                do not): everything built, unit tests
 # Every build treats warnings as errors.
@@ -22,6 +23,7 @@ if ! git ls-files -z '*.cpp' '*.h' | xargs -0 -r clang-format --dry-run --Werror
   echo "clang-format: the files above need formatting"
   status=1
 fi
+bash scripts/check-includes.sh || status=1
 configure_and_build build
 (cd build && ctest --output-on-failure --timeout 300) || status=1
 
@@ -31,7 +33,7 @@ configure_and_build build-asan -DKOVA_SANITIZE=address -DKOVA_BUILD_GUI=OFF
 
 configure_and_build build-tsan -DKOVA_SANITIZE=thread
 (cd build-tsan && TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1 suppressions=$PWD/../tests/tsan.supp" \
-  ctest --output-on-failure --timeout 300 -L 'threads') || status=1
+  ctest --output-on-failure --timeout 300 -L 'threads|tsan') || status=1
 
 configure_and_build build-rel -DCMAKE_BUILD_TYPE=Release
 (cd build-rel && ctest --output-on-failure --timeout 300 -L unit) || status=1

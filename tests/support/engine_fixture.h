@@ -13,6 +13,7 @@
 #include "fake_neighbour_table.h"
 #include "fake_net.h"
 #include "recording_panel.h"
+#include "step_until.h"
 
 namespace kova::test {
 
@@ -86,12 +87,8 @@ class EngineTest : public ::testing::Test {
   void RunAction(int32_t action, int maxPasses = 10000, int passesPerTick = 1) {
     ASSERT_TRUE(engine.PostAction(action));
     const int before = engine.OperationsEnded();
-    for (int pass = 0; pass < maxPasses && engine.OperationsEnded() == before; ++pass) {
-      engine.RunPass();
-      if ((pass + 1) % passesPerTick == 0) {
-        engine.CountdownTick();
-      }
-    }
+    StepUntil(engine, [&] { return engine.OperationsEnded() != before; },
+              {maxPasses, passesPerTick, false});
     ASSERT_EQ(engine.OperationsEnded(), before + 1) << "the operation did not end";
     ASSERT_EQ(engine.MainState.load(), 0);
   }

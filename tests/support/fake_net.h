@@ -1,6 +1,7 @@
 #pragma once
 
 #include <deque>
+#include <functional>
 #include <map>
 #include <mutex>
 #include <vector>
@@ -31,13 +32,28 @@ class FakeNet : public NetPlatform {
   }
 
   int SendTo(int handle, const uint8_t* data, size_t length, const UdpEndpoint& to) override {
-    std::lock_guard<std::mutex> lock(mutex_);
-    auto it = sockets_.find(handle);
-    if (failSend || it == sockets_.end() || !it->second.open) {
-      return -1;
+    Datagram d{handle, std::vector<uint8_t>(data, data + length), to};
+    std::function<void(const Datagram&)> hook;
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      auto it = sockets_.find(handle);
+      if (failSend || it == sockets_.end() || !it->second.open) {
+        return -1;
+      }
+      sent.push_back(d);
+      hook = onSent_;
     }
-    sent.push_back({handle, std::vector<uint8_t>(data, data + length), to});
+    // Outside the lock: a peer answers by delivering to this network.
+    if (hook) {
+      hook(d);
+    }
     return static_cast<int>(length);
+  }
+
+  // Called with every datagram sent, after it has been recorded.
+  void OnSent(std::function<void(const Datagram&)> hook) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    onSent_ = std::move(hook);
   }
 
   int RecvFrom(int handle, uint8_t* buffer, size_t capacity, UdpEndpoint& from) override {
@@ -126,6 +142,7 @@ class FakeNet : public NetPlatform {
   };
   std::mutex mutex_;
   std::map<int, Socket> sockets_;
+  std::function<void(const Datagram&)> onSent_;
   int nextHandle_ = 100;
 };
 

@@ -16,18 +16,6 @@ namespace {
 
 using namespace std::chrono_literals;
 
-template <typename Pred>
-bool WaitFor(Pred pred, std::chrono::milliseconds limit = 30s) {
-  const auto end = std::chrono::steady_clock::now() + limit;
-  while (!pred()) {
-    if (std::chrono::steady_clock::now() > end) {
-      return false;
-    }
-    std::this_thread::sleep_for(100us);
-  }
-  return true;
-}
-
 // An in-memory network that also notices a receive or send on a handle that
 // is no longer open: the sign of a socket closed under the receive thread.
 class WatchfulNet : public FakeNet {

@@ -33,18 +33,6 @@ class TickThread {
   std::thread thread_;
 };
 
-template <typename Pred>
-bool WaitFor(Pred pred, std::chrono::milliseconds limit = 10s) {
-  const auto end = std::chrono::steady_clock::now() + limit;
-  while (!pred()) {
-    if (std::chrono::steady_clock::now() > end) {
-      return false;
-    }
-    std::this_thread::sleep_for(100us);
-  }
-  return true;
-}
-
 // A version request that the scripted machine answers after a few passes.
 void ScriptVersionRequests(Engine& engine) {
   engine.VerCfgMachine = [](Engine& e) {
@@ -108,7 +96,7 @@ TEST_F(WorkerThreadTest, UpgradeWaitsForBootUpAgainstARealTick) {
   engine.StartThreads();
   ASSERT_TRUE(WaitFor([&] { return engine.MainState.load() == 0; }));
   ASSERT_TRUE(engine.PostAction(kActionUpgrade));
-  ASSERT_TRUE(WaitFor([&] { return engine.OperationsEnded() == 1; }, 30s));
+  ASSERT_TRUE(WaitFor([&] { return engine.OperationsEnded() == 1; }));
   engine.ShutdownAll();
   EXPECT_EQ(engine.LastOutcome(), STEP_OK);
   EXPECT_NE(panel.list.find("\n======KOVA : Wait for boot-up ... Successful !======"),

@@ -4,26 +4,13 @@
 #include <string>
 #include <vector>
 
+#include "bytes.h"
 #include "engine_fixture.h"
 #include "protocol/channels.h"
 #include "protocol/receive_path.h"
 
 namespace kova::test {
 namespace {
-
-using Bytes = std::vector<uint8_t>;
-
-Bytes Concat(std::initializer_list<Bytes> parts) {
-  Bytes out;
-  for (const Bytes& p : parts) {
-    out.insert(out.end(), p.begin(), p.end());
-  }
-  return out;
-}
-
-Bytes Text(const std::string& s) {
-  return Bytes(s.begin(), s.end());
-}
 
 // One channel seen through its request operations and its state.
 struct Channel {

@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "bytes.h"
 #include "engine_fixture.h"
 #include "maintenance/maintenance_machines.h"
 #include "protocol/channels.h"
@@ -12,35 +13,9 @@
 namespace kova::test {
 namespace {
 
-using Bytes = std::vector<uint8_t>;
-
-Bytes Concat(std::initializer_list<Bytes> parts) {
-  Bytes out;
-  for (const Bytes& p : parts) {
-    out.insert(out.end(), p.begin(), p.end());
-  }
-  return out;
-}
-
-Bytes Text(const std::string& s) {
-  return Bytes(s.begin(), s.end());
-}
-
 // A unicast reply frame with the given code and payload.
 Bytes Reply(uint8_t code, const Bytes& payload) {
-  const size_t length = 4 + payload.size();
-  return Concat(
-      {{static_cast<uint8_t>(length >> 8), static_cast<uint8_t>(length), 0x81, code}, payload});
-}
-
-std::string Hex(const Bytes& bytes) {
-  static const char* digits = "0123456789ABCDEF";
-  std::string out;
-  for (uint8_t b : bytes) {
-    out += digits[b >> 4];
-    out += digits[b & 0x0F];
-  }
-  return out;
+  return Frame(0x81, code, payload);
 }
 
 class EepromTest : public EngineTest {

@@ -8,12 +8,15 @@
 #include <string>
 #include <vector>
 
+#include "bytes.h"
 #include "protocol/command_tables.h"
 
 namespace kova {
 namespace {
 
-using Bytes = std::vector<uint8_t>;
+using test::Bytes;
+using test::Concat;
+using test::Text;
 
 constexpr uint8_t kCanary = 0xA5;
 
@@ -32,18 +35,6 @@ struct OutBuffer {
     return true;
   }
 };
-
-Bytes Concat(std::initializer_list<Bytes> parts) {
-  Bytes all;
-  for (const Bytes& part : parts) {
-    all.insert(all.end(), part.begin(), part.end());
-  }
-  return all;
-}
-
-Bytes Text(const std::string& s) {
-  return Bytes(s.begin(), s.end());
-}
 
 // Length (counting itself) + id + body, as the device expects it.
 Bytes Packet(uint8_t id0, uint8_t id1, const Bytes& body) {

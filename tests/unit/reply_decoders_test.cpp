@@ -6,6 +6,7 @@
 #include <utility>
 #include <vector>
 
+#include "bytes.h"
 #include "common/format.h"
 #include "engine_fixture.h"
 #include "protocol/receive_path.h"
@@ -13,26 +14,6 @@
 
 namespace kova::test {
 namespace {
-
-using Bytes = std::vector<uint8_t>;
-
-// A reply frame: length (counting itself), the table's id byte, the code.
-Bytes Frame(uint8_t table, uint8_t code, const Bytes& payload) {
-  const size_t length = payload.size() + 4;
-  // Sized once: growing a four-byte vector makes GCC 12 at -O3 warn of a
-  // copy past its end that never happens.
-  Bytes frame(length);
-  frame[0] = static_cast<uint8_t>(length >> 8);
-  frame[1] = static_cast<uint8_t>(length & 0xFF);
-  frame[2] = table;
-  frame[3] = code;
-  std::copy(payload.begin(), payload.end(), frame.begin() + 4);
-  return frame;
-}
-
-Bytes Text(const std::string& s) {
-  return Bytes(s.begin(), s.end());
-}
 
 // A model name as a board sends it: 16 bytes, zero-filled.
 Bytes ModelName(const std::string& name) {
@@ -44,24 +25,6 @@ Bytes ModelName(const std::string& name) {
 Bytes Concat(Bytes a, const Bytes& b) {
   a.insert(a.end(), b.begin(), b.end());
   return a;
-}
-
-Bytes Counting(size_t n, uint8_t first) {
-  Bytes bytes(n);
-  for (size_t i = 0; i < n; ++i) {
-    bytes[i] = static_cast<uint8_t>(first + i);
-  }
-  return bytes;
-}
-
-std::string Dump(const Bytes& bytes, const char* lineStart) {
-  std::string text;
-  for (size_t i = 0; i < bytes.size(); ++i) {
-    char pair[4];
-    std::snprintf(pair, sizeof(pair), "%02X ", bytes[i]);
-    text += (i % 16 == 0 ? lineStart : "") + std::string(pair);
-  }
-  return text;
 }
 
 std::string UDPFrameTrace(const Bytes& frame) {

@@ -3,6 +3,7 @@
 #include <string>
 #include <vector>
 
+#include "bytes.h"
 #include "engine_fixture.h"
 #include "maintenance/maintenance_machines.h"
 #include "protocol/channels.h"
@@ -11,21 +12,7 @@
 namespace kova::test {
 namespace {
 
-using Bytes = std::vector<uint8_t>;
-
 const Bytes kMac = {0x00, 0x1A, 0x2B, 0x3C, 0x4D, 0x5E};
-
-Bytes Concat(std::initializer_list<Bytes> parts) {
-  Bytes out;
-  for (const Bytes& p : parts) {
-    out.insert(out.end(), p.begin(), p.end());
-  }
-  return out;
-}
-
-Bytes Text(const std::string& s) {
-  return Bytes(s.begin(), s.end());
-}
 
 // A board's answer to "ETH_REQ": its MAC at bytes 21..26, its address at 27..30.
 Bytes AddressReply(const Bytes& mac, const Bytes& ip) {

@@ -1,0 +1,37 @@
+#include "step_until.h"
+
+#include <thread>
+
+#include "controller/engine.h"
+#include "protocol/receive_path.h"
+
+namespace kova::test {
+
+bool StepUntil(Engine& engine, const std::function<bool()>& done, StepPace pace) {
+  for (int pass = 0; pass < pace.maxPasses; ++pass) {
+    if (done()) {
+      return true;
+    }
+    if (pace.receive) {
+      RecvPass(engine.link);
+    }
+    engine.RunPass();
+    if ((pass + 1) % pace.passesPerTick == 0) {
+      engine.CountdownTick();
+    }
+  }
+  return done();
+}
+
+bool WaitFor(const std::function<bool()>& done, std::chrono::milliseconds limit) {
+  const auto end = std::chrono::steady_clock::now() + limit;
+  while (!done()) {
+    if (std::chrono::steady_clock::now() > end) {
+      return false;
+    }
+    std::this_thread::sleep_for(std::chrono::microseconds(100));
+  }
+  return true;
+}
+
+}  // namespace kova::test

@@ -1,0 +1,27 @@
+#pragma once
+
+#include <chrono>
+#include <functional>
+
+namespace kova {
+class Engine;
+}
+
+namespace kova::test {
+
+struct StepPace {
+  int maxPasses = 10000;
+  int passesPerTick = 1;  // a countdown tick after every this many passes
+  bool receive = true;    // a receive pass before each worker pass
+};
+
+// The worker's loop by hand: a receive pass, a worker pass and, at the pace
+// asked, a tick, until `done` holds. False if it did not within maxPasses.
+bool StepUntil(Engine& engine, const std::function<bool()>& done, StepPace pace = {});
+
+// For tests that run real threads: polls `done` until it holds or `limit`
+// has passed.
+bool WaitFor(const std::function<bool()>& done,
+             std::chrono::milliseconds limit = std::chrono::seconds(30));
+
+}  // namespace kova::test
