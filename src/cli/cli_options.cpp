@@ -7,6 +7,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "controller/operator_input.h"
+
 namespace kova::cli {
 
 namespace {
@@ -14,11 +16,12 @@ namespace {
 struct ActionName {
   const char* name;
   int32_t code;
+  bool needsMac;  // the engine fails the action without the board's MAC
 };
 
 constexpr ActionName kActions[] = {
-    {"upgrade", 0},    {"version", 2},        {"config-reset", 3},
-    {"model-name", 7}, {"set-model-name", 8}, {"eeprom", 9},
+    {"upgrade", 0, true},    {"version", 2, true},        {"config-reset", 3, true},
+    {"model-name", 7, true}, {"set-model-name", 8, true}, {"eeprom", 9, true},
 };
 
 enum LongOnly { kOptIp = 1000, kOptListInterfaces, kOptTickMs };
@@ -55,8 +58,8 @@ const char* UsageText() {
          "  upgrade | version | config-reset | model-name | set-model-name | eeprom\n"
          "options:\n"
          "  -i, --interface NAME|A.B.C.D  host interface (default: the first adapter)\n"
-         "  -m, --mac MAC                 board MAC: 00:1A:2B:3C:4D:5E, 00-1A-2B-3C-4D-5E or "
-         "001A2B3C4D5E\n"
+         "  -m, --mac MAC                 board MAC, needed by every ACTION: 00:1A:2B:3C:4D:5E,\n"
+         "                                00-1A-2B-3C-4D-5E or 001A2B3C4D5E\n"
          "  -d, --delay 0..19             pass delay in milliseconds during an operation (default "
          "0)\n"
          "  --ip A.B.C.D                  board address for model-name, set-model-name, eeprom\n"
@@ -66,7 +69,7 @@ const char* UsageText() {
          "  -v, --verbose                 also print trace lines\n"
          "  --tick-ms N                   length of one countdown tick (default 100)\n"
          "  -h, --help                    this text\n"
-         "exit status: 0 success, 1 the operation failed, 2 usage error\n";
+         "exit status: 0 success, 1 the operation failed or a signal stopped it, 2 usage error\n";
 }
 
 bool SplitMac(const std::string& text, std::array<std::string, 6>& fields) {
@@ -108,9 +111,14 @@ bool ParseOptions(int argc, char** argv, CliOptions& out, std::string& error) {
   optind = 1;
   opterr = 0;
   int opt;
-  while ((opt = getopt_long(argc, argv, "+i:m:d:C:vh", kLong, nullptr)) != -1) {
+  // The leading ':' tells a missing value apart from an unknown option.
+  while ((opt = getopt_long(argc, argv, "+:i:m:d:C:vh", kLong, nullptr)) != -1) {
     switch (opt) {
       case 'i':
+        if (*optarg == '\0') {
+          error = "empty interface name: -i needs a name or an IPv4 address";
+          return false;
+        }
         out.interface = optarg;
         break;
       case 'm':
@@ -125,9 +133,15 @@ bool ParseOptions(int argc, char** argv, CliOptions& out, std::string& error) {
           return false;
         }
         break;
-      case kOptIp:
+      case kOptIp: {
+        uint8_t ip[4];
+        if (ReadIPField(optarg, ip) != 1) {
+          error = std::string("unparsable IP address: ") + optarg;
+          return false;
+        }
         out.ipField = optarg;
         break;
+      }
       case 'C':
         out.directory = optarg;
         break;
@@ -163,6 +177,10 @@ bool ParseOptions(int argc, char** argv, CliOptions& out, std::string& error) {
   }
   for (const ActionName& a : kActions) {
     if (std::strcmp(argv[optind], a.name) == 0) {
+      if (a.needsMac && out.macFields[0].empty()) {
+        error = std::string("no MAC address given: ") + a.name + " needs -m MAC";
+        return false;
+      }
       out.action = a.code;
       return true;
     }

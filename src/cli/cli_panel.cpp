@@ -48,6 +48,16 @@ void CliPanel::ShowMessageBox(const std::string& text, const std::string& captio
   Write((atLineStart_ ? "" : "\n") + std::string("[") + caption + "] " + body + "\n");
 }
 
+void CliPanel::ReportFileProblem(const std::string& path, const std::string& reason) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (progressShown_) {
+    std::fputs("\n", stderr);
+    progressShown_ = false;
+  }
+  std::fprintf(stderr, "kova-upgrade: %s: %s\n", path.c_str(), reason.c_str());
+  std::fflush(stderr);
+}
+
 void CliPanel::Finish() {
   std::lock_guard<std::mutex> lock(mutex_);
   if (!atLineStart_) {

@@ -22,6 +22,8 @@ class CliPanel : public OperatorPanel {
   void SetGauge(int value) override;
   void ShowMessageBox(const std::string& text, const std::string& caption) override;
   OperatorInputs ReadInputs() override { return inputs_; }
+  // "kova-upgrade: PATH: REASON" on stderr, whether or not traces are shown.
+  void ReportFileProblem(const std::string& path, const std::string& reason) override;
 
   // Ends the last line and the progress bar.
   void Finish();

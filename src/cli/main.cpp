@@ -105,11 +105,19 @@ int Run(int argc, char** argv) {
   // A reader that goes away (| head) must not kill the process before it has
   // shut the engine down; writes to it simply fail.
   signal(SIGPIPE, SIG_IGN);
-  // Signals are taken by the main loop only, never by the engine's threads.
+  // Signals are taken by the main loop only, never by the engine's threads,
+  // and every one of them ends the run through the same shutdown: a dropped
+  // terminal or session must not leave the board's neighbour entry behind.
+  // A hang-up ignored on start (nohup) stays ignored.
   sigset_t stopSignals;
   sigemptyset(&stopSignals);
   sigaddset(&stopSignals, SIGINT);
   sigaddset(&stopSignals, SIGTERM);
+  sigaddset(&stopSignals, SIGQUIT);
+  struct sigaction hangup {};
+  if (sigaction(SIGHUP, nullptr, &hangup) != 0 || hangup.sa_handler != SIG_IGN) {
+    sigaddset(&stopSignals, SIGHUP);
+  }
   pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
 
   OperatorInputs inputs;
@@ -136,7 +144,7 @@ int Run(int argc, char** argv) {
     const timespec poll{0, 10 * 1000 * 1000};
     for (;;) {
       const int sig = sigtimedwait(&stopSignals, nullptr, &poll);
-      if (sig == SIGINT || sig == SIGTERM) {
+      if (sig > 0) {
         interrupted = true;
         break;
       }

@@ -34,6 +34,8 @@ class OperatorPanel {
   virtual void ShowMessageBox(const std::string& text, const std::string& caption) = 0;
   // Called at shutdown: a worker waiting in ShowMessageBox must return.
   virtual void ReleaseMessageBox() {}
+  // A file the engine could not load, and why; the reason is traced as well.
+  virtual void ReportFileProblem(const std::string& /*path*/, const std::string& /*reason*/) {}
   // Called on the posting thread when an action is posted.
   virtual OperatorInputs ReadInputs() = 0;
 };

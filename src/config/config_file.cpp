@@ -1,5 +1,7 @@
 #include "config/config_file.h"
 
+#include <vector>
+
 #include "common/format.h"
 #include "common/message_log.h"
 #include "common/shared_buffers.h"
@@ -30,24 +32,49 @@ constexpr const char* kTraceFormats[kConfigLineCount] = {
     "\n file_end_wxstr(%d)=%s !",
 };
 
+// A file that did not load, or loaded only in part, and why.
+struct FileNote {
+  std::string path;
+  std::string text;
+  bool failed;  // a failure the front end reports; else only traced
+};
+
 // Loads the images that run steps 3, 4 and 5 ask for; higher steps add none.
+// The application image is sent to the board, so one that does not fit its
+// buffer is refused rather than cut; the two bootloader images are sent
+// nowhere and are cut to their buffers.
 int LoadStepImages(const std::string& directory, const ConfigLines& lines, int run_step,
-                   SharedBuffers& buf) {
+                   SharedBuffers& buf, std::vector<FileNote>& notes) {
   int ok = 1;
   for (int step = 3; step <= run_step && step <= 5; ++step) {
-    int loaded = 0;
-    if (step == 3) {
-      loaded = LoadImageFile(JoinConfigPath(directory, lines.text[kAppNameLine]),
-                             buf.AppImage.get(), SharedBuffers::kAppImageSize, buf.AppImageLen);
-    } else if (step == 4) {
-      loaded = LoadImageFile(JoinConfigPath(directory, lines.text[kBlNameLine]), buf.BlImage.get(),
-                             SharedBuffers::kBlImageSize, buf.BlImageLen);
-    } else {
-      loaded = LoadImageFile(JoinConfigPath(directory, lines.text[kUpBlNameLine]),
-                             buf.UpBlImage.get(), SharedBuffers::kUpBlImageSize, buf.UpBlImageLen);
+    int line = kAppNameLine;
+    uint8_t* image = buf.AppImage.get();
+    int32_t capacity = SharedBuffers::kAppImageSize;
+    int32_t* len = &buf.AppImageLen;
+    Oversize oversize = Oversize::kRefuse;
+    if (step == 4) {
+      line = kBlNameLine;
+      image = buf.BlImage.get();
+      capacity = SharedBuffers::kBlImageSize;
+      len = &buf.BlImageLen;
+      oversize = Oversize::kCut;
+    } else if (step == 5) {
+      line = kUpBlNameLine;
+      image = buf.UpBlImage.get();
+      capacity = SharedBuffers::kUpBlImageSize;
+      len = &buf.UpBlImageLen;
+      oversize = Oversize::kCut;
     }
-    if (loaded != 1) {
+    const std::string path = JoinConfigPath(directory, lines.text[line]);
+    const RawRead read = LoadImageFile(path, image, capacity, *len, oversize);
+    if (read.status != RawReadStatus::kOk) {
       ok = 0;  // the remaining images are still loaded
+      notes.push_back({path, RawReadReason(read, capacity), true});
+    } else if (read.size > capacity) {
+      notes.push_back(
+          {path,
+           Format("cut to its first %d of %lld bytes", capacity, static_cast<long long>(read.size)),
+           false});
     }
   }
   return ok;
@@ -62,10 +89,14 @@ int Load_UpgradeFile(const std::string& directory, MessageLog& log, SharedBuffer
   int iRet = 0;
   int run_step = 0;
   ConfigLines lines;
-  const RawReadStatus status =
-      ReadRawFile(JoinConfigPath(directory, kConfigFileName), buf.ConfigText.get(),
-                  SharedBuffers::kConfigTextSize, buf.ConfigTextLen);
-  if (status != RawReadStatus::kOpenFailed) {
+  std::vector<FileNote> notes;
+  const std::string configPath = JoinConfigPath(directory, kConfigFileName);
+  const RawRead read = ReadRawFile(configPath, buf.ConfigText.get(), SharedBuffers::kConfigTextSize,
+                                   buf.ConfigTextLen);
+  if (read.status != RawReadStatus::kOk) {
+    notes.push_back({configPath, RawReadReason(read, SharedBuffers::kConfigTextSize), true});
+  }
+  if (read.status != RawReadStatus::kOpenFailed) {
     lines = ScanConfigLines(buf.ConfigText.get(), buf.ConfigTextLen);
   }
   if (lines.complete && lines.text[kStartLine] == "[KOVA_CFG_START]" &&
@@ -74,12 +105,19 @@ int Load_UpgradeFile(const std::string& directory, MessageLog& log, SharedBuffer
     if (!ParseJumpSetting(lines.text[kJumpLine], run_jumptobootloade_flag)) {
       iRet = 0;
     }
-    if (run_step > 2 && LoadStepImages(directory, lines, run_step, buf) != 1) {
+    if (run_step > 2 && LoadStepImages(directory, lines, run_step, buf, notes) != 1) {
       iRet = 0;
     }
   }
 
   log.Say(1, iRet == 1 ? "Successful !======" : "Failed !======");
+
+  for (const FileNote& note : notes) {
+    log.Say(0, Format("\n %s: %s !", note.path.c_str(), note.text.c_str()));
+    if (note.failed && !log.Barred()) {
+      log.Panel().ReportFileProblem(note.path, note.text);
+    }
+  }
 
   for (int line = 0; line < kConfigLineCount; ++line) {
     log.Say(0, Format(kTraceFormats[line], lines.count[line], lines.text[line].c_str()));

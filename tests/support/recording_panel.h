@@ -30,6 +30,9 @@ class RecordingPanel : public OperatorPanel {
   void ShowMessageBox(const std::string& text, const std::string& caption) override {
     boxes.push_back({text, caption});
   }
+  void ReportFileProblem(const std::string& path, const std::string& reason) override {
+    fileProblems.push_back(path + ": " + reason);
+  }
   OperatorInputs ReadInputs() override { return inputs; }
 
   // Whether the five operation buttons are currently disabled.
@@ -42,6 +45,7 @@ class RecordingPanel : public OperatorPanel {
   std::vector<bool> buttonCalls;
   std::vector<int> gauge;
   std::vector<Box> boxes;
+  std::vector<std::string> fileProblems;  // "PATH: REASON"
   int clears = 0;
 };
 

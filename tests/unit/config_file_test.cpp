@@ -1,13 +1,22 @@
 #include "config/config_file.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <stdlib.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
+#include <condition_variable>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <mutex>
 #include <optional>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -67,6 +76,51 @@ class TempDir {
   std::string path_;
 };
 
+std::string InDir(std::string text, const std::string& dir) {
+  const size_t at = text.find("@DIR@");
+  if (at != std::string::npos) {
+    text.replace(at, 5, dir);
+  }
+  return text;
+}
+
+// A loader that opened a FIFO blocking would wait in open() for a writer for
+// ever; this one comes by now and then, so that such a fault fails the test
+// with a wrong result instead of hanging it.
+class FifoRelease {
+ public:
+  explicit FifoRelease(std::vector<std::string> fifos)
+      : fifos_(std::move(fifos)), thread_([this] { Run(); }) {}
+  ~FifoRelease() {
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      done_ = true;
+    }
+    cv_.notify_all();
+    thread_.join();
+  }
+
+ private:
+  void Run() {
+    std::unique_lock<std::mutex> lock(mutex_);
+    while (!fifos_.empty() &&
+           !cv_.wait_for(lock, std::chrono::seconds(5), [this] { return done_; })) {
+      for (const std::string& fifo : fifos_) {
+        const int fd = open(fifo.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
+        if (fd >= 0) {
+          close(fd);
+        }
+      }
+    }
+  }
+
+  std::vector<std::string> fifos_;
+  std::mutex mutex_;
+  std::condition_variable cv_;
+  bool done_ = false;
+  std::thread thread_;
+};
+
 // Loading must leave an untouched image exactly as it was; these mark it.
 constexpr uint8_t kOldByte = 0x5A;
 constexpr int32_t kOldFlag = 7;
@@ -99,11 +153,14 @@ struct Case {
   const char* name;
   std::optional<std::string> config;  // nullopt: no file; "@DIR@" becomes the directory
   Files files;
-  std::vector<std::string> dirs;
+  // Made before the files: "dir:NAME", "fifo:NAME", "sock:NAME", "link:NAME>TARGET".
+  std::vector<std::string> nodes;
   int result;
   int32_t flag;
   std::optional<std::string> app, bl, upbl;
   std::string trace;  // one trace line that must appear, if not empty
+  // Every file the front end is told about, "PATH: REASON", in order.
+  std::vector<std::string> reports = {};
 };
 
 void PrintTo(const Case& c, std::ostream* os) {
@@ -113,7 +170,7 @@ void PrintTo(const Case& c, std::ostream* os) {
 const std::vector<Case>& Cases() {
   // clang-format off
   static const std::vector<Case> cases = {
-    // name, config, files, dirs, result, flag, app, bl, upbl, trace
+    // name, config, files, nodes, result, flag, app, bl, upbl, trace, reports
     {"Step3Enable", Cfg("3", "ENABLE"), kStd, {}, 1, 0, kApp, {}, {}, ""},
     {"Step4", Cfg("4", "DISABLE"), kStd, {}, 1, 3, kApp, kBl, {}, ""},
     {"Step5Remote", Cfg("5", "REMOTE"), kStd, {}, 1, 4, kApp, kBl, kUpBl, ""},
@@ -143,24 +200,55 @@ const std::vector<Case>& Cases() {
      1, 0, kApp, {}, {}, ""},
     {"CrInsideLine", Cfg("3", "ENABLE", "ABC\rXYZ"), {{"ABC", kApp}}, {}, 1, 0, kApp, {}, {},
      "\n apfilename_wxstr(3)=ABC !"},
-    {"OversizedApp", Cfg("3", "ENABLE"), {{"app.bin", kHuge}}, {}, 1, 0,
+    // The application image is what the board gets, so it is never cut.
+    {"OversizedApp", Cfg("3", "ENABLE"), {{"app.bin", kHuge}}, {}, 0, 0, {}, {}, {},
+     "\n @DIR@/app.bin: too large: 2000000 bytes, the limit is 1572864 !",
+     {"@DIR@/app.bin: too large: 2000000 bytes, the limit is 1572864"}},
+    {"AppFillsItsBuffer", Cfg("3", "ENABLE"),
+     {{"app.bin", kHuge.substr(0, SharedBuffers::kAppImageSize)}}, {}, 1, 0,
      kHuge.substr(0, SharedBuffers::kAppImageSize), {}, {}, ""},
+    // The bootloader images are sent nowhere: cut to their buffers, and traced.
+    {"OversizedBlCut", Cfg("4", "ENABLE"), {{"app.bin", kApp}, {"bl.bin", kHuge.substr(0, 10000)}},
+     {}, 1, 0, kApp, kHuge.substr(0, SharedBuffers::kBlImageSize), {},
+     "\n @DIR@/bl.bin: cut to its first 8192 of 10000 bytes !"},
+    {"OversizedUpBlCut", Cfg("5", "ENABLE"), {{"app.bin", kApp}, {"bl.bin", kBl},
+     {"upbl.bin", kHuge}}, {}, 1, 0, kApp, kBl, kHuge.substr(0, SharedBuffers::kUpBlImageSize),
+     "\n @DIR@/upbl.bin: cut to its first 1048576 of 2000000 bytes !"},
     {"EmptyApp", Cfg("3", "ENABLE"), {{"app.bin", ""}}, {}, 1, 0, std::string(), {}, {}, ""},
-    {"MissingBl", Cfg("4", "ENABLE"), {{"app.bin", kApp}}, {}, 0, 0, kApp, {}, {}, ""},
+    {"MissingBl", Cfg("4", "ENABLE"), {{"app.bin", kApp}}, {}, 0, 0, kApp, {}, {},
+     "\n @DIR@/bl.bin: no such file !", {"@DIR@/bl.bin: no such file"}},
     {"MissingAppOthersLoad", Cfg("5", "ENABLE"), {{"bl.bin", kBl}, {"upbl.bin", kUpBl}}, {},
-     0, 0, {}, kBl, kUpBl, ""},
+     0, 0, {}, kBl, kUpBl, "", {"@DIR@/app.bin: no such file"}},
     {"AbsoluteImageName", Cfg("3", "ENABLE", "@DIR@/sub/app.bin"), {{"sub/app.bin", kApp}},
-     {"sub"}, 1, 0, kApp, {}, {}, ""},
-    // A read error after the open counts as an empty image and fails the load.
-    {"ImageIsDirectory", Cfg("4", "ENABLE", "appdir"), kStd, {"appdir"}, 0, 0, std::string(),
-     kBl, {}, ""},
+     {"dir:sub"}, 1, 0, kApp, {}, {}, ""},
+    // Only regular files are taken; anything else is a file that cannot be
+    // opened, and a FIFO must not hold the reader in its open.
+    {"ImageIsDirectory", Cfg("4", "ENABLE", "appdir"), kStd, {"dir:appdir"}, 0, 0, {}, kBl, {},
+     "\n @DIR@/appdir: not a regular file !", {"@DIR@/appdir: not a regular file"}},
+    {"ImageIsFifo", Cfg("4", "ENABLE"), {{"bl.bin", kBl}}, {"fifo:app.bin"}, 0, 0, {}, kBl, {},
+     "", {"@DIR@/app.bin: not a regular file"}},
+    {"ImageIsSocket", Cfg("3", "ENABLE"), {}, {"sock:app.bin"}, 0, 0, {}, {}, {}, "",
+     {"@DIR@/app.bin: not a regular file"}},
+    {"ImageIsDevNull", Cfg("3", "ENABLE", "/dev/null"), {}, {}, 0, 0, {}, {}, {}, "",
+     {"/dev/null: not a regular file"}},
+    {"ImageLinkToFifo", Cfg("3", "ENABLE"), {}, {"fifo:pipe", "link:app.bin>pipe"}, 0, 0, {},
+     {}, {}, "", {"@DIR@/app.bin: not a regular file"}},
+    {"ImageLinkToFile", Cfg("3", "ENABLE"), {{"real.bin", kApp}}, {"link:app.bin>real.bin"}, 1,
+     0, kApp, {}, {}, ""},
+    {"ImageLinkDangling", Cfg("3", "ENABLE"), {}, {"link:app.bin>gone.bin"}, 0, 0, {}, {}, {},
+     "", {"@DIR@/app.bin: no such file"}},
     {"Line127", Cfg("3", "ENABLE", kName127), {{kName127, kApp}}, {}, 1, 0, kApp, {}, {}, ""},
     {"Line128", Cfg("3", "ENABLE", kName127 + "n"), {{kName127 + "n", kApp}}, {}, 0, kOldFlag,
      {}, {}, {}, "\n iRet=0, run_step=0, search_line=3 !"},
     {"NoConfigFile", std::nullopt, kStd, {}, 0, kOldFlag, {}, {}, {},
-     "\n iRet=0, run_step=0, search_line=0 !"},
-    {"ConfigIsDirectory", std::nullopt, kStd, {"KOVA_Config.cfg"}, 0, kOldFlag, {}, {}, {},
-     "\n iRet=0, run_step=0, search_line=0 !"},
+     "\n iRet=0, run_step=0, search_line=0 !", {"@DIR@/KOVA_Config.cfg: no such file"}},
+    {"ConfigIsDirectory", std::nullopt, kStd, {"dir:KOVA_Config.cfg"}, 0, kOldFlag, {}, {}, {},
+     "\n @DIR@/KOVA_Config.cfg: not a regular file !",
+     {"@DIR@/KOVA_Config.cfg: not a regular file"}},
+    {"ConfigIsFifo", std::nullopt, kStd, {"fifo:KOVA_Config.cfg"}, 0, kOldFlag, {}, {}, {},
+     "\n iRet=0, run_step=0, search_line=0 !", {"@DIR@/KOVA_Config.cfg: not a regular file"}},
+    {"ConfigLinkToFile", std::nullopt, {{"cfg.txt", Cfg("3", "REMOTE")}, {"app.bin", kApp}},
+     {"link:KOVA_Config.cfg>cfg.txt"}, 1, 4, kApp, {}, {}, ""},
   };
   // clang-format on
   return cases;
@@ -171,20 +259,38 @@ class ConfigFileTest : public ::testing::TestWithParam<Case> {};
 TEST_P(ConfigFileTest, LoadsAsConfigured) {
   const Case& c = GetParam();
   TempDir dir;
-  for (const auto& d : c.dirs) {
-    fs::create_directory(dir.path() + "/" + d);
+  std::vector<std::string> fifos;
+  for (const auto& node : c.nodes) {
+    const size_t colon = node.find(':');
+    const std::string kind = node.substr(0, colon);
+    const std::string name = node.substr(colon + 1);
+    if (kind == "dir") {
+      fs::create_directory(dir.path() + "/" + name);
+    } else if (kind == "fifo") {
+      fifos.push_back(dir.path() + "/" + name);
+      ASSERT_EQ(mkfifo(fifos.back().c_str(), 0600), 0);
+    } else if (kind == "sock") {
+      sockaddr_un addr{};
+      addr.sun_family = AF_UNIX;
+      const std::string path = dir.path() + "/" + name;
+      ASSERT_LT(path.size(), sizeof addr.sun_path);
+      path.copy(addr.sun_path, path.size());
+      const int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+      ASSERT_GE(fd, 0);
+      EXPECT_EQ(bind(fd, reinterpret_cast<const sockaddr*>(&addr), sizeof addr), 0);
+      close(fd);
+    } else {
+      const size_t arrow = name.find('>');
+      fs::create_symlink(name.substr(arrow + 1), dir.path() + "/" + name.substr(0, arrow));
+    }
   }
   for (const auto& [name, content] : c.files) {
     dir.Write(name, content);
   }
   if (c.config) {
-    std::string text = *c.config;
-    const size_t at = text.find("@DIR@");
-    if (at != std::string::npos) {
-      text.replace(at, 5, dir.path());
-    }
-    dir.Write("KOVA_Config.cfg", text);
+    dir.Write("KOVA_Config.cfg", InDir(*c.config, dir.path()));
   }
+  FifoRelease release(fifos);
   SharedBuffers buf;
   buf.AllocSharedBuffers();
   FillOld(buf);
@@ -199,11 +305,21 @@ TEST_P(ConfigFileTest, LoadsAsConfigured) {
   ExpectImage("upbl", buf.UpBlImage.get(), SharedBuffers::kUpBlImageSize, buf.UpBlImageLen, 79,
               c.upbl);
   EXPECT_EQ(panel.shown, (std::vector<std::string>{kStart, c.result == 1 ? kOk : kFail}));
-  ASSERT_EQ(panel.traces.size(), 9u);
+  // A line per file that did not load in full, then the reader's nine.
+  ASSERT_GE(panel.traces.size(), 9u);
+  EXPECT_EQ(panel.traces[panel.traces.size() - 9].rfind("\n file_start_wxstr(", 0), 0u);
+  const auto traced = [&panel](const std::string& line) {
+    return std::find(panel.traces.begin(), panel.traces.end(), line) != panel.traces.end();
+  };
   if (!c.trace.empty()) {
-    EXPECT_NE(std::find(panel.traces.begin(), panel.traces.end(), c.trace), panel.traces.end())
-        << c.trace;
+    EXPECT_TRUE(traced(InDir(c.trace, dir.path()))) << c.trace;
   }
+  std::vector<std::string> reports;
+  for (const std::string& report : c.reports) {
+    reports.push_back(InDir(report, dir.path()));
+    EXPECT_TRUE(traced("\n " + reports.back() + " !")) << report;
+  }
+  EXPECT_EQ(panel.fileProblems, reports);
 }
 
 INSTANTIATE_TEST_SUITE_P(Cases, ConfigFileTest, ::testing::ValuesIn(Cases()),
