@@ -37,6 +37,13 @@ void SharedBuffers::AllocSharedBuffers() {
   BroadcastRxRead = 0;
   UDPRxWrite = 0;
   UDPRxRead = 0;
+  // Every datagram takes at least its marker, so a ring never holds more
+  // datagrams than it has bytes.
+  BroadcastRxLengths = std::make_unique<uint16_t[]>(kRingSize);
+  UDPRxLengths = std::make_unique<uint16_t[]>(kRingSize);
+  BroadcastRxLengthWrite = BroadcastRxLengthRead = 0;
+  UDPRxLengthWrite = UDPRxLengthRead = 0;
+  BroadcastRxLeft = UDPRxLeft = 0;
   BroadcastFrame = Raw(kFrameSize);
   UDPFrame = Raw(kFrameSize);
   BroadcastFrameExpected = BroadcastFrameCount = 0;

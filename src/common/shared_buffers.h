@@ -42,13 +42,24 @@ struct SharedBuffers {
   int32_t UDPCmdIndex = 0;
 
   // Receive rings: the receive thread writes and moves the write index, the
-  // worker reads and moves the read index.
+  // worker reads and moves the read index. Beside each ring, the length of
+  // every datagram in it, in the same order: the marker byte is also
+  // ordinary data, so it cannot tell where a datagram ends. The worker
+  // counts what is left of the datagram it reads (RxLeft).
   std::unique_ptr<uint8_t[]> BroadcastRxRing;
   std::atomic<uint16_t> BroadcastRxWrite{0};
   std::atomic<uint16_t> BroadcastRxRead{0};
+  std::unique_ptr<uint16_t[]> BroadcastRxLengths;
+  std::atomic<uint16_t> BroadcastRxLengthWrite{0};
+  std::atomic<uint16_t> BroadcastRxLengthRead{0};
+  int32_t BroadcastRxLeft = 0;
   std::unique_ptr<uint8_t[]> UDPRxRing;
   std::atomic<uint16_t> UDPRxWrite{0};
   std::atomic<uint16_t> UDPRxRead{0};
+  std::unique_ptr<uint16_t[]> UDPRxLengths;
+  std::atomic<uint16_t> UDPRxLengthWrite{0};
+  std::atomic<uint16_t> UDPRxLengthRead{0};
+  int32_t UDPRxLeft = 0;
 
   std::unique_ptr<uint8_t[]> BroadcastFrame;
   int32_t BroadcastFrameExpected = 0;

@@ -67,48 +67,67 @@ uint8_t Take(Link& link, Ring ring) {
   return byte;
 }
 
+// Moves to the next datagram: what is left of the current one cannot start
+// a reply, since a board sends every reply in a datagram of its own. True
+// once the next datagram's marker has been taken.
+bool StartNextDatagram(Link& link, Ring ring) {
+  RingSkipRest(link.Buf, ring);
+  if (!RingAvailable(link.Buf, ring)) {
+    return false;
+  }
+  return Take(link, ring) == kDatagramMarker;
+}
+
+// A frame is decoded from its own datagram only; one that its datagram does
+// not complete is dropped. The body comes in one step: a datagram is in the
+// ring whole, so decoding costs steps per datagram, not per byte.
 void StepFrameDecoder(Link& link, const FrameDecoder& d) {
   switch (d.state) {
     case kFrameStart:
       d.state = kFindMarker;
       break;
     case kFindMarker:
-      if (RingAvailable(link.Buf, d.ring)) {
-        if (Take(link, d.ring) == kDatagramMarker) {
-          d.state = kLengthHigh;
-        }
+      if (StartNextDatagram(link, d.ring)) {
+        d.count = 0;
+        d.expected = 0;
+        d.state = kLengthHigh;
       }
       break;
     case kLengthHigh:
-      if (RingAvailable(link.Buf, d.ring)) {
-        d.frame[0] = Take(link, d.ring);
-        d.count = 1;
-        d.expected = d.frame[0] * 256;
-        d.state = kLengthLow;
+      if (RingLeft(link.Buf, d.ring) == 0) {
+        d.state = kFindMarker;  // an empty datagram
+        break;
       }
+      d.frame[0] = Take(link, d.ring);
+      d.count = 1;
+      d.expected = d.frame[0] * 256;
+      d.state = kLengthLow;
       break;
     case kLengthLow:
-      if (RingAvailable(link.Buf, d.ring)) {
-        d.frame[1] = Take(link, d.ring);
-        d.count += 1;
-        d.expected += d.frame[1];
-        // A length that cannot be a frame, or would not fit the buffer, is
-        // not followed: the replies behind it would be swallowed as its body.
-        if (d.expected < kMinFrameLength || d.expected > SharedBuffers::kFrameSize) {
-          TraceDroppedFrame(link, d);
-          d.state = kFindMarker;
-        } else {
-          d.state = kFrameBody;
-        }
+      if (RingLeft(link.Buf, d.ring) == 0) {
+        TraceDroppedFrame(link, d);
+        d.state = kFindMarker;
+        break;
+      }
+      d.frame[1] = Take(link, d.ring);
+      d.count += 1;
+      d.expected += d.frame[1];
+      // A length that cannot be a frame, or would not fit the buffer, is
+      // not followed.
+      if (d.expected < kMinFrameLength || d.expected > SharedBuffers::kFrameSize) {
+        TraceDroppedFrame(link, d);
+        d.state = kFindMarker;
+      } else {
+        d.state = kFrameBody;
       }
       break;
     case kFrameBody:
-      if (RingAvailable(link.Buf, d.ring)) {
-        d.frame[d.count] = Take(link, d.ring);
-        d.count += 1;
-        if (d.count >= d.expected) {
-          d.state = kFrameComplete;
-        }
+      d.count += RingTake(link.Buf, d.ring, d.frame + d.count, d.expected - d.count);
+      if (d.count >= d.expected) {
+        d.state = kFrameComplete;
+      } else {
+        TraceDroppedFrame(link, d);  // the datagram ended first
+        d.state = kFindMarker;
       }
       break;
     case kFrameComplete:
@@ -129,19 +148,12 @@ void StepFrameDecoder(Link& link, const FrameDecoder& d) {
   }
 }
 
-// Stores one byte of the text line. A line longer than UDPMessage is dropped
-// whole, and the decoder looks for the next datagram's marker.
-bool StoreLineByte(Link& link, uint8_t byte) {
-  SharedBuffers& b = link.Buf;
-  if (b.UDPMessageLen >= SharedBuffers::kUDPMessageSize) {
-    link.Log.Say(0, Format("\n    UDP_RecvMsgDecode(%d) ... dropped !", b.UDPMessageLen + 1));
-    b.UDPMessageLen = 0;
-    link.UDPMsgState = kLineFindMarker;
-    return false;
-  }
-  b.UDPMessage[b.UDPMessageLen] = byte;
-  b.UDPMessageLen += 1;
-  return true;
+// A line that its datagram does not complete, or that does not fit
+// UDPMessage, is dropped whole; the decoder goes on with the next datagram.
+void DropLine(Link& link, int32_t length) {
+  link.Log.Say(0, Format("\n    UDP_RecvMsgDecode(%d) ... dropped !", length));
+  link.Buf.UDPMessageLen = 0;
+  link.UDPMsgState = kLineFindMarker;
 }
 
 }  // namespace
@@ -169,25 +181,39 @@ void UDP_RecvMsgDecode(Link& link) {
       link.UDPMsgState = kLineFindMarker;
       break;
     case kLineFindMarker:
-      if (RingAvailable(b, Ring::kUDP)) {
-        if (Take(link, Ring::kUDP) == kDatagramMarker) {
-          link.UDPMsgState = kLineText;
-        }
+      if (StartNextDatagram(link, Ring::kUDP)) {
+        b.UDPMessageLen = 0;
+        link.UDPMsgState = kLineText;
       }
       break;
-    case kLineText:
-      if (RingAvailable(b, Ring::kUDP)) {
-        const uint8_t byte = Take(link, Ring::kUDP);
-        if (StoreLineByte(link, byte) && byte == kCR) {
-          link.UDPMsgState = kLineAfterCR;
-        }
+    case kLineText: {
+      // Up to the CR, all in one step.
+      const int room = SharedBuffers::kUDPMessageSize - b.UDPMessageLen;
+      b.UDPMessageLen += RingTake(b, Ring::kUDP, b.UDPMessage.get() + b.UDPMessageLen, room, kCR);
+      if (b.UDPMessageLen > 0 && b.UDPMessage[b.UDPMessageLen - 1] == kCR) {
+        link.UDPMsgState = kLineAfterCR;
+      } else if (RingLeft(b, Ring::kUDP) > 0) {
+        DropLine(link, b.UDPMessageLen + 1);  // longer than UDPMessage
+      } else if (b.UDPMessageLen > 0) {
+        DropLine(link, b.UDPMessageLen);
+      } else {
+        link.UDPMsgState = kLineFindMarker;  // an empty datagram
       }
       break;
+    }
     case kLineAfterCR:
-      if (RingAvailable(b, Ring::kUDP)) {
+      if (RingLeft(b, Ring::kUDP) == 0) {
+        DropLine(link, b.UDPMessageLen);
+      } else if (b.UDPMessageLen >= SharedBuffers::kUDPMessageSize) {
+        DropLine(link, b.UDPMessageLen + 1);
+      } else {
         const uint8_t byte = Take(link, Ring::kUDP);
-        if (StoreLineByte(link, byte)) {
-          link.UDPMsgState = (byte == kLF) ? kLineComplete : kLineFindMarker;
+        b.UDPMessage[b.UDPMessageLen] = byte;
+        b.UDPMessageLen += 1;
+        if (byte == kLF) {
+          link.UDPMsgState = kLineComplete;
+        } else {
+          DropLine(link, b.UDPMessageLen);
         }
       }
       break;

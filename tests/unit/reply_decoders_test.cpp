@@ -73,20 +73,30 @@ struct FrameScenario {
 TEST_F(DecoderTest, UDPFrameDecoderFindsEveryFrameBehindItsMarker) {
   const Bytes ack = Frame(0x81, 0x20, {0x06});
   const Bytes name = Frame(0x81, 0x1F, ModelName("QX-204"));
+  const Bytes percent = Frame(0x81, 0x1F, ModelName("%%%%"));
   const Bytes largest = Frame(0x81, 0x1D, Counting(1020, 0x30));
   const Bytes splitHead = {0x00, 0x14, 0x81, 0x1F, 'A', 'B'};
   const Bytes splitTail = Text("CDEFGHIJKLMNOP");
-  // The head is completed with the next datagram, its marker included; the
-  // byte that is left over is skipped on the way to the next marker.
-  const Bytes splitFrame = Concat(Concat(splitHead, {0x25}), Text("CDEFGHIJKLMNO"));
 
   const std::vector<FrameScenario> scenarios = {
       {"bytes between a frame's end and the next marker are skipped",
        {Concat(ack, {0xEE, 0xEF}), name},
        UDPFrameTrace(ack) + UDPFrameTrace(name)},
-      {"a frame split across datagrams",
+      {"a frame is never completed from the next datagram",
        {splitHead, splitTail, ack},
-       UDPFrameTrace(splitFrame) + UDPFrameTrace(ack)},
+       "\n    UDP_RecvDecode(20) ... dropped !\n    UDP_RecvDecode(17220) ... dropped !" +
+           UDPFrameTrace(ack)},
+      {"a short head claiming 1024 bytes does not swallow the reply behind it",
+       {{0x04, 0x00, 0x80, 0x01}, name},
+       "\n    UDP_RecvDecode(1024) ... dropped !" + UDPFrameTrace(name)},
+      {"a datagram that ends inside the length field",
+       {{0x00}, ack},
+       "\n    UDP_RecvDecode(0) ... dropped !" + UDPFrameTrace(ack)},
+      {"an empty datagram", {{}, ack}, UDPFrameTrace(ack)},
+      {"0x25 inside a frame is data", {percent, ack}, UDPFrameTrace(percent) + UDPFrameTrace(ack)},
+      {"what looks like a second frame behind the first in its datagram is skipped",
+       {Concat(ack, Concat({0x25}, name)), ack},
+       UDPFrameTrace(ack) + UDPFrameTrace(ack)},
       {"a text line where a frame was expected",
        {Text("OK\r\n"), ack},
        "\n    UDP_RecvDecode(20299) ... dropped !" + UDPFrameTrace(ack)},
@@ -119,10 +129,11 @@ TEST_F(DecoderTest, UDPFrameDecoderFindsEveryFrameBehindItsMarker) {
   }
 }
 
-TEST_F(DecoderTest, UDPFrameDecoderTakesOneBytePerStep) {
-  Deliver(Ring::kUDP, {0x00, 0x05, 0x81, 0x20, 0x06});
-  // 0 -> 1, the marker, five bytes: the handler runs on the eighth step.
-  Step(UDP_RecvDecode, engine, 7);
+TEST_F(DecoderTest, UDPFrameDecoderTakesTheBodyOfAFrameInOneStep) {
+  Deliver(Ring::kUDP, Concat({0x00, 0x05, 0x81, 0x20, 0x06}, Bytes(600, 0xEE)));
+  // 0 -> 1, the marker, the two length bytes, the body: the handler runs on
+  // the sixth step, whatever the frame's size.
+  Step(UDP_RecvDecode, engine, 5);
   EXPECT_EQ(engine.Buf.UDPReply_Get(10), 0);
   EXPECT_TRUE(panel.traces.empty());
   Step(UDP_RecvDecode, engine, 1);
@@ -143,7 +154,7 @@ TEST_F(DecoderTest, UDPFrameDecoderFillsTheEepromFromA260ByteFrame) {
   const Bytes frame = Frame(0x81, 0x1D, eeprom);
   ASSERT_EQ(frame.size(), 260u);
   Deliver(Ring::kUDP, frame);
-  Step(UDP_RecvDecode, engine, 270);
+  Step(UDP_RecvDecode, engine, 6);
   EXPECT_EQ(engine.Buf.UDPReply_Get(28), 1);
   for (int i = 0; i < 256; ++i) {
     ASSERT_EQ(engine.Buf.UDPReply_Get(29 + i), eeprom[i]) << "byte " << i;
@@ -199,17 +210,23 @@ TEST_F(DecoderTest, TextDecoderAssemblesOneLineEndingInCRLF) {
   const Bytes exact = Concat(Bytes(1022, 'a'), Text("\r\n"));
   const std::vector<LineScenario> scenarios = {
       {"one datagram", {Text("OK\r\n")}, Text("OK\r\n"), ""},
-      {"split across datagrams keeps the marker",
+      {"a line is never completed from the next datagram",
        {Text("Synchro"), Text("nized\r\n")},
-       Text("Synchro%nized\r\n"),
-       ""},
-      {"CR without LF goes on at the next datagram",
+       Text("nized\r\n"),
+       "\n    UDP_RecvMsgDecode(7) ... dropped !"},
+      {"CR without LF drops the line",
        {Text("A\rB"), Text("C\r\n")},
-       Text("A\rBC\r\n"),
-       ""},
+       Text("C\r\n"),
+       "\n    UDP_RecvMsgDecode(3) ... dropped !"},
+      {"a datagram ending in CR",
+       {Text("AB\r"), Text("OK\r\n")},
+       Text("OK\r\n"),
+       "\n    UDP_RecvMsgDecode(3) ... dropped !"},
+      {"an empty datagram", {{}, Text("OK\r\n")}, Text("OK\r\n"), ""},
+      {"0x25 in a line is text", {Text("%0%\r\n")}, Text("%0%\r\n"), ""},
       {"a line of exactly 1024 bytes", {exact}, exact, ""},
       {"a line over 1024 bytes is dropped, the next one is read",
-       {Bytes(1000, 'a'), Bytes(100, 'b'), Text("OK\r\n")},
+       {Bytes(1100, 'a'), Text("OK\r\n")},
        Text("OK\r\n"),
        "\n    UDP_RecvMsgDecode(1025) ... dropped !"},
   };
@@ -233,6 +250,23 @@ TEST_F(DecoderTest, TextDecoderAssemblesOneLineEndingInCRLF) {
   }
 }
 
+// Only the first line of a datagram is read: an echo and its answer in one
+// datagram give the echo, and the next reception starts at the next datagram.
+TEST_F(DecoderTest, TextDecoderReadsTheFirstLineOfEachDatagram) {
+  Deliver(Ring::kUDP, Text("U 23130\r\n0\r\n"));
+  Deliver(Ring::kUDP, Text("OK\r\n"));
+  for (const char* expected : {"U 23130\r\n", "OK\r\n"}) {
+    UDP_RecvMsgStart(engine.link);
+    for (int i = 0; i < kManySteps && !UDP_RecvMsgIsIdle(engine.link); ++i) {
+      UDP_RecvMsgDecode(engine.link);
+    }
+    EXPECT_EQ(UDP_RecvMsgResult(engine.link), 1);
+    EXPECT_EQ(std::string(engine.Buf.UDPMessage.get(),
+                          engine.Buf.UDPMessage.get() + engine.Buf.UDPMessageLen),
+              expected);
+  }
+}
+
 TEST_F(DecoderTest, TextDecoderWaitsIdleUntilArmedAndEndsInThreeSteps) {
   Deliver(Ring::kUDP, Text("OK\r\n"));
   Step(UDP_RecvMsgDecode, engine, 20);
@@ -243,10 +277,12 @@ TEST_F(DecoderTest, TextDecoderWaitsIdleUntilArmedAndEndsInThreeSteps) {
   EXPECT_FALSE(UDP_RecvMsgIsIdle(engine.link));
   UDP_RecvMsgDecode(engine.link);
   EXPECT_EQ(UDP_RecvMsgResult(engine.link), 0) << "arming clears the last result";
-  Step(UDP_RecvMsgDecode, engine, 3);  // the marker, O, K
+  Step(UDP_RecvMsgDecode, engine, 1);  // the marker
   UDP_RecvMsgStart(engine.link);       // busy: ignored
   EXPECT_EQ(engine.link.UDPMsgState, 3);
-  Step(UDP_RecvMsgDecode, engine, 2);  // CR, LF
+  Step(UDP_RecvMsgDecode, engine, 1);  // "OK" and the CR at once
+  EXPECT_EQ(engine.link.UDPMsgState, 4);
+  Step(UDP_RecvMsgDecode, engine, 1);  // LF
   EXPECT_EQ(engine.link.UDPMsgState, 5);
   EXPECT_TRUE(panel.traces.empty());
   UDP_RecvMsgDecode(engine.link);
