@@ -14,6 +14,31 @@ int OpenHandle(SocketRecord& sock) {
   return sock.open ? sock.handle : -1;
 }
 
+// Whether a datagram from `from` is the board's, as far as the socket can
+// tell; the UDP client learns and follows the board here. Runs under the
+// record's lock.
+bool FromTheBoard(SocketRecord& sock, const UdpEndpoint& from) {
+  if (!sock.requestSent) {
+    return false;  // cannot be an answer yet
+  }
+  if (!sock.followsBoard) {
+    return true;
+  }
+  if (!sock.boardKnown) {
+    sock.boardKnown = true;
+    sock.board = from.ip;
+    sock.destination = from;
+    return true;
+  }
+  if (from.ip != sock.board) {
+    ++sock.foreignDropped;
+    sock.lastForeign = from;
+    return false;
+  }
+  sock.destination.port = from.port;
+  return true;
+}
+
 // Takes at most one datagram from the socket into its ring. The receive runs
 // under the record's lock: the worker cannot close the handle in the middle
 // of it, and Linux hands a closed number to the next socket at once.
@@ -27,8 +52,8 @@ void TakeOne(Link& link, SocketRecord& sock, uint8_t* buffer, Ring ring,
     }
     UdpEndpoint from;
     length = link.Net.RecvFrom(sock.handle, buffer, SharedBuffers::kRxBufferSize, from);
-    if (length >= 0) {
-      sock.destination = from;
+    if (length >= 0 && !FromTheBoard(sock, from)) {
+      return;
     }
   }
   // A datagram larger than the buffer is not delivered at all: a cut-off

@@ -33,7 +33,7 @@ UdpSocketSpec SpecOnInterface(const Link& link, int32_t sel, uint16_t localPort)
 // Makes the socket unless the record is open already. The platform leaves
 // nothing open when a step fails, so a failed attempt keeps the record closed.
 bool OpenRecord(Link& link, SocketRecord& sock, const UdpSocketSpec& spec,
-                const UdpEndpoint& destination) {
+                const UdpEndpoint& destination, bool followsBoard) {
   std::lock_guard<std::mutex> lock(sock.lock);
   if (sock.open) {
     return false;
@@ -46,6 +46,11 @@ bool OpenRecord(Link& link, SocketRecord& sock, const UdpSocketSpec& spec,
   sock.destination = destination;
   sock.local = spec.local;
   sock.open = true;
+  sock.followsBoard = followsBoard;
+  sock.requestSent = false;
+  sock.boardKnown = false;
+  sock.boardTraced = false;
+  sock.foreignDropped = sock.foreignTraced = 0;
   return true;
 }
 
@@ -54,8 +59,22 @@ bool IsOpen(SocketRecord& sock) {
   return sock.open;
 }
 
+// Whatever reached the socket before its first request is not an answer to
+// it: a peer that sprays the host's ports during the settle time must not
+// steer the request, nor pass its datagram off as the board's reply.
+void DropQueued(Link& link, SocketRecord& sock) {
+  constexpr int kMostQueued = 4096;
+  uint8_t scratch[SharedBuffers::kRxBufferSize];
+  for (int i = 0; i < kMostQueued; ++i) {
+    UdpEndpoint from;
+    if (link.Net.RecvFrom(sock.handle, scratch, sizeof scratch, from) == NetPlatform::kNothing) {
+      break;
+    }
+  }
+}
+
 // Traces the datagram, then sends it to the socket's current destination,
-// which the receive thread may have just replaced with the last sender.
+// which follows the board on the UDP client.
 int SendDatagram(Link& link, SocketRecord& sock, const std::string& header, const uint8_t* data,
                  int length, TraceTo to) {
   if (length <= 0 || data == nullptr || !IsOpen(sock)) {
@@ -66,6 +85,10 @@ int SendDatagram(Link& link, SocketRecord& sock, const std::string& header, cons
   std::lock_guard<std::mutex> lock(sock.lock);
   if (!sock.open) {
     return 0;
+  }
+  if (!sock.requestSent) {
+    DropQueued(link, sock);
+    sock.requestSent = true;
   }
   return link.Net.SendTo(sock.handle, data, static_cast<size_t>(length), sock.destination) < 0 ? 0
                                                                                                : 1;
@@ -115,7 +138,7 @@ int Link::BroadcastSocket_Create() {
   if (NetStarted.load() == 1 && InterfaceCount.load() != 0 && InterfaceChosen(*this, sel)) {
     UdpSocketSpec spec = SpecOnInterface(*this, sel, 0);
     spec.broadcast = true;
-    ok = OpenRecord(*this, BroadcastSocket, spec, kBroadcastDestination);
+    ok = OpenRecord(*this, BroadcastSocket, spec, kBroadcastDestination, false);
   }
   Log.Say(0, "\n    Broadcast Socket(Client) create ... ");
   Log.Say(0, ok ? "Successful !" : "Failed !");
@@ -131,7 +154,7 @@ int Link::UDPSocket_Create(uint16_t remotePort, uint16_t localPort) {
     UdpEndpoint destination;
     std::memcpy(destination.ip.data(), DeviceIP, sizeof(DeviceIP));
     destination.port = remotePort;
-    ok = OpenRecord(*this, UDPSocket, spec, destination);
+    ok = OpenRecord(*this, UDPSocket, spec, destination, true);
   }
   Log.Say(0, "\n    UDP client create ... ");
   Log.Say(0, ok ? "Successful !" : "Failed !");

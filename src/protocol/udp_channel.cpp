@@ -1,3 +1,7 @@
+#include <cstring>
+#include <string>
+
+#include "common/format.h"
 #include "common/step_states.h"
 #include "protocol/channel_settle.h"
 #include "protocol/channels.h"
@@ -90,6 +94,35 @@ void StepDecoder(Link& link) {
   }
 }
 
+// The receive thread only counts what it refused or followed; the worker
+// says so, once per event, without touching MsgText.
+void TraceWhoAnswers(Link& link) {
+  std::string text;
+  {
+    SocketRecord& sock = link.UDPSocket;
+    std::lock_guard<std::mutex> lock(sock.lock);
+    if (sock.boardKnown && !sock.boardTraced) {
+      sock.boardTraced = true;
+      if (std::memcmp(sock.board.data(), link.DeviceIP, 4) != 0) {
+        text += Format("\n    UDP client: the board answers from %d.%d.%d.%d:%d !", sock.board[0],
+                       sock.board[1], sock.board[2], sock.board[3], sock.destination.port);
+      }
+    }
+    if (sock.foreignDropped != sock.foreignTraced) {
+      const UdpEndpoint& from = sock.lastForeign;
+      text += Format(
+          "\n    UDP client: %u datagram(s) from elsewhere dropped, the last from "
+          "%d.%d.%d.%d:%d !",
+          sock.foreignDropped - sock.foreignTraced, from.ip[0], from.ip[1], from.ip[2], from.ip[3],
+          from.port);
+      sock.foreignTraced = sock.foreignDropped;
+    }
+  }
+  if (!text.empty()) {
+    link.Log.AppendMessage(0, text);
+  }
+}
+
 }  // namespace
 
 int UDP_Create(Link& link, uint16_t remotePort, uint16_t localPort) {
@@ -121,6 +154,7 @@ int32_t UDP_Result(const Link& link) {
 }
 
 void UDP_applay(Link& link) {
+  TraceWhoAnswers(link);
   switch (link.UDPState) {
     case 0:
       break;

@@ -22,6 +22,10 @@ class ReceivePathTest : public EngineTest {
     engine.link.UDPSocket_Create(5002, 5003);
     broadcast = net->opened.at(0);
     udp = net->opened.at(1);
+    // Each socket's first request: what arrives after it may be an answer.
+    const uint8_t request = 0;
+    engine.link.BroadcastSocket_Send(&request, 1);
+    engine.link.UDPSocket_Send(&request, 1);
   }
 
   // Everything waiting in a ring, taken out.

@@ -6,7 +6,9 @@
 #include <vector>
 
 #include "engine_fixture.h"
+#include "protocol/channels.h"
 #include "protocol/receive_path.h"
+#include "protocol/rx_ring.h"
 
 namespace kova::test {
 namespace {
@@ -229,24 +231,101 @@ TEST_F(SocketsTest, CloseReportsAndAClosedSocketClosesSilently) {
   EXPECT_EQ(engine.link.UDPSocket_Create(5002, 5003), 1);
 }
 
-TEST_F(SocketsTest, NextSendGoesToTheLastSender) {
-  engine.DeviceIP[3] = 2;
-  ASSERT_EQ(engine.link.UDPSocket_Create(5002, 5003), 1);
-  ASSERT_EQ(engine.link.BroadcastSocket_Create(), 1);
-  const int udp = net->opened[0];
-  const int broadcast = net->opened[1];
-  net->Deliver(udp, {0x00, 0x05, 0x81, 0x20, 0x06}, {{10, 1, 2, 3}, 6001});
-  net->Deliver(broadcast, {0x00, 0x05, 0x80, 0x04, 0x06}, {{192, 168, 100, 9}, 5002});
-  RecvPass(engine.link);
-
-  const uint8_t byte = 0x01;
-  ASSERT_EQ(engine.link.UDPSocket_Send(&byte, 1), 1);
-  ASSERT_EQ(engine.link.BroadcastSocket_Send(&byte, 1), 1);
-  const std::vector<FakeNet::Datagram> sent = net->Sent();
-  EXPECT_EQ(sent[0].peer.ip, (std::array<uint8_t, 4>{10, 1, 2, 3}));
-  EXPECT_EQ(sent[0].peer.port, 6001);
-  EXPECT_EQ(sent[1].peer.ip, (std::array<uint8_t, 4>{192, 168, 100, 9}));
-  EXPECT_EQ(sent[1].peer.port, 5002);
+// Who a socket talks to is the board's to decide, and nobody else's: a step
+// is a datagram arriving (before or after the socket's first request) or a
+// send; after each send the test checks where it went and what reached the
+// ring.
+TEST_F(SocketsTest, OnlyTheBoardSteersTheRequests) {
+  const UdpEndpoint board{{192, 168, 100, 2}, 5002};
+  const UdpEndpoint ownAddress{{192, 168, 100, 7}, 5002};  // a bootloader's own
+  const UdpEndpoint stranger{{192, 168, 100, 66}, 40000};
+  struct Step {
+    bool arrive;  // else: the engine sends
+    UdpEndpoint from;
+    UdpEndpoint expectedTo;  // for a send
+  };
+  struct Case {
+    const char* name;
+    bool broadcast;
+    std::vector<Step> steps;
+    int inRing;         // datagrams that reached the ring
+    std::string trace;  // the worker's note, if any
+  };
+  const UdpEndpoint everyone{{255, 255, 255, 255}, 5002};
+  const std::vector<Case> cases = {
+      {"datagrams before the first request steer nothing and are dropped",
+       false,
+       {{true, stranger, {}}, {false, {}, board}, {false, {}, board}},
+       0,
+       ""},
+      {"the board's port is followed",
+       false,
+       {{false, {}, board}, {true, {board.ip, 6001}, {}}, {false, {}, {board.ip, 6001}}},
+       1,
+       ""},
+      {"a bootloader answering from its own address is followed and named",
+       false,
+       {{false, {}, board}, {true, ownAddress, {}}, {false, {}, ownAddress}},
+       1,
+       "\n    UDP client: the board answers from 192.168.100.7:5002 !"},
+      {"once the board is known, others are dropped and named",
+       false,
+       {{false, {}, board},
+        {true, board, {}},
+        {true, stranger, {}},
+        {false, {}, board},
+        {true, {board.ip, 7000}, {}},
+        {false, {}, {board.ip, 7000}}},
+       2,
+       "\n    UDP client: 1 datagram(s) from elsewhere dropped, the last from "
+       "192.168.100.66:40000 !"},
+      {"the broadcast socket always sends to everyone",
+       true,
+       {{true, stranger, {}}, {false, {}, everyone}, {true, stranger, {}}, {false, {}, everyone}},
+       1,
+       ""},
+  };
+  std::copy(board.ip.begin(), board.ip.end(), engine.DeviceIP);
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    engine.link.UDPSocket_Close();
+    engine.link.BroadcastSocket_Close();
+    engine.Buf.AllocSharedBuffers();
+    panel.traces.clear();
+    net->sent.clear();
+    SocketRecord& sock = c.broadcast ? engine.link.BroadcastSocket : engine.link.UDPSocket;
+    ASSERT_EQ(
+        c.broadcast ? engine.link.BroadcastSocket_Create() : engine.link.UDPSocket_Create(5002, 0),
+        1);
+    const Ring ring = c.broadcast ? Ring::kBroadcast : Ring::kUDP;
+    size_t sends = 0;
+    for (const Step& step : c.steps) {
+      if (step.arrive) {
+        net->Deliver(sock.handle, {0x00, 0x05, 0x81, 0x20, 0x06}, step.from);
+        RecvPass(engine.link);
+        continue;
+      }
+      const uint8_t byte = 0x01;
+      ASSERT_EQ(c.broadcast ? engine.link.BroadcastSocket_Send(&byte, 1)
+                            : engine.link.UDPSocket_Send(&byte, 1),
+                1);
+      ASSERT_EQ(net->Sent().size(), ++sends);
+      EXPECT_EQ(net->Sent().back().peer.ip, step.expectedTo.ip) << "send " << sends;
+      EXPECT_EQ(net->Sent().back().peer.port, step.expectedTo.port) << "send " << sends;
+    }
+    int inRing = 0;
+    for (; RingAvailable(engine.Buf, ring); RingSkipRest(engine.Buf, ring)) {
+      RingSkip(engine.Buf, ring);
+      ++inRing;
+    }
+    EXPECT_EQ(inRing, c.inRing);
+    UDP_applay(engine.link);  // the worker's notes
+    std::string notes;
+    for (const std::string& t : panel.traces) {
+      notes += t.find("UDP client:") != std::string::npos ? t : "";
+    }
+    EXPECT_EQ(notes, c.trace);
+  }
 }
 
 TEST_F(SocketsTest, TestTextButtonShowsTheCountAndLeavesMsgTextAlone) {
