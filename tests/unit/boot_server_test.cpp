@@ -6,9 +6,9 @@
 #include <string>
 #include <vector>
 
+#include "boot_board.h"
 #include "bootserver/boot_packets.h"
 #include "bootserver/boot_server.h"
-#include "fake_net.h"
 
 namespace kova::test {
 namespace {
@@ -16,101 +16,24 @@ namespace {
 using namespace std::chrono_literals;
 using boot::Ip4;
 
-const uint8_t kMac[6] = {0x00, 0x1A, 0x2B, 0x3C, 0x4D, 0x5E};
 const uint8_t kOtherMac[6] = {0x00, 0x1A, 0x2B, 0x3C, 0x4D, 0x5F};
 const Ip4 kServer{192, 168, 100, 1};
 const Ip4 kClient{192, 168, 100, 2};
-const UdpEndpoint kBoardBootp{{0, 0, 0, 0}, 68};
-const UdpEndpoint kBoardTftp{{192, 168, 100, 2}, 2000};
-
-std::vector<uint8_t> BootpRequest(const std::string& sname, const uint8_t* mac = kMac) {
-  std::vector<uint8_t> r(300, 0);
-  r[0] = 1;
-  r[1] = 1;
-  r[2] = 6;
-  std::copy(mac, mac + 6, r.begin() + 28);
-  std::copy(sname.begin(), sname.end(), r.begin() + 44);
-  return r;
-}
-
-std::vector<uint8_t> Tftp(uint16_t opcode, uint16_t block = 0) {
-  if (opcode == boot::kTftpRrq || opcode == 2) {
-    const char request[] = "\0\0firmware.bin\0octet";
-    std::vector<uint8_t> r(request, request + sizeof(request));
-    r[1] = static_cast<uint8_t>(opcode);
-    return r;
-  }
-  return {0, static_cast<uint8_t>(opcode), static_cast<uint8_t>(block >> 8),
-          static_cast<uint8_t>(block)};
-}
-
-std::vector<uint8_t> Pattern(size_t length) {
-  std::vector<uint8_t> image(length);
-  for (size_t i = 0; i < length; ++i) {
-    image[i] = static_cast<uint8_t>(i * 31 + i / 512);
-  }
-  return image;
-}
 
 // The server on an in-memory network whose clock moves 500 ms with every
-// wait, against a board that the test plays: `onSent` sees each datagram the
-// server sent, `onWait` runs before each wait with the wait's number.
+// wait, against a played board.
 class BootRig {
  public:
   BootRig() {
     params.seed = 7;
     params.clock = [this] { return std::chrono::steady_clock::time_point() + 500ms * net.Waits(); };
     params.trace = [this](const std::string& line) { traces.push_back(line); };
-    net.onWait = [this] {
-      const std::vector<FakeNet::Datagram> all = net.Sent();
-      for (; seen_ < all.size(); ++seen_) {
-        if (onSent) {
-          onSent(all[seen_]);
-        }
-      }
-      if (onWait) {
-        onWait(net.Waits());
-      }
-    };
   }
-  BootRig(const BootRig&) = delete;
-  BootRig& operator=(const BootRig&) = delete;
 
-  int Run(const std::vector<uint8_t>& served, const uint8_t* mac = kMac) {
-    return BootServer_Run(mac, kServer, kClient, served.data(),
+  int Run(const std::vector<uint8_t>& served) {
+    return BootServer_Run(kBoardMac, kServer, kClient, served.data(),
                           static_cast<uint32_t>(served.size()), &RecordProgress, this, stop, net,
                           "eth1", params);
-  }
-
-  int Bootp() const { return net.opened.at(0); }
-  int TftpPort() const { return net.opened.at(1); }
-  int Magic() const { return net.opened.at(2); }
-  bool IsTransfer(int handle) const { return net.opened.size() > 3 && handle > Magic(); }
-
-  // Plays the board's bootloader: woken, it asks for an address; answered,
-  // it reads the file; it takes and acknowledges every DATA block that
-  // `lose` does not lose. The blocks it takes in order make up `image`.
-  void PlayBoard(std::function<bool(uint16_t block, int times)> lose = nullptr) {
-    onSent = [this, lose](const FakeNet::Datagram& d) {
-      if (d.handle == Magic() && !woken) {
-        woken = true;
-        net.Deliver(Bootp(), BootpRequest("stellaris"), kBoardBootp);
-      } else if (d.handle == Bootp()) {
-        net.Deliver(TftpPort(), Tftp(boot::kTftpRrq), kBoardTftp);
-      } else if (IsTransfer(d.handle)) {
-        const uint16_t block = static_cast<uint16_t>((d.bytes[2] << 8) | d.bytes[3]);
-        dataBlocks.push_back(block);
-        const int times = static_cast<int>(std::count(dataBlocks.begin(), dataBlocks.end(), block));
-        if (lose && lose(block, times)) {
-          return;
-        }
-        if (block == nextBlock) {
-          image.insert(image.end(), d.bytes.begin() + 4, d.bytes.end());
-          ++nextBlock;
-        }
-        net.Deliver(d.handle, Tftp(boot::kTftpAck, block), ackFrom);
-      }
-    };
   }
 
   std::vector<FakeNet::Datagram> SentOn(int handle) {
@@ -124,25 +47,16 @@ class BootRig {
   }
 
   FakeNet net;
+  BootBoard board{net};
   std::atomic<int32_t> stop{0};
   BootServerParams params;
   std::vector<int> progress;
   std::vector<std::string> traces;
-  std::function<void(const FakeNet::Datagram&)> onSent;
-  std::function<void(int wait)> onWait;
-  // The played board.
-  UdpEndpoint ackFrom = kBoardTftp;
-  bool woken = false;
-  std::vector<uint16_t> dataBlocks;
-  uint16_t nextBlock = 1;
-  std::vector<uint8_t> image;
 
  private:
   static void RecordProgress(int percent, void* context) {
     static_cast<BootRig*>(context)->progress.push_back(percent);
   }
-
-  size_t seen_ = 0;
 };
 
 bool SameEndpoint(const UdpEndpoint& a, const UdpEndpoint& b) {
@@ -163,17 +77,16 @@ TEST(BootServer, WakesAnswersAndServesTheBoardOnItsInterface) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.length);
     BootRig rig;
-    rig.PlayBoard();
-    const std::vector<uint8_t> served = Pattern(c.length);
+    const std::vector<uint8_t> served = PatternImage(c.length);
     ASSERT_EQ(rig.Run(served), kBootServerComplete);
-    EXPECT_EQ(rig.image, served);
+    EXPECT_EQ(rig.board.image, served);
     EXPECT_EQ(rig.progress, c.progress);
     EXPECT_EQ(rig.net.OpenCount(), 0);
 
     // Both listening sockets take any address on the chosen interface.
-    const UdpSocketSpec bootp = rig.net.SpecOf(rig.Bootp());
-    const UdpSocketSpec tftp = rig.net.SpecOf(rig.TftpPort());
-    const UdpSocketSpec magic = rig.net.SpecOf(rig.Magic());
+    const UdpSocketSpec bootp = rig.net.SpecOf(rig.board.Bootp());
+    const UdpSocketSpec tftp = rig.net.SpecOf(rig.board.Tftp());
+    const UdpSocketSpec magic = rig.net.SpecOf(rig.board.Magic());
     EXPECT_EQ(bootp.local.port, 67);
     EXPECT_TRUE(bootp.broadcast);
     EXPECT_EQ(tftp.local.port, 69);
@@ -188,10 +101,10 @@ TEST(BootServer, WakesAnswersAndServesTheBoardOnItsInterface) {
     }
 
     // Answered at once: one magic packet, one reply to everyone at port 68.
-    const auto magics = rig.SentOn(rig.Magic());
+    const auto magics = rig.SentOn(rig.board.Magic());
     ASSERT_EQ(magics.size(), 1u);
     EXPECT_TRUE(SameEndpoint(magics[0].peer, {{255, 255, 255, 255}, 9}));
-    const auto replies = rig.SentOn(rig.Bootp());
+    const auto replies = rig.SentOn(rig.board.Bootp());
     ASSERT_EQ(replies.size(), 1u);
     EXPECT_EQ(replies[0].bytes.size(), 300u);
     EXPECT_TRUE(SameEndpoint(replies[0].peer, {{255, 255, 255, 255}, 68}));
@@ -222,18 +135,20 @@ TEST(BootServer, OnlyTheBoardsRequestIsAnsweredAndStopsTheMagicPacket) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     BootRig rig;
+    rig.board.wakes = false;
+    rig.board.reads = false;
     // A request on every odd wait, the stop on the tenth: five silent waits.
-    rig.onWait = [&rig, &c](int wait) {
+    rig.board.onWait = [&rig, &c](int wait) {
       if (wait % 2 == 1) {
-        rig.net.Deliver(rig.Bootp(), c.request, kBoardBootp);
+        rig.net.Deliver(rig.board.Bootp(), c.request, kBoardBootp);
       }
       if (wait == 10) {
         rig.stop = 1;
       }
     };
-    EXPECT_EQ(rig.Run(Pattern(100)), kBootServerStopped);
-    EXPECT_EQ(rig.SentOn(rig.Bootp()).size(), c.answered ? 5u : 0u);
-    EXPECT_EQ(rig.SentOn(rig.Magic()).size(), c.answered ? 1u : 6u);
+    EXPECT_EQ(rig.Run(PatternImage(100)), kBootServerStopped);
+    EXPECT_EQ(rig.SentOn(rig.board.Bootp()).size(), c.answered ? 5u : 0u);
+    EXPECT_EQ(rig.SentOn(rig.board.Magic()).size(), c.answered ? 1u : 6u);
     EXPECT_EQ(rig.net.OpenCount(), 0);
   }
 }
@@ -241,20 +156,21 @@ TEST(BootServer, OnlyTheBoardsRequestIsAnsweredAndStopsTheMagicPacket) {
 TEST(BootServer, AnythingButAReadRequestOnPort69GetsTheError) {
   const UdpEndpoint stranger{{192, 168, 100, 9}, 3000};
   const std::vector<uint8_t> packets[] = {
-      Tftp(2), Tftp(boot::kTftpData, 1), Tftp(boot::kTftpAck, 0), {0}, {}};
+      TftpPacket(2), TftpPacket(3, 1), TftpPacket(4, 0), {0}, {}};
   for (const auto& packet : packets) {
     SCOPED_TRACE(packet.size());
     BootRig rig;
-    rig.onWait = [&rig, &packet, &stranger](int wait) {
+    rig.board.wakes = false;
+    rig.board.onWait = [&rig, &packet, &stranger](int wait) {
       if (wait == 1) {
-        rig.net.Deliver(rig.TftpPort(), packet, stranger);
+        rig.net.Deliver(rig.board.Tftp(), packet, stranger);
       }
       if (wait == 2) {
         rig.stop = 1;
       }
     };
-    EXPECT_EQ(rig.Run(Pattern(100)), kBootServerStopped);
-    const auto errors = rig.SentOn(rig.TftpPort());
+    EXPECT_EQ(rig.Run(PatternImage(100)), kBootServerStopped);
+    const auto errors = rig.SentOn(rig.board.Tftp());
     ASSERT_EQ(errors.size(), 1u);
     const auto& expected = boot::OnlyRrqError();
     EXPECT_EQ(errors[0].bytes, std::vector<uint8_t>(expected.begin(), expected.end()));
@@ -268,24 +184,23 @@ TEST(BootServer, RepeatedAckIsIgnoredAndTheBlockResentAfterTwoSilentWaits) {
   BootRig rig;
   std::vector<int> sentAtWait;
   // The first DATA 2 is answered with a second ACK of block 1.
-  rig.PlayBoard([&rig](uint16_t block, int times) {
+  rig.board.lose = [&rig](uint16_t block, int times) {
     if (block == 2 && times == 1) {
-      rig.net.Deliver(rig.net.opened.at(3), Tftp(boot::kTftpAck, 1), kBoardTftp);
+      rig.net.Deliver(rig.net.opened.at(3), TftpPacket(4, 1), kBoardTftp);
       return true;
     }
     return false;
-  });
-  const auto board = rig.onSent;
-  rig.onSent = [&](const FakeNet::Datagram& d) {
-    if (rig.IsTransfer(d.handle)) {
+  };
+  rig.board.onSent = [&](const FakeNet::Datagram& d) {
+    if (rig.board.IsTransfer(d.handle)) {
       sentAtWait.push_back(rig.net.Waits());
     }
-    board(d);
+    rig.board.Take(d);
   };
-  const std::vector<uint8_t> served = Pattern(1500);
+  const std::vector<uint8_t> served = PatternImage(1500);
   ASSERT_EQ(rig.Run(served), kBootServerComplete);
-  EXPECT_EQ(rig.dataBlocks, (std::vector<uint16_t>{1, 2, 2, 3}));
-  EXPECT_EQ(rig.image, served);
+  EXPECT_EQ(rig.board.dataBlocks, (std::vector<uint16_t>{1, 2, 2, 3}));
+  EXPECT_EQ(rig.board.image, served);
   EXPECT_EQ(rig.progress, (std::vector<int>{-1, 34, 68, 100}));
   // DATA 2 went out, the repeated ACK came, two waits passed in silence.
   ASSERT_EQ(sentAtWait.size(), 4u);
@@ -296,18 +211,18 @@ TEST(BootServer, SecondReadRequestRestartsOnANewTransferSocket) {
   BootRig rig;
   const UdpEndpoint restarted{{192, 168, 100, 2}, 2001};
   bool again = false;
-  rig.PlayBoard([&](uint16_t block, int) {
+  rig.board.lose = [&](uint16_t block, int) {
     if (block == 2 && !again) {
       again = true;
-      rig.image.clear();
-      rig.nextBlock = 1;
-      rig.ackFrom = restarted;
-      rig.net.Deliver(rig.TftpPort(), Tftp(boot::kTftpRrq), restarted);
+      rig.board.image.clear();
+      rig.board.nextBlock = 1;
+      rig.board.ackFrom = restarted;
+      rig.net.Deliver(rig.board.Tftp(), TftpPacket(1), restarted);
       return true;
     }
     return false;
-  });
-  const std::vector<uint8_t> served = Pattern(1500);
+  };
+  const std::vector<uint8_t> served = PatternImage(1500);
   ASSERT_EQ(rig.Run(served), kBootServerComplete);
   ASSERT_EQ(rig.net.opened.size(), 5u);
   EXPECT_FALSE(rig.net.IsOpen(rig.net.opened[3]));
@@ -315,7 +230,7 @@ TEST(BootServer, SecondReadRequestRestartsOnANewTransferSocket) {
   ASSERT_FALSE(second.empty());
   EXPECT_EQ(second[0].bytes[3], 1);
   EXPECT_TRUE(SameEndpoint(second[0].peer, restarted));
-  EXPECT_EQ(rig.image, served);
+  EXPECT_EQ(rig.board.image, served);
   EXPECT_EQ(rig.net.OpenCount(), 0);
 }
 
@@ -324,15 +239,15 @@ TEST(BootServer, StopTokenEndsTheServerWithEverySocketClosed) {
     SCOPED_TRACE(stopAtWait);
     BootRig rig;
     rig.stop = stopAtWait == 0 ? 1 : 0;
-    rig.PlayBoard([&rig, stopAtWait](uint16_t block, int) {
+    rig.board.lose = [&rig, stopAtWait](uint16_t block, int) {
       if (block == 2) {
         rig.stop = 1;
       }
       return stopAtWait != 0 && block == 2;
-    });
-    EXPECT_EQ(rig.Run(Pattern(5000)), kBootServerStopped);
+    };
+    EXPECT_EQ(rig.Run(PatternImage(5000)), kBootServerStopped);
     EXPECT_EQ(rig.net.OpenCount(), 0);
-    EXPECT_LE(rig.dataBlocks.size(), 2u);
+    EXPECT_LE(rig.board.dataBlocks.size(), 2u);
   }
 }
 
@@ -346,19 +261,12 @@ TEST(BootServer, WaitsForTheBoardAreBounded) {
     int waits;
   };
   const Case cases[] = {
-      {"the board never asks", [](BootRig&) {}, kBootServerNoRequest, 20},
-      {"answered, but never reads",
-       [](BootRig& rig) {
-         rig.PlayBoard();
-         rig.onSent = [&rig, board = rig.onSent](const FakeNet::Datagram& d) {
-           if (d.handle != rig.Bootp()) {
-             board(d);
-           }
-         };
-       },
-       kBootServerNoAck, 1 + 12},
+      {"the board never asks", [](BootRig& rig) { rig.board.wakes = false; }, kBootServerNoRequest,
+       20},
+      {"answered, but never reads", [](BootRig& rig) { rig.board.reads = false; }, kBootServerNoAck,
+       1 + 12},
       {"stops acknowledging after block 2",
-       [](BootRig& rig) { rig.PlayBoard([](uint16_t block, int) { return block > 2; }); },
+       [](BootRig& rig) { rig.board.lose = [](uint16_t block, int) { return block > 2; }; },
        kBootServerNoAck, 4 + 12},
   };
   for (const Case& c : cases) {
@@ -367,7 +275,7 @@ TEST(BootServer, WaitsForTheBoardAreBounded) {
     rig.params.requestBound = 10s;
     rig.params.ackBound = 6s;
     c.board(rig);
-    EXPECT_EQ(rig.Run(Pattern(5000)), c.result);
+    EXPECT_EQ(rig.Run(PatternImage(5000)), c.result);
     EXPECT_EQ(rig.net.Waits(), c.waits);
     EXPECT_EQ(rig.net.OpenCount(), 0);
   }
@@ -390,13 +298,12 @@ TEST(BootServer, SocketThatCannotBeOpenedEndsTheServerWithItsOwnResult) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     BootRig rig;
-    rig.PlayBoard();
     int attempts = 0;
     rig.net.refuseOpen = [&](const UdpSocketSpec& spec) {
       ++attempts;
       return c.refuse(spec);
     };
-    EXPECT_EQ(rig.Run(Pattern(600)), c.result);
+    EXPECT_EQ(rig.Run(PatternImage(600)), c.result);
     EXPECT_EQ(attempts, c.attempts);
     EXPECT_EQ(rig.net.OpenCount(), 0);
     EXPECT_NE(BootServer_ResultText(c.result, "eth1", rig.params).find("cannot open"),
@@ -408,24 +315,23 @@ TEST(BootServer, OnlyTheBoardsAddressReadsAndHoldsTheTransfer) {
   BootRig rig;
   const UdpEndpoint stranger{{192, 168, 100, 7}, 2000};
   // The first copy of every block is lost on its way to the board.
-  rig.PlayBoard([](uint16_t, int times) { return times == 1; });
-  const auto board = rig.onSent;
-  rig.onSent = [&](const FakeNet::Datagram& d) {
-    if (d.handle == rig.Bootp()) {
+  rig.board.lose = [](uint16_t, int times) { return times == 1; };
+  rig.board.onSent = [&](const FakeNet::Datagram& d) {
+    if (d.handle == rig.board.Bootp()) {
       // Someone else asks first, then acknowledges what the board did not get.
-      rig.net.Deliver(rig.TftpPort(), Tftp(boot::kTftpRrq), stranger);
+      rig.net.Deliver(rig.board.Tftp(), TftpPacket(1), stranger);
     }
-    if (rig.IsTransfer(d.handle)) {
-      rig.net.Deliver(d.handle, Tftp(boot::kTftpAck, d.bytes[3]), stranger);
-      rig.net.Deliver(d.handle, Tftp(boot::kTftpAck, d.bytes[3]), {kBoardTftp.ip, 2999});
+    if (rig.board.IsTransfer(d.handle)) {
+      rig.net.Deliver(d.handle, TftpPacket(4, d.bytes[3]), stranger);
+      rig.net.Deliver(d.handle, TftpPacket(4, d.bytes[3]), {kBoardTftp.ip, 2999});
     }
-    board(d);
+    rig.board.Take(d);
   };
-  const std::vector<uint8_t> served = Pattern(2000);
+  const std::vector<uint8_t> served = PatternImage(2000);
   ASSERT_EQ(rig.Run(served), kBootServerComplete);
   EXPECT_EQ(rig.net.opened.size(), 4u) << "one transfer, the board's";
-  EXPECT_EQ(rig.dataBlocks, (std::vector<uint16_t>{1, 1, 2, 2, 3, 3, 4, 4}));
-  EXPECT_EQ(rig.image, served);
+  EXPECT_EQ(rig.board.dataBlocks, (std::vector<uint16_t>{1, 1, 2, 2, 3, 3, 4, 4}));
+  EXPECT_EQ(rig.board.image, served);
   ASSERT_EQ(rig.traces.size(), 1u);
   EXPECT_EQ(rig.traces[0],
             "\n    Boot server: read request from 192.168.100.7:2000 ignored, not the board's "
@@ -434,16 +340,15 @@ TEST(BootServer, OnlyTheBoardsAddressReadsAndHoldsTheTransfer) {
 
 TEST(BootServer, ReadRequestWithoutBootpStartsTheTransfer) {
   BootRig rig;
-  rig.PlayBoard();
-  rig.onWait = [&rig](int wait) {
+  rig.board.wakes = false;
+  rig.board.onWait = [&rig](int wait) {
     if (wait == 1) {
-      rig.woken = true;
-      rig.net.Deliver(rig.TftpPort(), Tftp(boot::kTftpRrq), kBoardTftp);
+      rig.net.Deliver(rig.board.Tftp(), TftpPacket(1), kBoardTftp);
     }
   };
-  const std::vector<uint8_t> served = Pattern(700);
+  const std::vector<uint8_t> served = PatternImage(700);
   ASSERT_EQ(rig.Run(served), kBootServerComplete);
-  EXPECT_EQ(rig.image, served);
+  EXPECT_EQ(rig.board.image, served);
 }
 
 }  // namespace
