@@ -4,7 +4,9 @@
 //
 // Runs in the server's network namespace; the client runs in the board's,
 // entered by the child process before it executes the client, so that the
-// time of each read is the client's own run and nothing more. Started by
+// time of each read is the client's own run and nothing more. tftpd-hpa
+// listens on a port of its own beside port 69, so that the reads can take
+// turns and a busy spell of the machine falls on both alike. Started by
 // bench/bootserver_bench.sh, which builds the namespaces.
 
 #include <fcntl.h>
@@ -56,21 +58,26 @@ std::vector<uint8_t> ReadFile(const std::string& path) {
   return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), {});
 }
 
-// Whether some socket of this namespace is bound to UDP port 69.
-bool Port69Bound() {
+constexpr int kTftpdPort = 6969;
+
+// Whether some socket of this namespace is bound to the UDP port.
+bool PortBound(int port) {
+  char local[8];
+  std::snprintf(local, sizeof(local), ":%04X ", port);
   std::ifstream udp("/proc/net/udp");
   std::string line;
   while (std::getline(udp, line)) {
-    if (line.find(":0045 ") != std::string::npos && line.find(":0045 ") < 20) {
+    const size_t at = line.find(local);
+    if (at != std::string::npos && at < 20) {
       return true;
     }
   }
   return false;
 }
 
-bool WaitForPort69(std::chrono::milliseconds limit) {
+bool WaitForPort(int port, std::chrono::milliseconds limit) {
   const auto end = Clock::now() + limit;
-  while (!Port69Bound()) {
+  while (!PortBound(port)) {
     if (Clock::now() > end) {
       return false;
     }
@@ -81,8 +88,9 @@ bool WaitForPort69(std::chrono::milliseconds limit) {
 
 // One read by the TFTP client in the board's namespace; the wall time of the
 // client's run, or a negative value if it failed.
-double TimedRead(const Options& o) {
+double TimedRead(const Options& o, int port) {
   std::remove(o.out.c_str());
+  const std::string portText = std::to_string(port);
   const std::string netnsPath = "/run/netns/" + o.boardNetns;
   const auto start = Clock::now();
   const pid_t pid = fork();
@@ -91,8 +99,8 @@ double TimedRead(const Options& o) {
     if (fd < 0 || setns(fd, CLONE_NEWNET) != 0) {
       _exit(126);
     }
-    execlp("tftp", "tftp", "-m", "binary", o.serverIp.c_str(), "-c", "get", "firmware.bin",
-           o.out.c_str(), static_cast<char*>(nullptr));
+    execlp("tftp", "tftp", "-m", "binary", o.serverIp.c_str(), portText.c_str(), "-c", "get",
+           "firmware.bin", o.out.c_str(), static_cast<char*>(nullptr));
     _exit(127);
   }
   int status = 0;
@@ -112,68 +120,49 @@ double Median(std::vector<double> v) {
 
 void NoProgress(int, void*) {}
 
-// The boot server, started afresh for every read since it ends with the
-// transfer.
-bool MeasureBootServer(const Options& o, const std::vector<uint8_t>& image,
-                       std::vector<double>& times) {
+// One read from the boot server, started afresh since it ends with the
+// transfer; negative if it failed.
+double ReadFromBootServer(const Options& o, const std::vector<uint8_t>& image,
+                          kova::NetPlatform& net) {
   std::array<uint8_t, 4> server{}, client{};
   if (!ParseIp(o.serverIp, server) || !ParseIp(o.clientIp, client)) {
-    std::fprintf(stderr, "bad address\n");
-    return false;
+    return -1;
   }
   const uint8_t mac[6] = {0x00, 0x1A, 0x2B, 0x3C, 0x4D, 0x5E};
-  auto net = kova::MakeLinuxNetPlatform();
-  for (int run = 0; run <= o.runs; ++run) {
-    std::atomic<int32_t> stop{0};
-    int result = -1;
-    kova::BootServerParams params;
-    params.requestBound = std::chrono::seconds(20);
-    std::thread serverThread([&] {
-      result = kova::BootServer_Run(mac, server, client, image.data(),
-                                    static_cast<uint32_t>(image.size()), &NoProgress, nullptr, stop,
-                                    *net, o.device, params);
-    });
-    double ms = -1;
-    if (WaitForPort69(std::chrono::seconds(5))) {
-      ms = TimedRead(o);
-    }
-    if (ms < 0) {
-      stop = 1;
-    }
-    serverThread.join();
-    if (ms < 0 || result != kova::kBootServerComplete || !SameAsImage(o, image)) {
-      std::fprintf(stderr, "boot server: read %d failed (server result %d)\n", run, result);
-      return false;
-    }
-    if (run > 0) {  // the first read warms the caches
-      times.push_back(ms);
-    }
+  std::atomic<int32_t> stop{0};
+  int result = -1;
+  kova::BootServerParams params;
+  params.requestBound = std::chrono::seconds(20);
+  std::thread serverThread([&] {
+    result =
+        kova::BootServer_Run(mac, server, client, image.data(), static_cast<uint32_t>(image.size()),
+                             &NoProgress, nullptr, stop, net, o.device, params);
+  });
+  double ms = -1;
+  if (WaitForPort(69, std::chrono::seconds(5))) {
+    ms = TimedRead(o, 69);
   }
-  return true;
+  if (ms < 0) {
+    stop = 1;
+  }
+  serverThread.join();
+  if (result != kova::kBootServerComplete) {
+    std::fprintf(stderr, "boot server: result %d\n", result);
+    return -1;
+  }
+  return ms;
 }
 
-bool MeasureTftpd(const Options& o, const std::vector<uint8_t>& image, std::vector<double>& times) {
+pid_t StartTftpd(const Options& o) {
   const std::string root = o.image.substr(0, o.image.rfind('/'));
-  const std::string address = o.serverIp + ":69";
-  const pid_t daemon = fork();
-  if (daemon == 0) {
+  const std::string address = o.serverIp + ":" + std::to_string(kTftpdPort);
+  const pid_t pid = fork();
+  if (pid == 0) {
     execlp("in.tftpd", "in.tftpd", "--listen", "--foreground", "--address", address.c_str(),
            "--secure", root.c_str(), static_cast<char*>(nullptr));
     _exit(127);
   }
-  bool ok = WaitForPort69(std::chrono::seconds(5));
-  for (int run = 0; ok && run <= o.runs; ++run) {
-    const double ms = TimedRead(o);
-    if (ms < 0 || !SameAsImage(o, image)) {
-      std::fprintf(stderr, "tftpd-hpa: read %d failed\n", run);
-      ok = false;
-    } else if (run > 0) {
-      times.push_back(ms);
-    }
-  }
-  kill(daemon, SIGTERM);
-  waitpid(daemon, nullptr, 0);
-  return ok;
+  return pid;
 }
 
 }  // namespace
@@ -208,13 +197,30 @@ int main(int argc, char** argv) {
   }
   const std::vector<uint8_t> image = ReadFile(o.image);
 
-  // Both servers twice, one after the other, so that a slow spell of the
-  // machine does not fall on one of them only.
+  const pid_t tftpd = StartTftpd(o);
+  if (tftpd < 0 || !WaitForPort(kTftpdPort, std::chrono::seconds(5))) {
+    std::fprintf(stderr, "in.tftpd did not start\n");
+    return 1;
+  }
+  auto net = kova::MakeLinuxNetPlatform();
   std::vector<double> ours, theirs;
-  for (int round = 0; round < 2; ++round) {
-    if (!MeasureBootServer(o, image, ours) || !MeasureTftpd(o, image, theirs)) {
-      return 1;
+  bool ok = true;
+  // The first pair warms the caches and is not counted.
+  for (int run = 0; ok && run <= o.runs; ++run) {
+    const double a = ReadFromBootServer(o, image, *net);
+    ok = a >= 0 && SameAsImage(o, image);
+    const double b = ok ? TimedRead(o, kTftpdPort) : -1;
+    ok = ok && b >= 0 && SameAsImage(o, image);
+    if (ok && run > 0) {
+      ours.push_back(a);
+      theirs.push_back(b);
     }
+  }
+  kill(tftpd, SIGTERM);
+  waitpid(tftpd, nullptr, 0);
+  if (!ok) {
+    std::fprintf(stderr, "a read failed or brought another file\n");
+    return 1;
   }
   const double a = Median(ours);
   const double b = Median(theirs);

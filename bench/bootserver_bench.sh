@@ -1,14 +1,15 @@
 #!/usr/bin/env bash
 # The boot server next to tftpd-hpa: both serve a 516,096-byte image to
 # tftp-hpa at the board's address over the same veth pair, in namespaces of
-# their own (tests/e2e/topology.sh). Prints both times and their ratio.
+# their own (tests/e2e/topology.sh), taking turns read by read. Prints both
+# times and their ratio.
 #   bench/bootserver_bench.sh [BOOTSERVER_BENCH] [READS]
 # Run as root; installs tftpd-hpa and tftp-hpa when missing, with the
 # daemon kept off: the bench starts its own in.tftpd inside the namespace.
 set -uo pipefail
 cd "$(dirname "$0")/.."
 BENCH=${1:-build/bootserver_bench}
-READS=${2:-10}
+READS=${2:-30}
 
 [ -x "$BENCH" ] || {
   echo "no benchmark program at $BENCH (cmake --build build --target bootserver_bench)" >&2
