@@ -61,7 +61,7 @@ bool Engine::StartBootServer() {
     bootTraces_.push_back(line);
   };
   bootServerDevice_ = job.device;
-  BootServerExit = kBootServerComplete;
+  BootServerExit = -1;
   link.UDPDone = 0;
   BootServerThread.Start([this, job = std::move(job)] {
     BootServer_Thread(*this, job);

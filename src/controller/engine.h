@@ -199,10 +199,11 @@ class Engine {
   BoundedThread Receiver;
 
   // The boot server's thread (its Quit is the server's stop token), the
-  // waits and bounds it runs with (tests shorten them) and its result.
+  // waits and bounds it runs with (tests shorten them) and its result, -1
+  // until a run has returned.
   BoundedThread BootServerThread;
   BootServerParams BootServerLimits;
-  std::atomic<int32_t> BootServerExit{kBootServerComplete};
+  std::atomic<int32_t> BootServerExit{-1};
 
  private:
   // One turn of the worker's loop: a pass, then its delay.
