@@ -39,6 +39,8 @@ Engine::~Engine() {
   // A worker that missed the bound is barred from every step and panel
   // call, so it leaves its loop as soon as its current call returns.
   Worker.Reap(std::chrono::hours(24));
+  // A late worker may have started a server after shutdown looked.
+  BootServerThread.Stop(std::chrono::hours(24));
   Receiver.Reap(std::chrono::hours(24));
   if (releasePending_) {
     releasePending_ = false;
@@ -176,6 +178,12 @@ void Engine::ShutdownAll() {
       Log.Bar();
       stuck = true;
     }
+  }
+  // After the worker, which alone starts it. Stopped, the server closes
+  // its sockets itself, so none stays bound past this point.
+  if (!StopBootServer()) {
+    Log.Bar();
+    stuck = true;
   }
   if (!Receiver.Stop(timings_.joinBound)) {
     Log.Bar();

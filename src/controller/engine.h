@@ -10,7 +10,9 @@
 #include <mutex>
 #include <string>
 #include <thread>
+#include <vector>
 
+#include "bootserver/boot_server.h"
 #include "common/adapter_table.h"
 #include "common/bounded_thread.h"
 #include "common/countdown.h"
@@ -106,6 +108,21 @@ class Engine {
   void SetBootProgress(int value);
   void SetDelays(int32_t mainDelay, int32_t recvDelay);
 
+  // The boot server of a new-platform upgrade, on a thread of its own. It is
+  // started for this operation's board: DeviceMAC, DeviceIP, AppImage and
+  // the selected interface's address and name, read once here. UDPDone is
+  // 0 before the thread starts and 1 once the server has returned, with its
+  // result in BootServerExit. False, with nothing started, when no
+  // interface is selected, a server still runs or shutdown has begun.
+  bool StartBootServer();
+  // Whether the server has returned; moves the lines it traced into the log.
+  bool BootServerFinished();
+  // The operator's text for the server's result.
+  std::string BootServerResultText() const;
+  // Asks a running server to stop and joins its thread within the join
+  // bound; true once no server thread is left.
+  bool StopBootServer();
+
   // Operations of the lower layers that the top-level machine calls.
   int Load_UpgradeFile();
 
@@ -181,6 +198,13 @@ class Engine {
   BoundedThread Worker;
   BoundedThread Receiver;
 
+  // The boot server's thread (its Quit is the server's stop token), the
+  // waits and bounds it runs with (tests shorten them) and its result, -1
+  // until a run has returned.
+  BoundedThread BootServerThread;
+  BootServerParams BootServerLimits;
+  std::atomic<int32_t> BootServerExit{-1};
+
  private:
   // One turn of the worker's loop: a pass, then its delay.
   bool MainThread();
@@ -190,6 +214,11 @@ class Engine {
   void ReleaseHostState();
 
   EngineTimings timings_;
+  std::string bootServerDevice_;
+  // Lines the boot server traced, kept until the worker logs them: only the
+  // worker reaches the front end.
+  std::mutex bootTraceLock_;
+  std::vector<std::string> bootTraces_;
   bool releasePending_ = false;
   bool arpDeleteFailing_ = false;
   std::chrono::steady_clock::time_point arpDeleteLastTry_{};

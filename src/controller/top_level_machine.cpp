@@ -40,6 +40,8 @@ bool SignatureAt(const Engine& e, int32_t offset) {
 }  // namespace
 
 void Engine::IdleStep() {
+  // No operation leaves a boot server behind, whatever its procedure did.
+  StopBootServer();
   link.BroadcastSocket_Close();
   link.UDPSocket_Close();
   if (StaticArpAdded == 1 && Delete_StaticARP() == 1) {

@@ -1,9 +1,11 @@
 #pragma once
 
+#include <chrono>
 #include <deque>
 #include <functional>
 #include <map>
 #include <mutex>
+#include <thread>
 #include <vector>
 
 #include "platform/net_platform.h"
@@ -22,7 +24,7 @@ class FakeNet : public NetPlatform {
 
   int Open(const UdpSocketSpec& spec) override {
     std::lock_guard<std::mutex> lock(mutex_);
-    if (failOpen) {
+    if (failOpen || (refuseOpen && refuseOpen(spec))) {
       return -1;
     }
     const int handle = nextHandle_++;
@@ -82,17 +84,38 @@ class FakeNet : public NetPlatform {
     return 0;
   }
 
-  // Never waits: tells which of the handles have a datagram queued.
-  uint32_t Wait(const int* handles, int count, int) override {
-    std::lock_guard<std::mutex> lock(mutex_);
+  // Tells which of the handles have a datagram queued. Never waits unless
+  // `sleepInWait` is set; `onWait` runs first, so that a scripted peer can
+  // answer what was sent before the wait.
+  uint32_t Wait(const int* handles, int count, int timeoutMs) override {
+    std::function<void()> hook;
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      ++waits_;
+      hook = onWait;
+    }
+    if (hook) {
+      hook();
+    }
     uint32_t readable = 0;
-    for (int i = 0; i < count && i < kMaxWaitHandles; ++i) {
-      auto it = sockets_.find(handles[i]);
-      if (it != sockets_.end() && it->second.open && !it->second.inbox.empty()) {
-        readable |= 1u << i;
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      for (int i = 0; i < count && i < kMaxWaitHandles; ++i) {
+        auto it = sockets_.find(handles[i]);
+        if (it != sockets_.end() && it->second.open && !it->second.inbox.empty()) {
+          readable |= 1u << i;
+        }
       }
     }
+    if (readable == 0 && sleepInWait) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(timeoutMs));
+    }
     return readable;
+  }
+
+  int Waits() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return waits_;
   }
 
   // Queues a datagram for the socket `handle`, as if `from` had sent it.
@@ -131,6 +154,9 @@ class FakeNet : public NetPlatform {
   bool failOpen = false;
   bool failSend = false;
   bool failClose = false;
+  std::function<bool(const UdpSocketSpec&)> refuseOpen;  // true: that socket cannot be made
+  std::function<void()> onWait;
+  bool sleepInWait = false;
   std::vector<int> opened;
   std::vector<Datagram> sent;
 
@@ -144,6 +170,7 @@ class FakeNet : public NetPlatform {
   std::map<int, Socket> sockets_;
   std::function<void(const Datagram&)> onSent_;
   int nextHandle_ = 100;
+  int waits_ = 0;
 };
 
 }  // namespace kova::test

@@ -1,0 +1,93 @@
+#include <chrono>
+#include <utility>
+
+#include "controller/engine.h"
+
+namespace kova {
+
+namespace {
+
+// What the server is given, copied on the worker before the thread starts:
+// the thread then reads nothing of the engine but the image.
+struct BootServerJob {
+  std::array<uint8_t, 6> mac{};
+  std::array<uint8_t, 4> server{};
+  std::array<uint8_t, 4> client{};
+  std::string device;
+  const uint8_t* image = nullptr;
+  uint32_t imageLength = 0;
+  BootServerParams params;
+};
+
+void ReportBootProgress(int percent, void* context) {
+  static_cast<Engine*>(context)->SetBootProgress(percent);
+}
+
+// The thread's whole life: one run of the server, its result kept for the
+// worker, and UDPDone set last so that the worker sees the result with it.
+void BootServer_Thread(Engine& e, const BootServerJob& job) {
+  const int result = BootServer_Run(job.mac.data(), job.server, job.client, job.image,
+                                    job.imageLength, &ReportBootProgress, &e,
+                                    e.BootServerThread.Quit, *e.Net, job.device, job.params);
+  e.BootServerExit = result;
+  e.link.UDPDone = 1;
+}
+
+}  // namespace
+
+bool Engine::StartBootServer() {
+  if (Log.Barred()) {
+    return false;
+  }
+  if (BootServerThread.Started()) {
+    if (BootServerThread.Exited.load() == 0 || !BootServerThread.Reap(timings_.joinBound)) {
+      return false;
+    }
+  }
+  const int32_t sel = InterfaceSel.load();
+  if (sel < 0 || sel >= InterfaceCount.load() || sel >= AdapterTable::kMaxAdapters) {
+    return false;
+  }
+  BootServerJob job;
+  std::copy(DeviceMAC, DeviceMAC + 6, job.mac.begin());
+  std::copy(DeviceIP, DeviceIP + 4, job.client.begin());
+  job.server = Adapters.AdapterIP[sel];
+  job.device = Adapters.AdapterDesc[sel];
+  job.image = Buf.AppImage.get();
+  job.imageLength = static_cast<uint32_t>(std::max<int32_t>(Buf.AppImageLen, 0));
+  job.params = BootServerLimits;
+  job.params.trace = [this](const std::string& line) {
+    std::lock_guard<std::mutex> lock(bootTraceLock_);
+    bootTraces_.push_back(line);
+  };
+  bootServerDevice_ = job.device;
+  BootServerExit = -1;
+  link.UDPDone = 0;
+  BootServerThread.Start([this, job = std::move(job)] {
+    BootServer_Thread(*this, job);
+    return false;
+  });
+  return true;
+}
+
+bool Engine::BootServerFinished() {
+  std::vector<std::string> lines;
+  {
+    std::lock_guard<std::mutex> lock(bootTraceLock_);
+    lines.swap(bootTraces_);
+  }
+  for (const std::string& line : lines) {
+    Log.AppendMessage(0, line);
+  }
+  return link.UDPDone.load() != 0;
+}
+
+std::string Engine::BootServerResultText() const {
+  return BootServer_ResultText(BootServerExit.load(), bootServerDevice_, BootServerLimits);
+}
+
+bool Engine::StopBootServer() {
+  return BootServerThread.Stop(timings_.joinBound);
+}
+
+}  // namespace kova
