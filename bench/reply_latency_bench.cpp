@@ -1,7 +1,9 @@
-// Prints how long a reply takes from the moment it leaves a peer to the
-// moment the worker can read it from the UDP ring, through the real receive
-// thread and real sockets on loopback, for a few receive delays. With the
-// receive thread waiting in poll() the figure should not follow the delay.
+// Prints how long a reply takes on loopback, through real sockets:
+//  - from the request to the reply in the UDP ring, through the real receive
+//    thread, for a few receive delays; with the receive thread waiting in
+//    poll() the figure should not follow the delay;
+//  - from the request to the reply decoded by the real worker, for a few pass
+//    delays; at delay 0 the worker waits for the datagram, not for a sleep.
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -12,6 +14,8 @@
 #include <atomic>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -24,12 +28,15 @@ using Clock = std::chrono::steady_clock;
 
 class SilentPanel : public kova::OperatorPanel {
  public:
+  kova::OperatorInputs inputs;
+
+ public:
   void AppendText(const std::string&) override {}
   void ClearList() override {}
   void EnableButtons(bool) override {}
   void SetGauge(int) override {}
   void ShowMessageBox(const std::string&, const std::string&) override {}
-  kova::OperatorInputs ReadInputs() override { return {}; }
+  kova::OperatorInputs ReadInputs() override { return inputs; }
 };
 
 // A peer on 127.0.0.1 that answers every datagram with a 5-byte frame.
@@ -38,7 +45,7 @@ class EchoPeer {
   EchoPeer() : fd_(socket(AF_INET, SOCK_DGRAM, 0)) {
     sockaddr_in sa{};
     sa.sin_family = AF_INET;
-    sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    sa.sin_addr.s_addr = htonl(INADDR_ANY);  // every 127.x address of lo
     bind(fd_, reinterpret_cast<sockaddr*>(&sa), sizeof(sa));
     socklen_t len = sizeof(sa);
     getsockname(fd_, reinterpret_cast<sockaddr*>(&sa), &len);
@@ -71,6 +78,86 @@ class EchoPeer {
   std::atomic<bool> stop_{false};
   std::thread thread_;
 };
+
+// The worker's own loop: a request machine, run by the worker thread in the
+// place of the version machine, sends on the UDP client and waits for the
+// reply that the UDP frame decoder hands to the reply handler.
+void WorkerLatency(uint16_t port) {
+  char dirTemplate[] = "/tmp/kova-bench-XXXXXX";
+  const std::string dir = mkdtemp(dirTemplate);
+  if (FILE* f = std::fopen((dir + "/KOVA_Config.cfg").c_str(), "wb")) {
+    std::fputs(
+        "[KOVA_CFG_START]\r\n0\r\nENABLE\r\napp.bin\r\nbl.bin\r\nupbl.bin\r\n"
+        "[KOVA_CFG_END]\r\n",
+        f);
+    std::fclose(f);
+  }
+  const uint8_t request[9] = {0x00, 0x09, 0x81, 0x04, 'R', 'E', 'S', 'E', 'T'};
+  for (const int delay : {0, 1, 5}) {
+    SilentPanel panel;
+    panel.inputs.macFields = {"00", "1A", "2B", "3C", "4D", "5E"};
+    panel.inputs.delayIndex = delay;
+    kova::Engine engine(panel, dir);
+    engine.Adapters.AdapterDesc[0] = "lo";
+    engine.Adapters.AdapterIP[0] = {127, 0, 0, 1};
+    engine.Adapters.Count = 1;
+    engine.InterfaceCount = 1;
+    std::vector<double> micros;
+    Clock::time_point sentAt;
+    bool waiting = false;
+    engine.VerCfgMachine = [&](kova::Engine& e) {
+      if (e.VerCfgState == 1) {
+        e.link.UDPSocket_Create(port, 0);
+        e.link.UDPOp = 1;  // replies are read as frames
+        e.VerCfgState = 2;
+      } else if (e.VerCfgState == 2) {
+        if (waiting && e.Buf.UDPReply_Get(10) == 1) {
+          micros.push_back(
+              std::chrono::duration<double, std::micro>(Clock::now() - sentAt).count());
+          waiting = false;
+        }
+        if (!waiting && micros.size() < 300) {
+          e.Buf.UDPReply_Set(10, 0);
+          sentAt = Clock::now();
+          e.link.UDPSocket_Send(request, sizeof(request));
+          waiting = true;
+        } else if (micros.size() >= 300) {
+          e.VerCfgDone = 1;
+          e.VerCfgState = 0;
+        }
+      }
+    };
+    std::atomic<bool> ticking{true};
+    std::thread ticker([&] {
+      while (ticking) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        engine.CountdownTick();
+      }
+    });
+    engine.StartThreads();
+    while (engine.MainState.load() != 0) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    engine.PostAction(kova::kActionGetVersion);
+    while (engine.OperationsEnded() == 0) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    engine.ShutdownAll();
+    ticking = false;
+    ticker.join();
+    if (micros.empty()) {
+      std::printf("pass delay %2d ms: no reply decoded\n", delay);
+      continue;
+    }
+    std::sort(micros.begin(), micros.end());
+    std::printf(
+        "pass delay %2d ms: request to reply decoded by the worker  median %7.1f us  "
+        "p90 %7.1f us\n",
+        delay, micros[micros.size() / 2], micros[micros.size() * 9 / 10]);
+  }
+  std::remove((dir + "/KOVA_Config.cfg").c_str());
+  rmdir(dir.c_str());
+}
 
 }  // namespace
 
@@ -123,5 +210,6 @@ int main() {
   stop = true;
   receiver.join();
   engine.link.UDPSocket_Close();
+  WorkerLatency(peer.port());
   return 0;
 }

@@ -1,6 +1,8 @@
 #include "controller/engine.h"
 
 #include <chrono>
+#include <cstdio>
+#include <cstdlib>
 
 #include "common/countdown_slots.h"
 #include "config/config_file.h"
@@ -22,7 +24,7 @@ Engine::Engine(OperatorPanel& panel, std::string workDir, std::unique_ptr<NetPla
       Net(net ? std::move(net) : MakeLinuxNetPlatform()),
       Neighbours(neighbours ? std::move(neighbours) : MakeLinuxNeighbourTable()),
       link(Link::Uses{Log, Countdown, Buf, *Net, DeviceIP, DeviceMAC, Adapters, InterfaceSel,
-                      InterfaceCount, Progress, ProgressStep}),
+                      InterfaceCount, Progress, ProgressStep, &Wake}),
       timings_(timings) {
   Buf.AllocSharedBuffers();
   Countdown.ClearCountdowns();
@@ -36,12 +38,19 @@ Engine::Engine(OperatorPanel& panel, std::string workDir, std::unique_ptr<NetPla
 
 Engine::~Engine() {
   ShutdownAll();
-  // A worker that missed the bound is barred from every step and panel
-  // call, so it leaves its loop as soon as its current call returns.
-  Worker.Reap(std::chrono::hours(24));
-  // A late worker may have started a server after shutdown looked.
-  BootServerThread.Stop(std::chrono::hours(24));
-  Receiver.Reap(std::chrono::hours(24));
+  // A thread that missed the bound is barred from every step and panel
+  // call, so it leaves as soon as its current call returns. A late worker
+  // may have started a server after shutdown looked.
+  const auto bound = timings_.finalBound;
+  const bool worker = Worker.Reap(bound);
+  const bool server = BootServerThread.Stop(bound);
+  const bool receiver = Receiver.Reap(bound);
+  if (!worker || !server || !receiver) {
+    // Still inside a call that does not return: leaving would free what it
+    // uses, waiting would hang the program for ever.
+    std::fputs("kova-upgrade: a thread did not stop; ending the program\n", stderr);
+    std::_Exit(1);
+  }
   if (releasePending_) {
     releasePending_ = false;
     ReleaseHostState();
@@ -73,7 +82,9 @@ bool Engine::PostAction(int32_t code) {
   Inputs = Log.Panel().ReadInputs();
   ActionCode.store(code, std::memory_order_relaxed);
   uint8_t idle = 0;
-  return MainState.compare_exchange_strong(idle, 2, std::memory_order_acq_rel);
+  const bool accepted = MainState.compare_exchange_strong(idle, 2, std::memory_order_acq_rel);
+  Wake.Signal();
+  return accepted;
 }
 
 void Engine::SetMainState(uint8_t from, uint8_t to) {
@@ -131,16 +142,41 @@ int Engine::Load_UpgradeFile() {
   return kova::Load_UpgradeFile(WorkDir, Log, Buf, run_jumptobootloade_flag);
 }
 
+Engine::PassFootprint Engine::Footprint() const {
+  return {MainState.load(),
+          VerCfgState,
+          EepromState,
+          ProcState,
+          StepBusy,
+          link.BroadcastState,
+          link.UDPState,
+          link.BroadcastDecodeState,
+          link.UDPDecodeState,
+          link.UDPMsgState,
+          Buf.BroadcastRxRead.load(std::memory_order_relaxed),
+          Buf.UDPRxRead.load(std::memory_order_relaxed),
+          static_cast<uint32_t>(Progress.load()),
+          static_cast<uint32_t>(JumpRetries),
+          0,
+          0};
+}
+
 bool Engine::MainThread() {
   if (Log.Barred()) {
     return false;
   }
-  RunPass();
   const int32_t delay = MainThreadDelay.load();
-  if (delay <= 0) {
-    std::this_thread::yield();
-  } else {
+  if (delay > 0) {
+    RunPass();
     std::this_thread::sleep_for(std::chrono::milliseconds(delay));
+    return true;
+  }
+  // As fast as the board answers, without spinning: the next pass at once
+  // while the machines move, else a wait for something to happen.
+  const PassFootprint before = Footprint();
+  RunPass();
+  if (Footprint() == before) {
+    Wake.Wait(std::chrono::milliseconds(1));
   }
   return true;
 }
@@ -172,6 +208,7 @@ void Engine::ShutdownAll() {
   bool stuck = false;
   if (Worker.Started()) {
     Worker.Quit = 1;
+    Wake.Signal();
     Log.Panel().ReleaseMessageBox();
     if (!Worker.Stop(timings_.joinBound)) {
       // Barred at once: no further step and no panel call from it.

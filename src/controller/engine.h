@@ -20,6 +20,7 @@
 #include "common/operator_panel.h"
 #include "common/shared_buffers.h"
 #include "common/step_states.h"
+#include "common/wake_event.h"
 #include "platform/neighbour_table.h"
 #include "platform/net_platform.h"
 #include "protocol/link.h"
@@ -41,6 +42,9 @@ enum ActionCodes : int32_t {
 struct EngineTimings {
   std::chrono::milliseconds joinBound{3000};
   std::chrono::milliseconds neighbourRetryPause{1000};
+  // What the destructor grants a thread that missed joinBound before it
+  // gives up on it.
+  std::chrono::milliseconds finalBound{10000};
 };
 
 // The upgrade engine: every operation's state, the machines that run it and
@@ -73,7 +77,10 @@ class Engine {
   // Posts an action if the engine is idle; returns whether it was accepted.
   bool PostAction(int32_t code);
   // One 100 ms tick of the countdowns.
-  void CountdownTick() { Countdown.CountdownTick(); }
+  void CountdownTick() {
+    Countdown.CountdownTick();
+    Wake.Signal();
+  }
   // Starts the worker and the receive thread; the worker's first pass runs
   // the start-up state.
   void StartThreads();
@@ -148,6 +155,8 @@ class Engine {
   std::atomic<int32_t> InterfaceSel{0};
   std::atomic<int32_t> InterfaceCount{0};
   std::atomic<int32_t> MainThreadDelay{5};
+  // Wakes a worker at delay 0 that found nothing to do.
+  WakeEvent Wake;
 
   int32_t run_jumptobootloade_flag = 0;
   int32_t ControlsLocked = 0;
@@ -208,6 +217,10 @@ class Engine {
  private:
   // One turn of the worker's loop: a pass, then its delay.
   bool MainThread();
+  // The state of every machine and how far the decoders have read: a pass
+  // that leaves it as it was has found nothing to do.
+  using PassFootprint = std::array<uint32_t, 16>;
+  PassFootprint Footprint() const;
   // Moves MainState from `from` to `to` unless the front end changed it.
   void SetMainState(uint8_t from, uint8_t to);
   // Removes the neighbour entry and closes the sockets once no thread runs.

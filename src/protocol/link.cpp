@@ -13,7 +13,8 @@ Link::Link(const Uses& uses)
       InterfaceSel(uses.interfaceSel),
       InterfaceCount(uses.interfaceCount),
       Progress(uses.progress),
-      ProgressStep(uses.progressStep) {}
+      ProgressStep(uses.progressStep),
+      Wake(uses.wake) {}
 
 void Link::Net_Startup() {
   if (NetStarted == 1) {

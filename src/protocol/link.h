@@ -8,6 +8,7 @@
 #include "common/countdown.h"
 #include "common/message_log.h"
 #include "common/shared_buffers.h"
+#include "common/wake_event.h"
 #include "platform/net_platform.h"
 #include "protocol/sockets.h"
 
@@ -33,6 +34,7 @@ class Link {
     std::atomic<int32_t>& interfaceCount;
     std::atomic<int32_t>& progress;
     int32_t& progressStep;
+    WakeEvent* wake = nullptr;  // signalled for every datagram handed over
   };
 
   explicit Link(const Uses& uses);
@@ -66,6 +68,7 @@ class Link {
   std::atomic<int32_t>& InterfaceCount;
   std::atomic<int32_t>& Progress;
   int32_t& ProgressStep;
+  WakeEvent* Wake;
 
   // --- Owned ---------------------------------------------------------------
   std::atomic<int32_t> NetStarted{0};  // the receive thread reads it

@@ -63,6 +63,8 @@ void TakeOne(Link& link, SocketRecord& sock, uint8_t* buffer, Ring ring,
   }
   if (!RingAppend(link.Buf, ring, buffer, length)) {
     dropped.fetch_add(1);
+  } else if (link.Wake != nullptr) {
+    link.Wake->Signal();
   }
 }
 
@@ -77,10 +79,14 @@ void RecvPass(Link& link) {
   // Waiting on the sockets rather than sleeping blindly: a reply is taken as
   // soon as it arrives, and an idle pass still lasts the delay.
   const int handles[2] = {OpenHandle(link.BroadcastSocket), OpenHandle(link.UDPSocket)};
-  link.Net.Wait(handles, 2, delay);
-  TakeOne(link, link.BroadcastSocket, link.Buf.BroadcastRxBuffer.get(), Ring::kBroadcast,
-          link.BroadcastRxDropped);
-  TakeOne(link, link.UDPSocket, link.Buf.UDPRxBuffer.get(), Ring::kUDP, link.UDPRxDropped);
+  const uint32_t readable = link.Net.Wait(handles, 2, delay);
+  if ((readable & 1u) != 0) {
+    TakeOne(link, link.BroadcastSocket, link.Buf.BroadcastRxBuffer.get(), Ring::kBroadcast,
+            link.BroadcastRxDropped);
+  }
+  if ((readable & 2u) != 0) {
+    TakeOne(link, link.UDPSocket, link.Buf.UDPRxBuffer.get(), Ring::kUDP, link.UDPRxDropped);
+  }
 }
 
 }  // namespace kova
