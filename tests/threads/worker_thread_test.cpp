@@ -192,8 +192,9 @@ class StubbornPanel : public RecordingPanel {
  public:
   void ShowMessageBox(const std::string&, const std::string&) override {
     inBox = true;
-    std::this_thread::sleep_for(400ms);
+    std::this_thread::sleep_for(boxTime);
   }
+  std::chrono::milliseconds boxTime = 400ms;
   std::atomic<bool> inBox{false};
 };
 
@@ -230,6 +231,39 @@ TEST(WorkerShutdownTest, WorkerThatMissesTheBoundIsCleanedUpAfterByTheEngine) {
   EXPECT_TRUE(engine->Log.Barred());
   engine.reset();  // joins the late worker, then releases
   EXPECT_EQ(net.OpenCount(), 0) << "the socket outlived the engine";
+}
+
+// An engine whose worker sits in a box that never closes, destroyed.
+void DestroyEngineWithAWorkerThatNeverReturns() {
+  WorkDir dir;
+  dir.WriteConfig("ENABLE", "0");
+  StubbornPanel panel;
+  panel.boxTime = 20s;
+  panel.inputs.macFields = {"00", "1A", "2B", "3C", "4D", "5E"};
+  EngineTimings timings;
+  timings.joinBound = 20ms;
+  timings.finalBound = 50ms;
+  Engine engine(panel, dir.path(), std::make_unique<FakeNet>(), nullptr, timings);
+  engine.Adapters.Count = 1;
+  engine.InterfaceCount = 1;
+  engine.VerCfgMachine = [](Engine& e) {
+    if (e.VerCfgState == 1) {
+      e.VerCfgDone = 0;
+      e.VerCfgState = 0;
+    }
+  };
+  engine.StartThreads();
+  WaitFor([&] { return engine.MainState.load() == 0; });
+  engine.PostAction(kActionGetVersion);
+  WaitFor([&] { return panel.inBox.load(); });
+}
+
+// A worker that never comes back: the engine may neither free what it uses
+// nor wait for ever, so the program ends with a word on stderr.
+TEST(WorkerShutdownDeathTest, WorkerThatNeverReturnsEndsTheProgramInsteadOfHangingIt) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  EXPECT_EXIT(DestroyEngineWithAWorkerThatNeverReturns(), ::testing::ExitedWithCode(1),
+              "a thread did not stop");
 }
 
 TEST_F(WorkerThreadTest, QuitWhileIdleEndsTheThreadQuickly) {
