@@ -6,6 +6,7 @@
 #                and the end-to-end ones that run them on real sockets
 #   build-rel/   Release, as packagers build it (-O3 finds warnings the others
 #                do not): everything built, unit tests
+#   build-fuzz/  the libFuzzer targets, a few seconds each (scripts/fuzz.sh)
 # Every build treats warnings as errors.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -37,6 +38,8 @@ configure_and_build build-tsan -DKOVA_SANITIZE=thread
 
 configure_and_build build-rel -DCMAKE_BUILD_TYPE=Release
 (cd build-rel && ctest --output-on-failure --timeout 300 -L unit) || status=1
+
+bash scripts/fuzz.sh 5 || status=1
 
 if [ $status -eq 0 ]; then
   echo "all test runs passed"

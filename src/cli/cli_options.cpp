@@ -2,6 +2,7 @@
 
 #include <getopt.h>
 
+#include <algorithm>
 #include <cctype>
 #include <cerrno>
 #include <cstdlib>
@@ -48,6 +49,15 @@ bool AllHexPairs(const std::array<std::string, 6>& fields) {
     }
   }
   return true;
+}
+
+// The option getopt stopped at in `arg`, the argument it came from: a long
+// one as typed, a short one on its own even inside a cluster such as -vx.
+std::string OptionName(const char* arg) {
+  if (std::strncmp(arg, "--", 2) == 0) {
+    return arg;
+  }
+  return std::string("-") + static_cast<char>(optopt);
 }
 
 }  // namespace
@@ -108,11 +118,20 @@ bool ParseOptions(int argc, char** argv, CliOptions& out, std::string& error) {
       {"help", no_argument, nullptr, 'h'},
       {nullptr, 0, nullptr, 0},
   };
-  optind = 1;
+  // 0 rather than 1: only a full restart forgets where an earlier parse
+  // stopped inside a cluster of short options, in an argv it no longer owns.
+  optind = 0;
   opterr = 0;
   int opt;
   // The leading ':' tells a missing value apart from an unknown option.
-  while ((opt = getopt_long(argc, argv, "+:i:m:d:C:vh", kLong, nullptr)) != -1) {
+  for (;;) {
+    // The options of one argument are all read before the next one's; the
+    // restart reads argv[1] first.
+    const int element = std::max(optind, 1);
+    opt = getopt_long(argc, argv, "+:i:m:d:C:vh", kLong, nullptr);
+    if (opt == -1) {
+      break;
+    }
     switch (opt) {
       case 'i':
         if (*optarg == '\0') {
@@ -161,10 +180,10 @@ bool ParseOptions(int argc, char** argv, CliOptions& out, std::string& error) {
         out.help = true;
         return true;
       case ':':
-        error = std::string("option needs a value: ") + argv[optind - 1];
+        error = "option needs a value: " + OptionName(argv[element]);
         return false;
       default:
-        error = std::string("unknown option: ") + argv[optind - 1];
+        error = "unknown option: " + OptionName(argv[element]);
         return false;
     }
   }

@@ -82,13 +82,25 @@ int LoadStepImages(const std::string& directory, const ConfigLines& lines, int r
 
 }  // namespace
 
+ConfigFileContent ParseConfigFile(const uint8_t* data, int32_t len) {
+  ConfigFileContent content;
+  content.lines = ScanConfigLines(data, len);
+  const ConfigLines& lines = content.lines;
+  content.framed = lines.complete && lines.text[kStartLine] == "[KOVA_CFG_START]" &&
+                   lines.text[kEndLine] == "[KOVA_CFG_END]";
+  if (content.framed) {
+    content.runStepValid = ParseRunStep(lines.text[kRunStepLine], content.run_step);
+    content.jumpValid = ParseJumpSetting(lines.text[kJumpLine], content.jumpFlag);
+  }
+  return content;
+}
+
 int Load_UpgradeFile(const std::string& directory, MessageLog& log, SharedBuffers& buf,
                      int32_t& run_jumptobootloade_flag) {
   log.Say(1, "\n======Load upgarde file ... ");
 
   int iRet = 0;
-  int run_step = 0;
-  ConfigLines lines;
+  ConfigFileContent content;
   std::vector<FileNote> notes;
   const std::string configPath = JoinConfigPath(directory, kConfigFileName);
   const RawRead read = ReadRawFile(configPath, buf.ConfigText.get(), SharedBuffers::kConfigTextSize,
@@ -97,14 +109,13 @@ int Load_UpgradeFile(const std::string& directory, MessageLog& log, SharedBuffer
     notes.push_back({configPath, RawReadReason(read, SharedBuffers::kConfigTextSize), true});
   }
   if (read.status != RawReadStatus::kOpenFailed) {
-    lines = ScanConfigLines(buf.ConfigText.get(), buf.ConfigTextLen);
+    content = ParseConfigFile(buf.ConfigText.get(), buf.ConfigTextLen);
   }
-  if (lines.complete && lines.text[kStartLine] == "[KOVA_CFG_START]" &&
-      lines.text[kEndLine] == "[KOVA_CFG_END]") {
-    iRet = ParseRunStep(lines.text[kRunStepLine], run_step) ? 1 : 0;
-    if (!ParseJumpSetting(lines.text[kJumpLine], run_jumptobootloade_flag)) {
-      iRet = 0;
-    }
+  const ConfigLines& lines = content.lines;
+  const int run_step = content.run_step;
+  if (content.framed) {
+    iRet = content.runStepValid && content.jumpValid ? 1 : 0;
+    run_jumptobootloade_flag = content.jumpFlag;
     if (run_step > 2 && LoadStepImages(directory, lines, run_step, buf, notes) != 1) {
       iRet = 0;
     }

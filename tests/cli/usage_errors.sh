@@ -38,6 +38,8 @@ for opt in -i -m -d -C --interface --mac --delay --ip --directory --tick-ms; do
   expect_usage "kova-upgrade: option needs a value: $opt" -m "$mac" "$opt"
 done
 expect_usage "kova-upgrade: unknown option: -x" -x -m "$mac" version
+expect_usage "kova-upgrade: unknown option: -x" -xv -m "$mac" version
+expect_usage "kova-upgrade: option needs a value: -m" -vm
 expect_usage "kova-upgrade: unknown option: --bogus" --bogus -m "$mac" version
 
 [ "$failed" -eq 0 ] || exit 1

@@ -1,0 +1,78 @@
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "cli/cli_options.h"
+
+namespace kova::cli {
+namespace {
+
+struct Parsed {
+  bool ok = false;
+  std::string error;
+  CliOptions options;
+};
+
+// Parses a command line held in storage of its own, freed on return, as
+// each command line a process parses would be.
+Parsed Parse(const std::vector<std::string>& args) {
+  std::vector<std::unique_ptr<char[]>> storage;
+  std::vector<char*> argv;
+  for (const std::string& a : args) {
+    storage.emplace_back(new char[a.size() + 1]);
+    a.copy(storage.back().get(), a.size());
+    storage.back()[a.size()] = '\0';
+    argv.push_back(storage.back().get());
+  }
+  argv.push_back(nullptr);
+  Parsed p;
+  p.ok = ParseOptions(static_cast<int>(args.size()), argv.data(), p.options, p.error);
+  return p;
+}
+
+// A parse that stops inside a cluster of short options (at -h, or at an
+// unknown letter) must leave nothing behind for the next parse to read.
+TEST(ParseOptionsTest, AParseIsNotLedByWhereTheLastOneStopped) {
+  const std::vector<std::vector<std::string>> firsts = {
+      {"kova-upgrade", "-hv"},
+      {"kova-upgrade", "-xv"},
+      {"kova-upgrade", "-vhd", "7"},
+  };
+  for (const auto& first : firsts) {
+    Parse(first);
+    const Parsed next = Parse({"kova-upgrade", "-m", "00:1A:2B:3C:4D:5E", "version"});
+    EXPECT_TRUE(next.ok) << first[1] << ": " << next.error;
+    EXPECT_FALSE(next.options.verbose) << first[1];
+    EXPECT_EQ(next.options.delayIndex, 0) << first[1];
+    EXPECT_EQ(next.options.action, 2) << first[1];
+  }
+}
+
+TEST(ParseOptionsTest, AUsageErrorNamesTheOptionEvenInsideACluster) {
+  const struct {
+    std::vector<std::string> args;
+    std::string error;
+  } cases[] = {
+      {{"kova-upgrade", "-x"}, "unknown option: -x"},
+      {{"kova-upgrade", "-xv"}, "unknown option: -x"},
+      {{"kova-upgrade", "-vx", "version"}, "unknown option: -x"},
+      {{"kova-upgrade", "--verbose", "-vxv"}, "unknown option: -x"},
+      {{"kova-upgrade", "-:"}, "unknown option: -:"},
+      {{"kova-upgrade", "--bogus", "-v"}, "unknown option: --bogus"},
+      {{"kova-upgrade", "--verbose=1"}, "unknown option: --verbose=1"},
+      {{"kova-upgrade", "-v", "-i"}, "option needs a value: -i"},
+      {{"kova-upgrade", "-vi"}, "option needs a value: -i"},
+      {{"kova-upgrade", "--interface"}, "option needs a value: --interface"},
+      {{"kova-upgrade", "-m", "00:1A:2B:3C:4D:5E", "--ip"}, "option needs a value: --ip"},
+  };
+  for (const auto& c : cases) {
+    const Parsed p = Parse(c.args);
+    EXPECT_FALSE(p.ok) << c.error;
+    EXPECT_EQ(p.error, c.error);
+  }
+}
+
+}  // namespace
+}  // namespace kova::cli
