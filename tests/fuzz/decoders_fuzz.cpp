@@ -116,6 +116,10 @@ class Run {
     Require(link_.UDPSocket_Create(5002, 5003) == 1, "the UDP socket opens");
     broadcast_ = net_.opened.at(0);
     udp_ = net_.opened.at(1);
+    // Each socket's first request: only what comes after it is taken.
+    const uint8_t request = 0;
+    Require(link_.BroadcastSocket_Send(&request, 1) == 1, "the broadcast socket sends");
+    Require(link_.UDPSocket_Send(&request, 1) == 1, "the UDP socket sends");
   }
 
   void Execute(InputReader& in) {
@@ -213,9 +217,8 @@ class Run {
 
   // The ring has no public reader, so numbered "E2P_READ" replies are sent
   // behind what it holds until the one sent last is handled: then nothing
-  // waits. A frame that announced more bytes than came takes the first
-  // replies as its body. The numbers never repeat, so no reply the run sent
-  // can pass for one.
+  // waits. The numbers never repeat, so no reply the run sent can pass for
+  // one.
   void ReadBroadcastRingToEnd() {
     static uint64_t lastNumber = 0;
     constexpr int kNumberAt = 15;  // where the record keeps the reply's payload
