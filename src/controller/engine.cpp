@@ -11,6 +11,7 @@
 #include "maintenance/maintenance_machines.h"
 #include "procedures/procedures.h"
 #include "protocol/channels.h"
+#include "protocol/line_exchange.h"
 #include "protocol/receive_path.h"
 
 namespace kova {
@@ -28,6 +29,7 @@ Engine::Engine(OperatorPanel& panel, std::string workDir, std::unique_ptr<NetPla
   Countdown.ClearCountdowns();
   VerCfgMachine = VerCfg_applay;
   EepromMachine = Eeprom_applay;
+  LineMachine = [](Engine& e) { Line_applay(e.link); };
   BroadcastMachine = [](Engine& e) { Broadcast_applay(e.link); };
   UDPMachine = [](Engine& e) { UDP_applay(e.link); };
   Procedures = {JumpToBootloader_Step, WaitForBootUp_Step, BootloaderUpgrade_Step, AppUpgrade_Step,
@@ -85,8 +87,10 @@ void Engine::SetDelays(int32_t mainDelay, int32_t recvDelay) {
 }
 
 void Engine::RunPass() {
-  const Machine* lower[] = {&VerCfgMachine, &EepromMachine, nullptr, &BroadcastMachine,
-                            &UDPMachine};
+  // The line exchange sits between the procedure that posts its lines and
+  // the UDP channel that carries them.
+  const Machine* lower[] = {&VerCfgMachine, &EepromMachine,    nullptr,
+                            &LineMachine,   &BroadcastMachine, &UDPMachine};
   if (Log.Barred()) {
     return;
   }

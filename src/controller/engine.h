@@ -173,6 +173,7 @@ class Engine {
   // procedures indexed by ProcStep. Tests may replace them with scripts.
   Machine VerCfgMachine;
   Machine EepromMachine;
+  Machine LineMachine;
   Machine BroadcastMachine;
   Machine UDPMachine;
   std::array<Machine, 5> Procedures;

@@ -1,6 +1,9 @@
 #pragma once
 
+#include <chrono>
+#include <condition_variable>
 #include <deque>
+#include <functional>
 #include <map>
 #include <mutex>
 #include <vector>
@@ -31,12 +34,30 @@ class FakeNet : public NetPlatform {
   }
 
   int SendTo(int handle, const uint8_t* data, size_t length, const UdpEndpoint& to) override {
-    std::lock_guard<std::mutex> lock(mutex_);
-    auto it = sockets_.find(handle);
-    if (failSend || it == sockets_.end() || !it->second.open) {
-      return -1;
+    std::function<void(const Datagram&)> answer;
+    Datagram copy;
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      auto it = sockets_.find(handle);
+      if (failSend || it == sockets_.end() || !it->second.open) {
+        return -1;
+      }
+      sent.push_back({handle, std::vector<uint8_t>(data, data + length), to});
+      auto scripted = scripted_.find(sent.size());
+      if (scripted != scripted_.end()) {
+        for (Datagram& d : scripted->second) {
+          it->second.inbox.push_back({handle, std::move(d.bytes), d.peer});
+        }
+        scripted_.erase(scripted);
+        arrived_.notify_all();
+      }
+      answer = peer;
+      copy = sent.back();
     }
-    sent.push_back({handle, std::vector<uint8_t>(data, data + length), to});
+    // Outside the lock: the peer answers through Deliver.
+    if (answer) {
+      answer(copy);
+    }
     return static_cast<int>(length);
   }
 
@@ -66,17 +87,25 @@ class FakeNet : public NetPlatform {
     return 0;
   }
 
-  // Never waits: tells which of the handles have a datagram queued.
-  uint32_t Wait(const int* handles, int count, int) override {
-    std::lock_guard<std::mutex> lock(mutex_);
-    uint32_t readable = 0;
-    for (int i = 0; i < count && i < kMaxWaitHandles; ++i) {
-      auto it = sockets_.find(handles[i]);
-      if (it != sockets_.end() && it->second.open && !it->second.inbox.empty()) {
-        readable |= 1u << i;
+  // Tells which of the handles have a datagram queued. Never waits unless
+  // `waitBlocks` is set (a real receive thread would spin otherwise).
+  uint32_t Wait(const int* handles, int count, int timeoutMs) override {
+    std::unique_lock<std::mutex> lock(mutex_);
+    auto readable = [&] {
+      uint32_t bits = 0;
+      for (int i = 0; i < count && i < kMaxWaitHandles; ++i) {
+        auto it = sockets_.find(handles[i]);
+        if (it != sockets_.end() && it->second.open && !it->second.inbox.empty()) {
+          bits |= 1u << i;
+        }
       }
+      return bits;
+    };
+    if (waitBlocks) {
+      arrived_.wait_for(lock, std::chrono::milliseconds(timeoutMs),
+                        [&] { return readable() != 0; });
     }
-    return readable;
+    return readable();
   }
 
   // Queues a datagram for the socket `handle`, as if `from` had sent it.
@@ -84,6 +113,15 @@ class FakeNet : public NetPlatform {
                UdpEndpoint from = {{192, 168, 100, 2}, 5002}) {
     std::lock_guard<std::mutex> lock(mutex_);
     sockets_[handle].inbox.push_back({handle, std::move(bytes), from});
+    arrived_.notify_all();
+  }
+
+  // The scripted peer: once the engine has sent its `count`th datagram (all
+  // sockets, counting from 1), `bytes` arrives on the socket it was sent on.
+  void AfterSent(size_t count, std::vector<uint8_t> bytes,
+                 UdpEndpoint from = {{192, 168, 100, 2}, 5002}) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    scripted_[count].push_back({0, std::move(bytes), from});
   }
 
   bool IsOpen(int handle) {
@@ -115,6 +153,9 @@ class FakeNet : public NetPlatform {
   bool failOpen = false;
   bool failSend = false;
   bool failClose = false;
+  bool waitBlocks = false;
+  // An answering peer, called after every datagram sent (set before use).
+  std::function<void(const Datagram&)> peer;
   std::vector<int> opened;
   std::vector<Datagram> sent;
 
@@ -125,7 +166,9 @@ class FakeNet : public NetPlatform {
     bool open = false;
   };
   std::mutex mutex_;
+  std::condition_variable arrived_;
   std::map<int, Socket> sockets_;
+  std::map<size_t, std::vector<Datagram>> scripted_;
   int nextHandle_ = 100;
 };
 
