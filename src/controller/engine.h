@@ -18,6 +18,7 @@
 #include "common/operator_panel.h"
 #include "common/shared_buffers.h"
 #include "common/step_states.h"
+#include "isp/isp_dialogue.h"
 #include "platform/neighbour_table.h"
 #include "platform/net_platform.h"
 #include "protocol/link.h"
@@ -165,6 +166,8 @@ class Engine {
   std::unique_ptr<NeighbourTable> Neighbours;
   // Sockets, receive thread, decoders and channels.
   Link link;
+  // The old platform's bootloader dialogue.
+  IspDialogue Isp{link, IspProgress{Progress, ProgressStep}};
 
   // Jump to the bootloader.
   int32_t JumpRetries = 0;

@@ -131,8 +131,11 @@ void Line_applay(Link& link) {
       }
       if (UDP_Result(link) != 1) {
         link.LineState = STEP_FAIL;
+      } else if (link.LineOp == kOpData) {
+        link.LineMatched = 0;
+        link.LineState = STEP_OK;
       } else {
-        link.LineState = (link.LineOp == kOpData) ? STEP_OK : Arm(link);
+        link.LineState = Arm(link);
       }
       break;
     case kCollect:

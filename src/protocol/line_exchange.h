@@ -54,7 +54,8 @@ int Line_SendData(Link& link, const uint8_t* data, int32_t length);
 bool Line_IsIdle(const Link& link);
 // 1 when the line was sent and, where one was expected, a reply matched.
 int32_t Line_Result(const Link& link);
-// Index of the expected reply that matched; -1 when none did.
+// Index of the expected reply that matched, 0 for a data line that left;
+// -1 otherwise.
 int32_t Line_Matched(const Link& link);
 
 // One step of the channel; the worker runs it once per pass, before the UDP
