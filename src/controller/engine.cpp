@@ -198,8 +198,8 @@ void Engine::ShutdownAll() {
 void Engine::ReleaseHostState() {
   // A failed removal is shown once, unless the idle step has already shown
   // it: the operator should know that an entry stays behind.
-  if (StaticArpAdded == 1 && kova::Delete_StaticARP(Log, *Neighbours, StaticArpIP, StaticArpMAC,
-                                                    !arpDeleteFailing_) == 1) {
+  if (StaticArpAdded == 1 && kova::Delete_StaticARP(Log, *Neighbours, StaticArpIfIndex, StaticArpIP,
+                                                    StaticArpMAC, !arpDeleteFailing_) == 1) {
     StaticArpAdded = 0;
   }
   link.BroadcastSocket_Close();

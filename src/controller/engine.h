@@ -111,8 +111,14 @@ class Engine {
   int Load_UpgradeFile();
 
   // Installs the board's neighbour entry for DeviceIP / DeviceMAC and records
-  // it (StaticArpAdded, StaticArpIP, StaticArpMAC); 1 on success.
+  // it (StaticArpAdded, StaticArpIP, StaticArpMAC, StaticArpIfIndex); 1 on
+  // success.
   int Create_StaticARP();
+  // Before an upgrade makes its entry: an entry of an earlier operation that
+  // is still installed (its removal kept failing) is kept when it is the one
+  // this upgrade would make, else removed now, so that no entry the tool
+  // made is ever forgotten. 0 when it could not be removed.
+  int SettleEarlierStaticARP();
   // The neighbour entry of the last operation, removed when it ends. A
   // failing removal shows its box once, then retries quietly about once a
   // second, keeping StaticArpAdded set so that shutdown tries again.
@@ -161,6 +167,7 @@ class Engine {
   int32_t StaticArpAdded = 0;
   uint8_t StaticArpIP[4] = {0, 0, 0, 0};  // the installed entry's own address
   uint8_t StaticArpMAC[6] = {0, 0, 0, 0, 0, 0};
+  int StaticArpIfIndex = 0;  // the interface it was made on, where it is removed
 
   std::unique_ptr<NetPlatform> Net;
   std::unique_ptr<NeighbourTable> Neighbours;

@@ -156,6 +156,7 @@ class FakeNet : public NetPlatform {
   bool waitBlocks = false;
   // An answering peer, called after every datagram sent (set before use).
   std::function<void(const Datagram&)> peer;
+  const void* peerOwner = nullptr;  // who installed `peer`
   std::vector<int> opened;
   std::vector<Datagram> sent;
 

@@ -65,19 +65,29 @@ IspBoardPeer::IspBoardPeer(FakeNet& net)
   for (size_t i = 0; i < kFlashSize; ++i) {
     flash_[i] = static_cast<uint8_t>(i < SectorStart(2) ? i * 7 + 3 : i * 31 + 5);
   }
+  Attach();
+}
+
+void IspBoardPeer::Attach() {
   net_.peer = [this](const FakeNet::Datagram& d) { Take(d); };
+  net_.peerOwner = this;
 }
 
 IspBoardPeer::~IspBoardPeer() {
-  net_.peer = nullptr;
+  if (net_.peerOwner == this) {
+    net_.peer = nullptr;
+    net_.peerOwner = nullptr;
+  }
 }
 
 void IspBoardPeer::Take(const FakeNet::Datagram& d) {
   const std::vector<uint8_t>& b = d.bytes;
   if (b.size() >= 4 && b[2] == 0x80) {
-    // The platform check before a DISABLE upgrade: an erased check code.
+    // The platform check before an upgrade.
     if (b[3] == 0x07) {
-      net_.Deliver(d.handle, {0x00, 0x06, 0x80, 0x07, 0xFF, 0xFF});
+      std::vector<uint8_t> reply = {0x00, static_cast<uint8_t>(4 + checkCode.size()), 0x80, 0x07};
+      reply.insert(reply.end(), checkCode.begin(), checkCode.end());
+      net_.Deliver(d.handle, reply);
     }
     return;
   }

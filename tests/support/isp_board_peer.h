@@ -20,11 +20,14 @@ class IspBoardPeer {
  public:
   static constexpr size_t kFlashSize = 512 * 1024;
 
-  // Attaches itself to `net` as its answering peer.
+  // Attaches itself to `net` as its answering peer, in place of any other.
   explicit IspBoardPeer(FakeNet& net);
   ~IspBoardPeer();
   IspBoardPeer(const IspBoardPeer&) = delete;
   IspBoardPeer& operator=(const IspBoardPeer&) = delete;
+
+  // Answers the network again after another peer took over.
+  void Attach();
 
   // --- Behaviour (set before the dialogue starts) ---------------------------
   bool alreadySynchronized = false;  // "?" is answered "1"
@@ -35,6 +38,8 @@ class IspBoardPeer {
   // data lines included, from 0): true with the lines to send instead, none
   // for silence.
   std::function<bool(int index, const std::string& line, std::vector<std::string>& replies)> script;
+  // EEPROM 0xFE/0xFF as "E2P_READ" reports them: erased, an old platform.
+  std::vector<uint8_t> checkCode = {0xFF, 0xFF};
   // Where the answers come from.
   UdpEndpoint answersFrom{{192, 168, 100, 2}, 5002};
 
