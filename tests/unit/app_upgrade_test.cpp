@@ -164,6 +164,41 @@ TEST_F(AppUpgradeTest, FailedStepIsFollowedByTheUpgradesOwnVerdict) {
   EXPECT_EQ(net->OpenCount(), 0);
 }
 
+// Without its entry or its socket the upgrade ends right after its start line,
+// before a line reaches the bootloader.
+TEST_F(AppUpgradeTest, UpgradeFailsBeforeTheDialogueWithoutEntryOrSocket) {
+  struct Case {
+    const char* what;
+    std::function<void()> arrange;
+  } cases[] = {
+      {"entry refused", [this] { neighbours->addError = EPERM; }},
+      {"entry not found afterwards", [this] { neighbours->dumpError = EIO; }},
+      {"socket not made",
+       [this] {
+         // The platform check's broadcast socket is made; the bootloader's
+         // socket, the next one, is not.
+         net->peer = [this, answer = net->peer](const FakeNet::Datagram& d) {
+           answer(d);
+           net->failOpen = true;
+         };
+       }},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    neighbours->addError = 0;
+    neighbours->dumpError = 0;
+    c.arrange();
+    panel.list.clear();
+    Upgrade();
+    net->failOpen = false;
+    board.Attach();
+    EXPECT_EQ(engine.LastOutcome(), STEP_FAIL);
+    EXPECT_EQ(panel.list, kStartLines + "Failed !======");
+    EXPECT_TRUE(board.Lines().empty());
+    EXPECT_EQ(neighbours->RowCount(), 0u);
+  }
+}
+
 TEST_F(AppUpgradeTest, NewPlatformBoardFailsUntilTheBootServerExists) {
   board.checkCode = {0xAA, 0x55};
   dir.WriteImage(false, true);
