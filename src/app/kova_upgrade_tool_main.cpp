@@ -61,7 +61,7 @@ KOVA_UpgradeToolDialog::KOVA_UpgradeToolDialog(wxWindow* parent, wxWindowID id,
                                      : MessageBoxFunction(ShowToolkitMessageBox)),
       beforeThreadsStart_(std::move(options.beforeThreadsStart)),
       panel_(*this, *this),
-      engine_(panel_, options.workDir) {
+      engine_(panel_, options.workDir, std::move(options.net), std::move(options.neighbours)) {
   Create(parent, id, _("wxWidgets app"), wxDefaultPosition, wxDefaultSize,
          wxCAPTION | wxSYSTEM_MENU | wxCLOSE_BOX | wxMINIMIZE_BOX, "wxID_ANY");
   SetClientSize(wxSize(560, 473));

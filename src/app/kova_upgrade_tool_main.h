@@ -12,6 +12,7 @@
 
 #include <array>
 #include <functional>
+#include <memory>
 #include <string>
 
 #include "app/dialog_panel.h"
@@ -30,6 +31,10 @@ struct DialogOptions {
   MessageBoxFunction messageBox;
   // Runs once the engine is set up, just before its threads start.
   std::function<void(Engine&)> beforeThreadsStart;
+  // The socket layer and the host's neighbour table; by default the
+  // operating system's.
+  std::unique_ptr<NetPlatform> net;
+  std::unique_ptr<NeighbourTable> neighbours;
 };
 
 // The tool's one modal dialog: the operator's controls over the engine.

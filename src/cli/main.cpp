@@ -127,6 +127,11 @@ int Run(int argc, char** argv) {
   CliPanel panel(inputs, opt.verbose);
   Engine engine(panel, opt.directory);
   engine.LoadAdapters();
+  // The boot server's waits follow the tick like every other wait: at the
+  // real 100 ms tick they are its own 500 ms, 60 s and 30 s.
+  engine.BootServerLimits.waitMs = 5 * opt.tickMs;
+  engine.BootServerLimits.requestBound = std::chrono::milliseconds(600 * opt.tickMs);
+  engine.BootServerLimits.ackBound = std::chrono::milliseconds(300 * opt.tickMs);
   if (!opt.interface.empty()) {
     const int sel = FindInterface(engine.Adapters, opt.interface);
     if (sel < 0) {

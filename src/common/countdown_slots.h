@@ -19,6 +19,9 @@ constexpr int kUnicastReply = 2;
 constexpr int kSettle = 3;
 // Bootloader dialogue: the bound on a reply line that never comes.
 constexpr int kLineBound = 4;
+// Application upgrade: the backstop on the boot server's thread, whose own
+// bounds should always end it first.
+constexpr int kBootServerBackstop = 5;
 // Wait for boot-up: the fixed pause. The boot server's progress callback
 // clears it whenever a TFTP datagram has arrived.
 constexpr int kBootWait = 7;

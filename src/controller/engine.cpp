@@ -13,6 +13,7 @@
 #include "maintenance/maintenance_machines.h"
 #include "procedures/procedures.h"
 #include "protocol/channels.h"
+#include "protocol/line_exchange.h"
 #include "protocol/receive_path.h"
 
 namespace kova {
@@ -30,6 +31,7 @@ Engine::Engine(OperatorPanel& panel, std::string workDir, std::unique_ptr<NetPla
   Countdown.ClearCountdowns();
   VerCfgMachine = VerCfg_applay;
   EepromMachine = Eeprom_applay;
+  LineMachine = [](Engine& e) { Line_applay(e.link); };
   BroadcastMachine = [](Engine& e) { Broadcast_applay(e.link); };
   UDPMachine = [](Engine& e) { UDP_applay(e.link); };
   Procedures = {JumpToBootloader_Step, WaitForBootUp_Step, BootloaderUpgrade_Step, AppUpgrade_Step,
@@ -98,8 +100,10 @@ void Engine::SetDelays(int32_t mainDelay, int32_t recvDelay) {
 }
 
 void Engine::RunPass() {
-  const Machine* lower[] = {&VerCfgMachine, &EepromMachine, nullptr, &BroadcastMachine,
-                            &UDPMachine};
+  // The line exchange sits between the procedure that posts its lines and
+  // the UDP channel that carries them.
+  const Machine* lower[] = {&VerCfgMachine, &EepromMachine,    nullptr,
+                            &LineMachine,   &BroadcastMachine, &UDPMachine};
   if (Log.Barred()) {
     return;
   }
@@ -239,8 +243,8 @@ void Engine::ShutdownAll() {
 void Engine::ReleaseHostState() {
   // A failed removal is shown once, unless the idle step has already shown
   // it: the operator should know that an entry stays behind.
-  if (StaticArpAdded == 1 && kova::Delete_StaticARP(Log, *Neighbours, StaticArpIP, StaticArpMAC,
-                                                    !arpDeleteFailing_) == 1) {
+  if (StaticArpAdded == 1 && kova::Delete_StaticARP(Log, *Neighbours, StaticArpIfIndex, StaticArpIP,
+                                                    StaticArpMAC, !arpDeleteFailing_) == 1) {
     StaticArpAdded = 0;
   }
   link.BroadcastSocket_Close();

@@ -21,6 +21,7 @@
 #include "common/shared_buffers.h"
 #include "common/step_states.h"
 #include "common/wake_event.h"
+#include "isp/isp_dialogue.h"
 #include "platform/neighbour_table.h"
 #include "platform/net_platform.h"
 #include "protocol/link.h"
@@ -134,8 +135,14 @@ class Engine {
   int Load_UpgradeFile();
 
   // Installs the board's neighbour entry for DeviceIP / DeviceMAC and records
-  // it (StaticArpAdded, StaticArpIP, StaticArpMAC); 1 on success.
+  // it (StaticArpAdded, StaticArpIP, StaticArpMAC, StaticArpIfIndex); 1 on
+  // success.
   int Create_StaticARP();
+  // Before an upgrade makes its entry: an entry of an earlier operation that
+  // is still installed (its removal kept failing) is kept when it is the one
+  // this upgrade would make, else removed now, so that no entry the tool
+  // made is ever forgotten. 0 when it could not be removed.
+  int SettleEarlierStaticARP();
   // The neighbour entry of the last operation, removed when it ends. A
   // failing removal shows its box once, then retries quietly about once a
   // second, keeping StaticArpAdded set so that shutdown tries again.
@@ -186,11 +193,14 @@ class Engine {
   int32_t StaticArpAdded = 0;
   uint8_t StaticArpIP[4] = {0, 0, 0, 0};  // the installed entry's own address
   uint8_t StaticArpMAC[6] = {0, 0, 0, 0, 0, 0};
+  int StaticArpIfIndex = 0;  // the interface it was made on, where it is removed
 
   std::unique_ptr<NetPlatform> Net;
   std::unique_ptr<NeighbourTable> Neighbours;
   // Sockets, receive thread, decoders and channels.
   Link link;
+  // The old platform's bootloader dialogue.
+  IspDialogue Isp{link, IspProgress{Progress, ProgressStep}};
 
   // Jump to the bootloader.
   int32_t JumpRetries = 0;
@@ -199,6 +209,7 @@ class Engine {
   // procedures indexed by ProcStep. Tests may replace them with scripts.
   Machine VerCfgMachine;
   Machine EepromMachine;
+  Machine LineMachine;
   Machine BroadcastMachine;
   Machine UDPMachine;
   std::array<Machine, 5> Procedures;
@@ -213,6 +224,7 @@ class Engine {
   BoundedThread BootServerThread;
   BootServerParams BootServerLimits;
   std::atomic<int32_t> BootServerExit{-1};
+  int32_t BootServerProgressSeen = -1;  // the backstop is armed again when it moves
 
  private:
   // One turn of the worker's loop: a pass, then its delay.

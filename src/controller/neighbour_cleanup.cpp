@@ -10,14 +10,39 @@ namespace kova {
 // hammer the kernel: the box comes once per failure streak, retries at most
 // about once a second.
 int Engine::Create_StaticARP() {
-  if (kova::Create_StaticARP(Log, *Neighbours, DeviceIP, DeviceMAC) != 1) {
+  int ifindex = 0;
+  if (kova::Create_StaticARP(Log, *Neighbours, DeviceIP, DeviceMAC, &ifindex) != 1) {
     return 0;
   }
-  // The entry is removed by what it was made for, even if a later operation
-  // addresses another board before the removal succeeds.
+  // The entry is removed by what it was made for, and where, even if a later
+  // operation addresses another board or the route moves before the removal
+  // succeeds.
   std::memcpy(StaticArpIP, DeviceIP, sizeof(StaticArpIP));
   std::memcpy(StaticArpMAC, DeviceMAC, sizeof(StaticArpMAC));
+  StaticArpIfIndex = ifindex;
   StaticArpAdded = 1;
+  arpDeleteFailing_ = false;
+  return 1;
+}
+
+int Engine::SettleEarlierStaticARP() {
+  if (StaticArpAdded != 1) {
+    return 1;
+  }
+  int ifindex = 0;
+  if (std::memcmp(StaticArpIP, DeviceIP, sizeof(StaticArpIP)) == 0 &&
+      std::memcmp(StaticArpMAC, DeviceMAC, sizeof(StaticArpMAC)) == 0 &&
+      Neighbours->LookupRouteInterface(DeviceIP, ifindex) == 0 && ifindex == StaticArpIfIndex) {
+    return 1;
+  }
+  // Tried now, whatever the pace of the idle step's retries.
+  if (kova::Delete_StaticARP(Log, *Neighbours, StaticArpIfIndex, StaticArpIP, StaticArpMAC,
+                             !arpDeleteFailing_) != 1) {
+    arpDeleteFailing_ = true;
+    arpDeleteLastTry_ = std::chrono::steady_clock::now();
+    return 0;
+  }
+  StaticArpAdded = 0;
   arpDeleteFailing_ = false;
   return 1;
 }
@@ -28,8 +53,8 @@ int Engine::Delete_StaticARP() {
     return 0;
   }
   arpDeleteLastTry_ = now;
-  const int deleted =
-      kova::Delete_StaticARP(Log, *Neighbours, StaticArpIP, StaticArpMAC, !arpDeleteFailing_);
+  const int deleted = kova::Delete_StaticARP(Log, *Neighbours, StaticArpIfIndex, StaticArpIP,
+                                             StaticArpMAC, !arpDeleteFailing_);
   arpDeleteFailing_ = deleted != 1;
   return deleted;
 }

@@ -1,6 +1,7 @@
 #include "common/format.h"
 #include "controller/engine.h"
 #include "controller/operator_input.h"
+#include "isp/isp_dialogue.h"
 
 namespace kova {
 
@@ -35,6 +36,26 @@ void PostEeprom(Engine& e, int32_t op) {
 
 bool SignatureAt(const Engine& e, int32_t offset) {
   return e.Buf.AppImage[offset] == 0xAA && e.Buf.AppImage[offset + 1] == 0x55;
+}
+
+// The old platform's flash takes the first kIspRegionSize bytes of the
+// image. Anything past them would be cut silently, so the image is refused
+// before the board is touched, unless all of it is erased flash.
+bool OldPlatformImageFits(Engine& e) {
+  const int32_t length = e.Buf.AppImageLen;
+  const auto region = static_cast<int32_t>(kIspRegionSize);
+  if (length <= region) {
+    return true;
+  }
+  if (!IspImageFitsRegion(e.Buf.AppImage.get(), length)) {
+    e.Log.Say(1, Format("\nApplication firmware (%d bytes) is larger than the flash (%d bytes) !",
+                        length, region));
+    return false;
+  }
+  e.Log.Say(0, Format("\nApplication firmware (%d bytes): the %d bytes past the flash (%d bytes) "
+                      "are 0xFF and are not programmed !",
+                      length, length - region, region));
+  return true;
 }
 
 }  // namespace
@@ -151,10 +172,12 @@ void Engine::MainStep() {
       NewPlatform = (Buf.DeviceRecord_Get(15) == 0xAA && Buf.DeviceRecord_Get(16) == 0x55) ? 1 : 0;
       Log.Say(1, Format("\n%s platform", NewPlatform == 1 ? "New" : "Old"));
       Log.MessageBox("... KOVA checkcode");
-      next = SignatureAt(*this, NewPlatform == 1 ? kNewPlatformSignatureOffset
-                                                 : kOldPlatformSignatureOffset)
-                 ? 4
-                 : STEP_FAIL;
+      if (!SignatureAt(*this, NewPlatform == 1 ? kNewPlatformSignatureOffset
+                                               : kOldPlatformSignatureOffset)) {
+        next = STEP_FAIL;
+      } else {
+        next = (NewPlatform == 1 || OldPlatformImageFits(*this)) ? 4 : STEP_FAIL;
+      }
       break;
 
     case 4:  // first upgrade step

@@ -2,6 +2,7 @@
 
 #include <linux/neighbour.h>
 #include <linux/rtnetlink.h>
+#include <net/if.h>
 #include <netlink/addr.h>
 #include <netlink/msg.h>
 #include <netlink/route/neighbour.h>
@@ -154,6 +155,11 @@ class LinuxNeighbourTable : public NeighbourTable {
   }
   int DeleteNeighbour(int ifindex, const uint8_t ip[4]) override {
     return kova::DeleteNeighbour(ifindex, ip);
+  }
+  bool InterfaceExists(int ifindex) override {
+    char name[IF_NAMESIZE];
+    // Only a definite "no such device" counts as gone.
+    return if_indextoname(static_cast<unsigned>(ifindex), name) != nullptr || errno != ENXIO;
   }
 };
 

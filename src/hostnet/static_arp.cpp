@@ -1,6 +1,7 @@
 #include "hostnet/static_arp.h"
 
 #include <cerrno>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -36,20 +37,57 @@ std::string DeleteFailedText(const uint8_t ip[4]) {
                 ip[3]);
 }
 
+// Adds the entry. A permanent entry for the address that is there already
+// is left when it names the board's MAC (EEXIST) and replaced when it names
+// another: every board is given the same derived address, and the lines
+// must go to this one.
+int AddEntry(MessageLog& log, NeighbourTable& table, int ifindex, const uint8_t ip[4],
+             const uint8_t mac[6]) {
+  const int err = table.AddPermanentNeighbour(ifindex, ip, mac);
+  if (err != EEXIST) {
+    return err;
+  }
+  std::vector<NeighbourEntry> rows;
+  const int dumped = table.DumpNeighbours(rows);
+  if (dumped != 0) {
+    return dumped;
+  }
+  const NeighbourEntry* row = FindNeighbour(rows, ifindex, ip);
+  if (row == nullptr || (row->hasMac && std::memcmp(row->mac.data(), mac, 6) == 0)) {
+    return EEXIST;
+  }
+  const auto& old = row->mac;
+  log.Say(0, Format("\nStatic IP Address (%d.%d.%d.%d) was bound to "
+                    "%02x:%02x:%02x:%02x:%02x:%02x ... replaced !",
+                    ip[0], ip[1], ip[2], ip[3], old[0], old[1], old[2], old[3], old[4], old[5]));
+  const int removed = table.DeleteNeighbour(ifindex, ip);
+  if (removed != 0 && removed != ENOENT) {
+    return removed;
+  }
+  return table.AddPermanentNeighbour(ifindex, ip, mac);
+}
+
+std::string DeletedText(const uint8_t ip[4]) {
+  return Format("\nDelete static IP Address (%d.%d.%d.%d) ... Successful !", ip[0], ip[1], ip[2],
+                ip[3]);
+}
+
 }  // namespace
 
 int Create_StaticARP(MessageLog& log, NeighbourTable& table, const uint8_t ip[4],
-                     const uint8_t mac[6]) {
-  int ifindex = 0;
+                     const uint8_t mac[6], int* ifindex) {
+  int routed = 0;
   int shown = 0;  // a failed route lookup is shown as error 0
-  if (table.LookupRouteInterface(ip, ifindex) == 0) {
-    const int err = table.AddPermanentNeighbour(ifindex, ip, mac);
-    if (err == 0) {
-      return 1;
-    }
-    if (err == EEXIST) {
-      log.Say(0, Format("\nStatic IP Address (%d.%d.%d.%d) is already exist !", ip[0], ip[1], ip[2],
-                        ip[3]));
+  if (table.LookupRouteInterface(ip, routed) == 0) {
+    const int err = AddEntry(log, table, routed, ip, mac);
+    if (err == 0 || err == EEXIST) {
+      if (err == EEXIST) {
+        log.Say(0, Format("\nStatic IP Address (%d.%d.%d.%d) is already exist !", ip[0], ip[1],
+                          ip[2], ip[3]));
+      }
+      if (ifindex != nullptr) {
+        *ifindex = routed;
+      }
       return 1;
     }
     shown = err;
@@ -76,18 +114,22 @@ int Check_StaticARP(MessageLog& log, NeighbourTable& table, const uint8_t ip[4])
   return exists ? 1 : 0;
 }
 
-int Delete_StaticARP(MessageLog& log, NeighbourTable& table, const uint8_t ip[4],
+int Delete_StaticARP(MessageLog& log, NeighbourTable& table, int ifindex, const uint8_t ip[4],
                      const uint8_t* /*mac*/, bool showBoxes) {
-  int ifindex = 0;
-  if (table.LookupRouteInterface(ip, ifindex) != 0) {
+  if (ifindex <= 0 && table.LookupRouteInterface(ip, ifindex) != 0) {
     log.Say(0, DeleteFailedText(ip));
     return 0;
   }
+  if (!table.InterfaceExists(ifindex)) {
+    log.Say(0, Format("\n    Interface %d is gone, and its entries with it !", ifindex));
+    log.Say(0, DeletedText(ip));
+    return 1;
+  }
   const int err = table.DeleteNeighbour(ifindex, ip);
-  // Nothing to remove is what the removal was for.
-  if (err == 0 || err == ENOENT || err == ESRCH) {
-    log.Say(0, Format("\nDelete static IP Address (%d.%d.%d.%d) ... Successful !", ip[0], ip[1],
-                      ip[2], ip[3]));
+  // Nothing to remove is what the removal was for; so is an interface that
+  // went away meanwhile.
+  if (err == 0 || err == ENOENT || err == ESRCH || err == ENODEV) {
+    log.Say(0, DeletedText(ip));
     return 1;
   }
   const std::string text =

@@ -42,6 +42,9 @@ class NeighbourTable {
   // Removes the entry for `ip` on the interface, whatever its kind; ENOENT
   // when there is none.
   virtual int DeleteNeighbour(int ifindex, const uint8_t ip[4]) = 0;
+  // Whether the host still has an interface with this index. The entries of
+  // an interface that went away (an adapter unplugged) went with it.
+  virtual bool InterfaceExists(int ifindex) = 0;
 };
 
 }  // namespace kova

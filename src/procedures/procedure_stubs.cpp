@@ -4,9 +4,6 @@
 namespace kova {
 
 // Procedures that need the network layer; until it exists they fail at once.
-void AppUpgrade_Step(Engine& e) {
-  StubProcedure(e);
-}
 void RemoteUpdate_Step(Engine& e) {
   StubProcedure(e);
 }

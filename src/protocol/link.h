@@ -1,5 +1,6 @@
 #pragma once
 
+#include <array>
 #include <atomic>
 #include <cstdint>
 #include <string>
@@ -10,6 +11,7 @@
 #include "common/shared_buffers.h"
 #include "common/wake_event.h"
 #include "platform/net_platform.h"
+#include "protocol/line_exchange.h"
 #include "protocol/sockets.h"
 
 namespace kova {
@@ -100,6 +102,16 @@ class Link {
   uint16_t UDPLocalPort = 0;
   std::string UDPSendText;
   uint8_t UDPCmdArgs[128] = {};
+
+  // Line-exchange channel and its request.
+  uint8_t LineState = 0;
+  int32_t LineOp = 0;
+  int32_t LineDone = 0;
+  int32_t LineMatched = -1;
+  std::string LineText;
+  std::array<std::string, kMaxExpectedLines> LineExpected;
+  int32_t LineExpectedCount = 0;
+  LineMatcher LineReplyMatcher = nullptr;
 };
 
 }  // namespace kova

@@ -25,6 +25,8 @@ void UDP_ReplyHandle(Link& link, const uint8_t* frame, int length);
 void UDP_RecvMsgStart(Link& link);
 bool UDP_RecvMsgIsIdle(const Link& link);
 int32_t UDP_RecvMsgResult(const Link& link);
+// Disarms the text decoder wherever it is; a line half assembled is dropped.
+void UDP_RecvMsgReset(Link& link);
 
 // The UDP ring as the bootloader dialogue reads it.
 bool UDP_RxAvailable(const Link& link);

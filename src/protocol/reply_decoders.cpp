@@ -246,6 +246,11 @@ int32_t UDP_RecvMsgResult(const Link& link) {
   return link.UDPMsgDone;
 }
 
+void UDP_RecvMsgReset(Link& link) {
+  link.UDPMsgState = kLineIdle;
+  link.UDPMsgDone = 0;
+}
+
 bool UDP_RxAvailable(const Link& link) {
   return RingAvailable(link.Buf, Ring::kUDP);
 }

@@ -328,7 +328,7 @@ TEST_F(NeighbourEntryTest, CheckCountsPermanentEntriesOnlyWhateverTheirMac) {
 
 TEST_F(NeighbourEntryTest, DeletionRemovesTheEntry) {
   ASSERT_EQ(Create_StaticARP(log, HostTable(), kBoardIP, kBoardMAC), 1);
-  EXPECT_EQ(Delete_StaticARP(log, HostTable(), kBoardIP, kBoardMAC), 1);
+  EXPECT_EQ(Delete_StaticARP(log, HostTable(), ifindex, kBoardIP, kBoardMAC), 1);
   EXPECT_EQ(Take(), Events{kDeletedTrace});
   EXPECT_EQ(log.MsgText, "\nDelete static IP Address (192.168.100.2) ... Successful !");
   EXPECT_FALSE(AnyRowForBoard());
@@ -338,7 +338,7 @@ TEST_F(NeighbourEntryTest, DeletionRemovesTheEntry) {
 
 TEST_F(NeighbourEntryTest, DeletionThatFindsNoEntryCountsAsDone) {
   for (bool showBoxes : {true, false}) {
-    EXPECT_EQ(Delete_StaticARP(log, HostTable(), kBoardIP, kBoardMAC, showBoxes), 1);
+    EXPECT_EQ(Delete_StaticARP(log, HostTable(), ifindex, kBoardIP, kBoardMAC, showBoxes), 1);
     EXPECT_EQ(Take(), Events{kDeletedTrace});
   }
 }
@@ -355,7 +355,8 @@ TEST_F(NeighbourEntryTest, AddressWithoutARouteFailsCreationWithErrorZeroAndIsNe
   EXPECT_EQ(Check_StaticARP(log, HostTable(), kUnroutedIP), 0);
   EXPECT_EQ(Take(), Events{Trace("\nStatic IP Address(10.9.9.9) ... No exist !")});
 
-  EXPECT_EQ(Delete_StaticARP(log, HostTable(), kUnroutedIP, kBoardMAC), 0);
+  // Without a recorded interface the removal looks the route up.
+  EXPECT_EQ(Delete_StaticARP(log, HostTable(), 0, kUnroutedIP, kBoardMAC), 0);
   EXPECT_EQ(Take(), Events{Trace("\nDelete static IP Address (10.9.9.9) ... Failed !")});
 }
 
@@ -364,8 +365,8 @@ TEST_F(NeighbourEntryTest, NoNetlinkSocketOutlivesAnOperation) {
   Create_StaticARP(log, HostTable(), kBoardIP, kBoardMAC);
   Create_StaticARP(log, HostTable(), kBoardIP, kBoardMAC);
   Check_StaticARP(log, HostTable(), kBoardIP);
-  Delete_StaticARP(log, HostTable(), kBoardIP, kBoardMAC);
-  Delete_StaticARP(log, HostTable(), kBoardIP, kBoardMAC);
+  Delete_StaticARP(log, HostTable(), ifindex, kBoardIP, kBoardMAC);
+  Delete_StaticARP(log, HostTable(), 0, kBoardIP, kBoardMAC);
   Create_StaticARP(log, HostTable(), kUnroutedIP, kBoardMAC);
   Check_StaticARP(log, HostTable(), kUnroutedIP);
   EXPECT_EQ(OpenDescriptors(), before);
@@ -393,11 +394,12 @@ TEST_F(NeighbourEntryTest, WithoutNetAdminCreationShowsBothBoxesAndLeavesNothing
 
 TEST_F(NeighbourEntryTest, WithoutNetAdminDeletionShowsOneBoxOrOnlyTracesAndKeepsTheEntry) {
   ASSERT_EQ(Create_StaticARP(log, HostTable(), kBoardIP, kBoardMAC), 1);
-  const Events events = WithoutNetAdmin([](Events& out) {
+  const Events events = WithoutNetAdmin([this](Events& out) {
     EventPanel childPanel;
     MessageLog childLog(childPanel);
     for (bool showBoxes : {true, false}) {
-      const int result = Delete_StaticARP(childLog, HostTable(), kBoardIP, kBoardMAC, showBoxes);
+      const int result =
+          Delete_StaticARP(childLog, HostTable(), ifindex, kBoardIP, kBoardMAC, showBoxes);
       out.insert(out.end(), childPanel.events.begin(), childPanel.events.end());
       childPanel.events.clear();
       out.push_back(Result(result));
@@ -415,13 +417,14 @@ TEST_F(NeighbourEntryTest, WithoutNetAdminDeletionShowsOneBoxOrOnlyTracesAndKeep
 TEST_F(NeighbourEntryTest, EngineRemovalBoxesOncePerFailureStreakAndRetriesAtItsPace) {
   ASSERT_EQ(Create_StaticARP(log, HostTable(), kBoardIP, kBoardMAC), 1);
   const auto pause = std::chrono::milliseconds(60);
-  const Events events = WithoutNetAdmin([pause](Events& out) {
+  const Events events = WithoutNetAdmin([this, pause](Events& out) {
     EventPanel childPanel;
     EngineTimings timings;
     timings.neighbourRetryPause = std::chrono::milliseconds(50);
     Engine engine(childPanel, "", nullptr, nullptr, timings);
     std::memcpy(engine.StaticArpIP, kBoardIP, 4);
     std::memcpy(engine.StaticArpMAC, kBoardMAC, 6);
+    engine.StaticArpIfIndex = ifindex;
     auto attempt = [&] {
       const int result = engine.Delete_StaticARP();
       out.insert(out.end(), childPanel.events.begin(), childPanel.events.end());
@@ -448,6 +451,54 @@ TEST_F(NeighbourEntryTest, EngineRemovalBoxesOncePerFailureStreakAndRetriesAtIts
                             kDeletedTrace, Result(1),                       //
                             Box(kDenied), kDeleteFailedTrace, Result(0)}));
   EXPECT_FALSE(AnyRowForBoard());
+}
+
+// The engine removes its entry on the interface it made it on: a route to the
+// board that moved to another link meanwhile must not send the removal there
+// (where nothing is found and the entry would stay behind), and an interface
+// that went away took the entry with it, which counts as removed.
+TEST_F(NeighbourEntryTest, EngineRemovesTheEntryWhereItWasMade) {
+  struct Case {
+    const char* what;
+    std::string link;       // where the entry is made
+    std::string address;    // the host's address on it
+    uint8_t board[4];       // the board's address, routed through `link`
+    std::string meanwhile;  // `ip` commands run before the removal
+  } cases[] = {
+      {"route moved",
+       "kova-h1",
+       "192.168.110.1/24",
+       {192, 168, 110, 2},
+       "route add 192.168.110.2/32 dev kova-h2"},
+      {"interface gone", "kova-h1", "192.168.110.1/24", {192, 168, 110, 2}, "link del kova-h1"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    RunIp("link add kova-h1 type veth peer name kova-b1");
+    RunIp("link add kova-h2 type veth peer name kova-b2");
+    RunIp("addr add " + c.address + " dev kova-h1");
+    for (const char* l : {"kova-h1", "kova-b1", "kova-h2", "kova-b2"}) {
+      RunIp(std::string("link set ") + l + " up");
+    }
+    const int made = static_cast<int>(if_nametoindex(c.link.c_str()));
+    ASSERT_NE(made, 0);
+
+    EventPanel enginePanel;
+    Engine engine(enginePanel, "", nullptr, nullptr);
+    std::memcpy(engine.DeviceIP, c.board, 4);
+    std::memcpy(engine.DeviceMAC, kBoardMAC, 6);
+    ASSERT_EQ(engine.Create_StaticARP(), 1);
+    EXPECT_EQ(engine.StaticArpIfIndex, made);
+
+    RunIp(c.meanwhile);
+    EXPECT_EQ(engine.Delete_StaticARP(), 1);
+    std::vector<NeighbourEntry> rows;
+    ASSERT_EQ(DumpNeighbours(rows), 0);
+    for (const NeighbourEntry& row : rows) {
+      EXPECT_NE(std::memcmp(row.ip.data(), c.board, 4), 0) << "entry left on " << row.ifindex;
+    }
+    std::system("ip link del kova-h1 >/dev/null 2>&1; ip link del kova-h2 >/dev/null 2>&1");
+  }
 }
 
 }  // namespace

@@ -50,11 +50,15 @@ const std::vector<std::string>& OperationButtonNames() {
 }
 
 DialogHarness::DialogHarness(const std::string& workDir, std::function<void(const ShownBox&)> onBox,
-                             std::function<void(Engine&)> beforeThreadsStart)
+                             std::function<void(Engine&)> beforeThreadsStart,
+                             std::unique_ptr<NetPlatform> net,
+                             std::unique_ptr<NeighbourTable> neighbours)
     : onBox_(std::move(onBox)) {
   DialogOptions options;
   options.workDir = workDir;
   options.beforeThreadsStart = std::move(beforeThreadsStart);
+  options.net = std::move(net);
+  options.neighbours = std::move(neighbours);
   options.messageBox = [this](const wxString& text, const wxString& caption) {
     boxes_.push_back({text.utf8_string(), caption.utf8_string()});
     if (onBox_) {

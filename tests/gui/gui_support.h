@@ -40,7 +40,9 @@ class DialogHarness {
   // `onBox` runs inside each box, on the GUI thread, before it is closed.
   explicit DialogHarness(const std::string& workDir,
                          std::function<void(const ShownBox&)> onBox = nullptr,
-                         std::function<void(Engine&)> beforeThreadsStart = nullptr);
+                         std::function<void(Engine&)> beforeThreadsStart = nullptr,
+                         std::unique_ptr<NetPlatform> net = nullptr,
+                         std::unique_ptr<NeighbourTable> neighbours = nullptr);
   ~DialogHarness();
   DialogHarness(const DialogHarness&) = delete;
   DialogHarness& operator=(const DialogHarness&) = delete;

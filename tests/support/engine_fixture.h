@@ -63,11 +63,11 @@ class WorkDir {
 // engine's own unless the test installs scripts.
 class EngineTest : public ::testing::Test {
  protected:
-  EngineTest()
+  explicit EngineTest(EngineTimings timings = {})
       : net(new FakeNet),
         neighbours(new FakeNeighbourTable),
         engine(panel, dir.path(), std::unique_ptr<NetPlatform>(net),
-               std::unique_ptr<NeighbourTable>(neighbours)) {
+               std::unique_ptr<NeighbourTable>(neighbours), timings) {
     engine.Adapters.AdapterDesc[0] = "eth1";
     engine.Adapters.AdapterIP[0] = {192, 168, 100, 1};
     engine.Adapters.Count = 1;

@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <cstring>
 #include <mutex>
+#include <set>
 #include <vector>
 
 #include "platform/neighbour_table.h"
@@ -60,6 +61,9 @@ class FakeNeighbourTable : public NeighbourTable {
     if (deleteError != 0) {
       return deleteError;
     }
+    if (goneInterfaces.count(ifindex) != 0) {
+      return ENODEV;
+    }
     for (auto it = rows.begin(); it != rows.end(); ++it) {
       if (it->ifindex == ifindex && std::memcmp(it->ip.data(), ip, 4) == 0) {
         rows.erase(it);
@@ -67,6 +71,26 @@ class FakeNeighbourTable : public NeighbourTable {
       }
     }
     return ENOENT;
+  }
+
+  bool InterfaceExists(int ifindex) override {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return goneInterfaces.count(ifindex) == 0;
+  }
+
+  // The route to every address now leaves by `ifindex`.
+  void MoveRoute(int ifindex) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    routeIfindex = ifindex;
+  }
+
+  // Unplugs an interface: its entries go with it.
+  void RemoveInterface(int ifindex) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    goneInterfaces.insert(ifindex);
+    for (auto it = rows.begin(); it != rows.end();) {
+      it = (it->ifindex == ifindex) ? rows.erase(it) : it + 1;
+    }
   }
 
   // A row as the kernel would hold it, e.g. one learnt or left by another run.
@@ -94,6 +118,7 @@ class FakeNeighbourTable : public NeighbourTable {
   int adds = 0;
   int deletes = 0;
   std::vector<NeighbourEntry> rows;
+  std::set<int> goneInterfaces;
 
  private:
   NeighbourEntry* Find(int ifindex, const uint8_t ip[4]) {

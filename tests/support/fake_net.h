@@ -1,6 +1,7 @@
 #pragma once
 
 #include <chrono>
+#include <condition_variable>
 #include <deque>
 #include <functional>
 #include <map>
@@ -34,28 +35,31 @@ class FakeNet : public NetPlatform {
   }
 
   int SendTo(int handle, const uint8_t* data, size_t length, const UdpEndpoint& to) override {
-    Datagram d{handle, std::vector<uint8_t>(data, data + length), to};
-    std::function<void(const Datagram&)> hook;
+    std::function<void(const Datagram&)> answer;
+    Datagram copy;
     {
       std::lock_guard<std::mutex> lock(mutex_);
       auto it = sockets_.find(handle);
       if (failSend || it == sockets_.end() || !it->second.open) {
         return -1;
       }
-      sent.push_back(d);
-      hook = onSent_;
+      sent.push_back({handle, std::vector<uint8_t>(data, data + length), to});
+      auto scripted = scripted_.find(sent.size());
+      if (scripted != scripted_.end()) {
+        for (Datagram& d : scripted->second) {
+          it->second.inbox.push_back({handle, std::move(d.bytes), d.peer});
+        }
+        scripted_.erase(scripted);
+        arrived_.notify_all();
+      }
+      answer = peer;
+      copy = sent.back();
     }
-    // Outside the lock: a peer answers by delivering to this network.
-    if (hook) {
-      hook(d);
+    // Outside the lock: the peer answers through Deliver.
+    if (answer) {
+      answer(copy);
     }
     return static_cast<int>(length);
-  }
-
-  // Called with every datagram sent, after it has been recorded.
-  void OnSent(std::function<void(const Datagram&)> hook) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    onSent_ = std::move(hook);
   }
 
   int RecvFrom(int handle, uint8_t* buffer, size_t capacity, UdpEndpoint& from) override {
@@ -85,8 +89,9 @@ class FakeNet : public NetPlatform {
   }
 
   // Tells which of the handles have a datagram queued. Never waits unless
-  // `sleepInWait` is set; `onWait` runs first, so that a scripted peer can
-  // answer what was sent before the wait.
+  // `waitBlocks` is set (a real receive thread would spin otherwise) or
+  // `sleepInWait` (it sleeps out the time when nothing is queued); `onWait`
+  // runs first, so that a scripted peer can answer what was sent before.
   uint32_t Wait(const int* handles, int count, int timeoutMs) override {
     std::function<void()> hook;
     {
@@ -97,20 +102,27 @@ class FakeNet : public NetPlatform {
     if (hook) {
       hook();
     }
-    uint32_t readable = 0;
-    {
-      std::lock_guard<std::mutex> lock(mutex_);
+    std::unique_lock<std::mutex> lock(mutex_);
+    auto readable = [&] {
+      uint32_t bits = 0;
       for (int i = 0; i < count && i < kMaxWaitHandles; ++i) {
         auto it = sockets_.find(handles[i]);
         if (it != sockets_.end() && it->second.open && !it->second.inbox.empty()) {
-          readable |= 1u << i;
+          bits |= 1u << i;
         }
       }
+      return bits;
+    };
+    if (waitBlocks) {
+      arrived_.wait_for(lock, std::chrono::milliseconds(timeoutMs),
+                        [&] { return readable() != 0; });
     }
-    if (readable == 0 && sleepInWait) {
+    const uint32_t bits = readable();
+    if (bits == 0 && sleepInWait) {
+      lock.unlock();
       std::this_thread::sleep_for(std::chrono::milliseconds(timeoutMs));
     }
-    return readable;
+    return bits;
   }
 
   int Waits() {
@@ -123,6 +135,15 @@ class FakeNet : public NetPlatform {
                UdpEndpoint from = {{192, 168, 100, 2}, 5002}) {
     std::lock_guard<std::mutex> lock(mutex_);
     sockets_[handle].inbox.push_back({handle, std::move(bytes), from});
+    arrived_.notify_all();
+  }
+
+  // The scripted peer: once the engine has sent its `count`th datagram (all
+  // sockets, counting from 1), `bytes` arrives on the socket it was sent on.
+  void AfterSent(size_t count, std::vector<uint8_t> bytes,
+                 UdpEndpoint from = {{192, 168, 100, 2}, 5002}) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    scripted_[count].push_back({0, std::move(bytes), from});
   }
 
   bool IsOpen(int handle) {
@@ -157,6 +178,10 @@ class FakeNet : public NetPlatform {
   std::function<bool(const UdpSocketSpec&)> refuseOpen;  // true: that socket cannot be made
   std::function<void()> onWait;
   bool sleepInWait = false;
+  bool waitBlocks = false;
+  // An answering peer, called after every datagram sent (set before use).
+  std::function<void(const Datagram&)> peer;
+  const void* peerOwner = nullptr;  // who installed `peer`
   std::vector<int> opened;
   std::vector<Datagram> sent;
 
@@ -167,8 +192,9 @@ class FakeNet : public NetPlatform {
     bool open = false;
   };
   std::mutex mutex_;
+  std::condition_variable arrived_;
   std::map<int, Socket> sockets_;
-  std::function<void(const Datagram&)> onSent_;
+  std::map<size_t, std::vector<Datagram>> scripted_;
   int nextHandle_ = 100;
   int waits_ = 0;
 };

@@ -23,6 +23,22 @@ bool StepUntil(Engine& engine, const std::function<bool()>& done, StepPace pace)
   return done();
 }
 
+int TicksUntil(Engine& engine, const std::function<void()>& pass, const std::function<bool()>& done,
+               int passesPerTick, int maxPasses) {
+  int ticks = 0;
+  for (int passes = 1; passes <= maxPasses; ++passes) {
+    pass();
+    if (done()) {
+      return ticks;
+    }
+    if (passes % passesPerTick == 0) {
+      engine.CountdownTick();
+      ++ticks;
+    }
+  }
+  return -1;
+}
+
 bool WaitFor(const std::function<bool()>& done, std::chrono::milliseconds limit) {
   const auto end = std::chrono::steady_clock::now() + limit;
   while (!done()) {

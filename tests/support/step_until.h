@@ -19,6 +19,12 @@ struct StepPace {
 // asked, a tick, until `done` holds. False if it did not within maxPasses.
 bool StepUntil(Engine& engine, const std::function<bool()>& done, StepPace pace = {});
 
+// Runs `pass` until `done` holds, ticking the engine's countdowns after every
+// `passesPerTick` passes. Returns the ticks it took, or -1 when `done` still
+// did not hold after `maxPasses`.
+int TicksUntil(Engine& engine, const std::function<void()>& pass, const std::function<bool()>& done,
+               int passesPerTick = 10, int maxPasses = 200000);
+
 // For tests that run real threads: polls `done` until it holds or `limit`
 // has passed.
 bool WaitFor(const std::function<bool()>& done,

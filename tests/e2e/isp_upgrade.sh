@@ -1,0 +1,153 @@
+#!/usr/bin/env bash
+# The application upgrade of an old-platform board through its ISP
+# bootloader: from the bootloader (DISABLE) and from the application (ENABLE,
+# jump and boot-up wait first), with the board's flash compared byte for byte
+# to the image; resends, a bootloader that answers from elsewhere, a silent
+# one, lost datagrams, an image without the platform mark, and the neighbour
+# entry that pins the board's address while the upgrade runs.
+source "$(dirname "$0")/lib.sh"
+e2e_setup
+for setting in DISABLE ENABLE; do
+  write_config "$WORK/$setting" "$setting"
+  write_image "$WORK/$setting" old
+done
+write_config "$WORK/unmarked" DISABLE
+write_image "$WORK/unmarked" new
+UPGRADE_OK="[KOVA Upgrade...] KOVA firmware upgrade ... Successful !"
+UPGRADE_FAILED="[KOVA Upgrade...] KOVA firmware upgrade ... Failed !"
+STEP_ONE="======(1). Upgrade request ... "
+# Ticks a reply line may take (the tool's bound), and the most ticks a failing
+# run may then take to end.
+LINE_BOUND_TICKS=50
+
+# expect_flash NAME: the board's flash is the image padded with 0xFF over
+# the region, and sectors 0-1 hold what they held before.
+expect_flash() {
+  "$PYTHON" - "$WORK/$1.flash" "$WORK/DISABLE/app.bin" <<'EOF' || fail "board $1: flash differs"
+import sys
+flash = open(sys.argv[1], "rb").read()
+image = open(sys.argv[2], "rb").read()
+region = 516096
+bootloader = bytes((i * 7 + 3) & 0xFF for i in range(8192))
+expected = image[:region].ljust(region, b"\xff")
+if len(flash) != 8192 + region:
+    sys.exit("flash holds %d bytes" % len(flash))
+if flash[:8192] != bootloader:
+    sys.exit("sectors 0-1 changed")
+if flash[8192:] != expected:
+    first = next(i for i in range(region) if flash[8192 + i] != expected[i])
+    sys.exit("first difference at 0x%X" % (8192 + first))
+EOF
+}
+
+# The entry pinning the board's address, as `ip` shows it in the host.
+board_entry() {
+  topo_host ip -4 neigh show "$TOPO_BOARD_IP" nud permanent
+}
+
+# watch_entry: until the CLI ends, whether the permanent entry with the
+# board's MAC was seen while the upgrade ran.
+watch_entry() {
+  local seen=no
+  while kill -0 "$CLI_PID" 2>/dev/null; do
+    if board_entry | grep -qi "lladdr $TOPO_BOARD_MAC PERMANENT"; then
+      seen=yes
+      break
+    fi
+    sleep 0.05
+  done
+  echo "$seen"
+}
+
+expect_whole_upgrade() {
+  expect_rc 0
+  expect_line "$UPGRADE_OK"
+  expect_line "======(7). Program ... Successful !======Successful !======"
+  stop_board board
+  expect_flash board
+  expect_report board 'report["isp"]["mismatched_copies"], len(report["isp"]["copies"])' \
+    "(0, 504)"
+  expect_report board 'len(report["isp"]["erases"]), report["isp"]["problem_count"]' "(28, 0)"
+}
+
+# 1. from the bootloader, with the entry watched while it runs
+start_board board --platform old --start-in bootloader --flash-file "$WORK/board.flash"
+started=$EPOCHREALTIME
+start_cli "$WORK/out" -m "$TOPO_BOARD_MAC" -C "$WORK/DISABLE" upgrade
+[ "$(watch_entry)" = yes ] || fail "no permanent entry with the board's MAC while programming"
+finish_cli
+echo "DISABLE upgrade: $("$PYTHON" -c "print(round($EPOCHREALTIME - $started, 1))")s"
+expect_whole_upgrade
+[ -z "$(board_entry)" ] || fail "the entry outlived the upgrade"
+expect_line "${STEP_ONE}Successful !======"
+expect_line "======(2). Upgrade synchronized ... Successful !======"
+
+# 2. from the application: jump, boot-up wait, then the bootloader (already
+# synchronised, so step 2 is skipped)
+start_board board --platform old --reboot-delay 0.2 --isp-synchronized \
+  --flash-file "$WORK/board.flash"
+run_cli "$WORK/out" -m "$TOPO_BOARD_MAC" -C "$WORK/ENABLE" upgrade
+expect_line "======KOVA : Jump to Bootloader ... Successful !======"
+expect_line "======KOVA : Wait for boot-up ... Successful !======"
+expect_no_line "======(2). Upgrade synchronized ... Successful !======"
+expect_whole_upgrade
+
+# 3. two checksums answered RESEND: each half is sent again
+start_board board --platform old --start-in bootloader --resend-first 2 \
+  --flash-file "$WORK/board.flash"
+run_cli "$WORK/out" -m "$TOPO_BOARD_MAC" -C "$WORK/DISABLE" upgrade
+expect_whole_upgrade
+expect_report board 'report["isp"]["checksums"]["forced_resend"]' 2
+
+# 4. four RESENDs for the first half: the step fails, nothing is copied
+start_board board --platform old --start-in bootloader --resend-first 4
+run_cli "$WORK/out" -m "$TOPO_BOARD_MAC" -C "$WORK/DISABLE" upgrade
+expect_rc 1
+expect_line "======(7). Program ... Failed !======Failed !======"
+expect_line "$UPGRADE_FAILED"
+stop_board board
+expect_report board 'len(report["isp"]["copies"]), report["isp"]["checksums"]["resend"]' "(0, 4)"
+
+# 5. the bootloader answers from another address of its segment and another
+# port
+topo_board ip addr add 192.168.100.3/24 dev eth0
+start_board board --platform old --start-in bootloader --isp-reply-from 192.168.100.3:5003 \
+  --flash-file "$WORK/board.flash"
+run_cli "$WORK/out" -m "$TOPO_BOARD_MAC" -C "$WORK/DISABLE" upgrade
+expect_whole_upgrade
+topo_board ip addr del 192.168.100.3/24 dev eth0
+
+# 6. a silent bootloader: the first step fails once the bound has passed
+start_board board --platform old --start-in bootloader --silent-bootloader
+started=$EPOCHREALTIME
+run_cli "$WORK/out" -m "$TOPO_BOARD_MAC" -C "$WORK/DISABLE" upgrade
+elapsed=$("$PYTHON" -c "print(round($EPOCHREALTIME - $started, 1))")
+expect_rc 1
+expect_line "${STEP_ONE}Failed !======Failed !======"
+stop_board board
+echo "silent bootloader: exit $CLI_RC after ${elapsed}s (bound $LINE_BOUND_TICKS ticks of $TICK_MS ms)"
+
+# 7. 5 % of the datagrams lost each way: a clean verdict either way
+start_board board --platform old --start-in bootloader --drop 0.05 --drop-sent 0.05 --seed 7 \
+  --flash-file "$WORK/board.flash"
+run_cli "$WORK/out" -m "$TOPO_BOARD_MAC" -C "$WORK/DISABLE" upgrade
+echo "5 % loss: exit $CLI_RC"
+case $CLI_RC in
+  0) expect_whole_upgrade ;;
+  1)
+    expect_line "$UPGRADE_FAILED"
+    expect_no_line "$UPGRADE_OK"
+    stop_board board
+    ;;
+  *) fail "lossy run ended with $CLI_RC" ;;
+esac
+
+# 8. an image without the old platform's mark: nothing reaches the bootloader
+start_board board --platform old --start-in bootloader
+run_cli "$WORK/out" -m "$TOPO_BOARD_MAC" -C "$WORK/unmarked" upgrade
+expect_rc 1
+expect_line "[... KOVA checkcode] Old platform"
+grep -qF "$STEP_ONE" "$LAST_OUT" && fail "the dialogue ran with an unmarked image"
+stop_board board
+expect_report board '[r.get("command") for r in received]' "['E2P_READ']"
+echo "PASS"

@@ -1,0 +1,387 @@
+#include <gtest/gtest.h>
+#include <linux/neighbour.h>
+
+#include <cerrno>
+#include <string>
+#include <vector>
+
+#include "engine_fixture.h"
+#include "isp_board_peer.h"
+#include "protocol/receive_path.h"
+#include "step_until.h"
+
+namespace kova::test {
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+
+constexpr size_t kRegion = 516096;
+const std::array<uint8_t, 4> kBoardIP = {192, 168, 100, 2};
+const std::array<uint8_t, 6> kBoardMAC = {0x00, 0x1A, 0x2B, 0x3C, 0x4D, 0x5E};
+const std::array<uint8_t, 6> kOtherMAC = {0x02, 0x00, 0x00, 0x00, 0x00, 0x99};
+
+const std::string kStartLines =
+    "\n======Load upgarde file ... Successful !======"
+    "\n======KOVA Firmware Upgrade ... start !======"
+    "\nOld platform"
+    "\n======KOVA : Application firmware upgrade ... Start !======";
+const std::string kUpToErase =
+    "\n======(3). Device identify request ...Successful !======"
+    "\n======(4). Device identify request ...Successful !======"
+    "\n======(5). Bootloader firmware version request ..."
+    "\n           Bootloader is 3rd version(v1.234) !"
+    "\n======(6). Erase ... Successful !======"
+    "\n======(7). Program ... Successful !======";
+
+// The application upgrade on its own (DISABLE), from the press to the idle
+// step, against an old-platform board on the in-memory network.
+class AppUpgradeTest : public EngineTest {
+ protected:
+  // A failing removal of the neighbour entry is tried again on every pass.
+  static EngineTimings EveryPass() {
+    EngineTimings timings;
+    timings.neighbourRetryPause = std::chrono::milliseconds(0);
+    return timings;
+  }
+
+  AppUpgradeTest() : EngineTest(EveryPass()), board(*net) {
+    panel.recordTraces = false;
+    dir.WriteConfig("DISABLE");
+    WriteImage(0x7D000);
+    StartUp();
+  }
+
+  // An old-platform image of `size` bytes; `tail` fills what lies past the
+  // region.
+  Bytes WriteImage(size_t size, uint8_t tail = 0x5A) {
+    Bytes image(size);
+    for (size_t i = 0; i < size; ++i) {
+      image[i] = (i < kRegion) ? static_cast<uint8_t>(i * 29 + (i >> 9)) : tail;
+    }
+    image[0x7CFF0] = 0xAA;
+    image[0x7CFF1] = 0x55;
+    dir.Write("app.bin", std::string(image.begin(), image.end()));
+    return image;
+  }
+
+  void Upgrade() {
+    ASSERT_TRUE(engine.PostAction(kActionUpgrade));
+    const int before = engine.OperationsEnded();
+    const int ticks = TicksUntil(
+        engine,
+        [this] {
+          RecvPass(engine.link);
+          engine.RunPass();
+        },
+        [&] { return engine.OperationsEnded() > before; });
+    ASSERT_GE(ticks, 0) << "the upgrade never ended";
+  }
+
+  // From now on the board answers its first line ("?") only, calling
+  // `atFirst` when it takes it.
+  static void AnswerOnlyFirstLine(IspBoardPeer& peer, std::function<void()> atFirst = nullptr) {
+    peer.script = [atFirst, taken = 0](int, const std::string&,
+                                       std::vector<std::string>& out) mutable {
+      if (taken++ == 0 && atFirst) {
+        atFirst();
+      }
+      out.clear();
+      return taken > 1;
+    };
+  }
+
+  bool Traced(const std::string& text) const {
+    return std::find(panel.traces.begin(), panel.traces.end(), text) != panel.traces.end();
+  }
+
+  // The board's permanent entry as the fake table holds it, if any.
+  const NeighbourEntry* Entry() {
+    return FindNeighbour(neighbours->rows, neighbours->routeIfindex, kBoardIP.data());
+  }
+
+  IspBoardPeer board;
+};
+
+TEST_F(AppUpgradeTest, WholeUpgradeWritesTheRegionAndShowsEveryStep) {
+  struct Case {
+    bool synchronized;
+    std::string steps;
+  } cases[] = {
+      {false,
+       "\n======(1). Upgrade request ... Successful !======"
+       "\n======(2). Upgrade synchronized ... Successful !======"},
+      {true, "\n======(1). Upgrade request ... Successful !======"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.synchronized);
+    IspBoardPeer peer(*net);
+    peer.alreadySynchronized = c.synchronized;
+    const Bytes before = peer.Flash();
+    bool entryWhileRunning = false;
+    peer.script = [&](int index, const std::string&, std::vector<std::string>&) {
+      if (index == 0) {
+        const NeighbourEntry* row = Entry();
+        entryWhileRunning = row != nullptr && row->Permanent() && row->mac == kBoardMAC;
+      }
+      return false;
+    };
+    panel.list.clear();
+    panel.boxes.clear();
+    Upgrade();
+
+    EXPECT_EQ(engine.LastOutcome(), STEP_OK);
+    EXPECT_EQ(panel.list, kStartLines + c.steps + kUpToErase + "Successful !======");
+    ASSERT_EQ(panel.boxes.size(), 2u);
+    EXPECT_EQ(panel.boxes[1].text, "\nKOVA firmware upgrade ... Successful !\nPower Restart !");
+    EXPECT_EQ(panel.gauge.back(), 100);
+    // The image, then erased flash to the end of the region; the bootloader
+    // untouched.
+    const Bytes flash = peer.Flash();
+    Bytes region(engine.Buf.AppImage.get(), engine.Buf.AppImage.get() + 0x7D000);
+    region.resize(kRegion, 0xFF);
+    EXPECT_TRUE(std::equal(flash.begin() + 8192, flash.end(), region.begin()));
+    EXPECT_TRUE(std::equal(flash.begin(), flash.begin() + 8192, before.begin()));
+    EXPECT_TRUE(entryWhileRunning);
+    EXPECT_EQ(neighbours->RowCount(), 0u) << "the entry is removed when the upgrade ends";
+    EXPECT_EQ(engine.StaticArpAdded, 0);
+    EXPECT_EQ(net->OpenCount(), 0);
+  }
+}
+
+TEST_F(AppUpgradeTest, FailedStepIsFollowedByTheUpgradesOwnVerdict) {
+  board.script = [](int, const std::string& line, std::vector<std::string>& out) {
+    out.clear();
+    return line == "J";
+  };
+  Upgrade();
+  EXPECT_EQ(engine.LastOutcome(), STEP_FAIL);
+  EXPECT_EQ(panel.list, kStartLines +
+                            "\n======(1). Upgrade request ... Successful !======"
+                            "\n======(2). Upgrade synchronized ... Successful !======"
+                            "\n======(3). Device identify request ...Failed !======Failed !======");
+  EXPECT_EQ(panel.boxes.back().text, "\nKOVA firmware upgrade ... Failed !");
+  EXPECT_EQ(neighbours->RowCount(), 0u);
+  EXPECT_EQ(net->OpenCount(), 0);
+}
+
+// Without its entry or its socket the upgrade ends right after its start line,
+// before a line reaches the bootloader.
+TEST_F(AppUpgradeTest, UpgradeFailsBeforeTheDialogueWithoutEntryOrSocket) {
+  struct Case {
+    const char* what;
+    std::function<void()> arrange;
+  } cases[] = {
+      {"entry refused", [this] { neighbours->addError = EPERM; }},
+      {"entry not found afterwards", [this] { neighbours->dumpError = EIO; }},
+      {"socket not made",
+       [this] {
+         // The platform check's broadcast socket is made; the bootloader's
+         // socket, the next one, is not.
+         net->peer = [this, answer = net->peer](const FakeNet::Datagram& d) {
+           answer(d);
+           net->failOpen = true;
+         };
+       }},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    neighbours->addError = 0;
+    neighbours->dumpError = 0;
+    c.arrange();
+    panel.list.clear();
+    Upgrade();
+    net->failOpen = false;
+    board.Attach();
+    EXPECT_EQ(engine.LastOutcome(), STEP_FAIL);
+    EXPECT_EQ(panel.list, kStartLines + "Failed !======");
+    EXPECT_TRUE(board.Lines().empty());
+    EXPECT_EQ(neighbours->RowCount(), 0u);
+  }
+}
+
+// A new-platform board is served by the boot server; one whose server
+// cannot start (port 67 held by a DHCP server) is no success, and the
+// operator reads why. Nothing goes to an ISP bootloader either way.
+TEST_F(AppUpgradeTest, NewPlatformUpgradeFailsWhenTheBootServerCannotStart) {
+  board.checkCode = {0xAA, 0x55};
+  dir.WriteImage(false, true);
+  net->refuseOpen = [](const UdpSocketSpec& spec) { return spec.local.port == 67; };
+  Upgrade();
+  EXPECT_EQ(engine.LastOutcome(), STEP_FAIL);
+  EXPECT_NE(panel.list.find("\n======KOVA : Application firmware upgrade ... Start !======"
+                            "\n    Boot server: cannot open the BOOTP port 67 on eth1 (another "
+                            "DHCP or BOOTP server may hold the port) ! Failed !======"),
+            std::string::npos)
+      << panel.list;
+  EXPECT_TRUE(board.Lines().empty());
+  EXPECT_EQ(engine.BootServerExit.load(), 2);
+  EXPECT_EQ(net->OpenCount(), 0);
+}
+
+// An image is programmed over the whole region, so what an earlier, longer
+// image left in the buffer must not follow a shorter one; and an image longer
+// than the region is refused unless what would be cut is erased flash.
+TEST_F(AppUpgradeTest, RegionHoldsExactlyTheImageAndNothingIsCutSilently) {
+  struct Case {
+    const char* what;
+    size_t size;
+    uint8_t tail;
+    bool succeeds;
+  } cases[] = {
+      {"shorter after longer", 0x7D000, 0, true},
+      {"longer, erased tail", kRegion + 4096, 0xFF, true},
+      {"longer", kRegion + 4096, 0x00, false},
+  };
+  WriteImage(kRegion + 8192, 0x11);  // fills the whole buffer's region
+  ASSERT_TRUE(engine.PostAction(kActionGetVersion));
+  TicksUntil(
+      engine, [this] { engine.RunPass(); }, [this] { return engine.OperationsEnded() == 1; });
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    IspBoardPeer peer(*net);
+    peer.alreadySynchronized = true;
+    const Bytes image = WriteImage(c.size, c.tail);
+    panel.list.clear();
+    panel.recordTraces = true;
+    const size_t sentBefore = net->Sent().size();
+    const int addsBefore = neighbours->adds;
+    if (c.succeeds) {
+      panel.recordTraces = false;
+    }
+    Upgrade();
+    EXPECT_EQ(engine.LastOutcome(), c.succeeds ? STEP_OK : STEP_FAIL);
+    if (c.succeeds) {
+      Bytes region(image.begin(), image.begin() + std::min(image.size(), kRegion));
+      region.resize(kRegion, 0xFF);
+      const Bytes flash = peer.Flash();
+      EXPECT_TRUE(std::equal(flash.begin() + 8192, flash.end(), region.begin()));
+    } else {
+      EXPECT_EQ(panel.list,
+                "\n======Load upgarde file ... Successful !======"
+                "\n======KOVA Firmware Upgrade ... start !======"
+                "\nOld platform"
+                "\nApplication firmware (520192 bytes) is larger than the flash "
+                "(516096 bytes) !");
+      EXPECT_EQ(net->Sent().size(), sentBefore + 1) << "only the platform check";
+      EXPECT_EQ(neighbours->adds, addsBefore);
+      EXPECT_TRUE(peer.Lines().empty());
+    }
+  }
+}
+
+TEST_F(AppUpgradeTest, OversizedImageWithAnErasedTailIsTraced) {
+  WriteImage(kRegion + 4096, 0xFF);
+  AnswerOnlyFirstLine(board);
+  panel.recordTraces = true;
+  Upgrade();
+  EXPECT_TRUE(
+      Traced("\nApplication firmware (520192 bytes): the 4096 bytes past the flash "
+             "(516096 bytes) are 0xFF and are not programmed !"));
+  EXPECT_EQ(board.Lines().size(), 2u) << "the dialogue ran";
+}
+
+// Every board is given the same derived address: a permanent entry left for
+// it by another board is replaced and removed at the end like the tool's own,
+// and the board's own is taken as made (and removed at the end as well).
+TEST_F(AppUpgradeTest, ExistingPermanentEntryIsTakenOnlyWithTheBoardsMac) {
+  struct Case {
+    std::array<uint8_t, 6> mac;
+    std::string trace;
+  } cases[] = {
+      {kOtherMAC,
+       "\nStatic IP Address (192.168.100.2) was bound to 02:00:00:00:00:99 ... "
+       "replaced !"},
+      {kBoardMAC, "\nStatic IP Address (192.168.100.2) is already exist !"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.trace);
+    neighbours->Put(2, kBoardIP, c.mac, NUD_PERMANENT);
+    std::array<uint8_t, 6> macWhileRunning{};
+    AnswerOnlyFirstLine(board, [&] { macWhileRunning = Entry() ? Entry()->mac : kOtherMAC; });
+    panel.traces.clear();
+    panel.recordTraces = true;
+    Upgrade();
+    EXPECT_EQ(macWhileRunning, kBoardMAC);
+    EXPECT_TRUE(Traced(c.trace));
+    EXPECT_EQ(neighbours->RowCount(), 0u);
+  }
+}
+
+// An entry whose removal kept failing is still recorded when the next upgrade
+// starts: it is kept when it is the very entry this upgrade needs, removed
+// first when it is another, and the upgrade does not start while it stays.
+TEST_F(AppUpgradeTest, EntryOfAnEarlierOperationIsNeverForgotten) {
+  struct Case {
+    const char* what;
+    std::string secondMac;  // the MAC typed for the second upgrade
+    bool removable;
+    int adds;  // entries made by both upgrades
+    bool dialogue;
+  } cases[] = {
+      {"the same entry", "5E", false, 1, true},
+      {"another board", "5F", true, 2, true},
+      {"another board, removal still failing", "5F", false, 1, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    neighbours->rows.clear();
+    neighbours->adds = 0;
+    neighbours->deleteError = EPERM;
+    panel.inputs.macFields[5] = "5E";
+    board.Attach();
+    AnswerOnlyFirstLine(board);
+    Upgrade();
+    ASSERT_EQ(engine.StaticArpAdded, 1) << "the removal failed";
+
+    IspBoardPeer peer(*net);
+    AnswerOnlyFirstLine(peer);
+    neighbours->deleteError = c.removable ? 0 : EPERM;
+    panel.inputs.macFields[5] = c.secondMac;
+    Upgrade();
+    EXPECT_EQ(neighbours->adds, c.adds);
+    EXPECT_EQ(!peer.Lines().empty(), c.dialogue);
+    EXPECT_EQ(engine.LastOutcome(), STEP_FAIL);
+
+    neighbours->deleteError = 0;
+    engine.RunPass();
+    EXPECT_EQ(neighbours->RowCount(), 0u) << "nothing the tool made is left";
+    EXPECT_EQ(engine.StaticArpAdded, 0);
+  }
+}
+
+// The entry is removed on the interface it was made on, whatever the route
+// does meanwhile; an interface that is gone took the entry with it.
+TEST_F(AppUpgradeTest, EntryIsRemovedWhereItWasMade) {
+  struct Case {
+    const char* what;
+    std::function<void()> meanwhile;
+    std::string trace;
+  } cases[] = {
+      {"route moved to another link", [this] { neighbours->MoveRoute(3); },
+       "\nDelete static IP Address (192.168.100.2) ... Successful !"},
+      {"interface unplugged",
+       [this] {
+         neighbours->RemoveInterface(2);
+         neighbours->routeError = ENETUNREACH;
+       },
+       "\n    Interface 2 is gone, and its entries with it !"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    FakeNeighbourTable* table = neighbours;
+    table->rows.clear();
+    table->goneInterfaces.clear();
+    table->routeIfindex = 2;
+    table->routeError = 0;
+    panel.traces.clear();
+    panel.recordTraces = true;
+    AnswerOnlyFirstLine(board, c.meanwhile);
+    Upgrade();
+    EXPECT_EQ(engine.StaticArpAdded, 0);
+    EXPECT_TRUE(table->rows.empty());
+    EXPECT_TRUE(Traced(c.trace));
+  }
+}
+
+}  // namespace
+}  // namespace kova::test
