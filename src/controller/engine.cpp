@@ -161,8 +161,13 @@ Engine::PassFootprint Engine::Footprint() const {
           Buf.UDPRxRead.load(std::memory_order_relaxed),
           static_cast<uint32_t>(Progress.load()),
           static_cast<uint32_t>(JumpRetries),
-          0,
-          0};
+          link.LineState,
+          Isp.IspStep,
+          Isp.IspState,
+          static_cast<uint32_t>(Isp.EraseCmd),
+          static_cast<uint32_t>(Isp.IspLine),
+          Isp.IspBlockOffset,
+          static_cast<uint32_t>(Isp.IspHalf)};
 }
 
 bool Engine::MainThread() {

@@ -231,7 +231,7 @@ class Engine {
   bool MainThread();
   // The state of every machine and how far the decoders have read: a pass
   // that leaves it as it was has found nothing to do.
-  using PassFootprint = std::array<uint32_t, 16>;
+  using PassFootprint = std::array<uint32_t, 21>;
   PassFootprint Footprint() const;
   // Moves MainState from `from` to `to` unless the front end changed it.
   void SetMainState(uint8_t from, uint8_t to);
