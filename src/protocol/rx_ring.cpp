@@ -123,6 +123,13 @@ int RingTake(SharedBuffers& b, Ring ring, uint8_t* out, int max, int stop) {
   return count;
 }
 
+void RingDiscard(SharedBuffers& b, Ring ring) {
+  Parts p = Of(b, ring);
+  p.lengthRead.store(p.lengthWrite.load(std::memory_order_acquire), std::memory_order_release);
+  p.read.store(p.write.load(std::memory_order_acquire), std::memory_order_release);
+  Left(b, ring) = 0;
+}
+
 bool RingAppend(SharedBuffers& b, Ring ring, const uint8_t* data, int length) {
   auto p = Of(b, ring);
   const uint16_t start = p.write.load(std::memory_order_relaxed);

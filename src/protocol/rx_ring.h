@@ -29,6 +29,11 @@ void RingSkipRest(SharedBuffers& b, Ring ring);
 // after the first byte equal to `stop` when `stop` is 0..255; the count.
 int RingTake(SharedBuffers& b, Ring ring, uint8_t* out, int max, int stop = -1);
 
+// Worker side: forgets everything in the ring. Only while its socket takes
+// nothing, e.g. when a fresh socket is made: the receive thread appends for
+// a socket only after the socket's first request.
+void RingDiscard(SharedBuffers& b, Ring ring);
+
 // Receive thread side: appends the datagram marker and `length` bytes, or
 // nothing at all when they do not fit whole (result false).
 bool RingAppend(SharedBuffers& b, Ring ring, const uint8_t* data, int length);

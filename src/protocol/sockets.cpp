@@ -7,6 +7,7 @@
 #include "protocol/front_end_send.h"
 #include "protocol/hex_dump.h"
 #include "protocol/link.h"
+#include "protocol/rx_ring.h"
 
 namespace kova {
 
@@ -139,6 +140,10 @@ int Link::BroadcastSocket_Create() {
     UdpSocketSpec spec = SpecOnInterface(*this, sel, 0);
     spec.broadcast = true;
     ok = OpenRecord(*this, BroadcastSocket, spec, kBroadcastDestination, false);
+    if (ok) {
+      // What the last socket left unread answers nothing this one asks.
+      RingDiscard(Buf, Ring::kBroadcast);
+    }
   }
   Log.Say(0, "\n    Broadcast Socket(Client) create ... ");
   Log.Say(0, ok ? "Successful !" : "Failed !");
@@ -155,6 +160,9 @@ int Link::UDPSocket_Create(uint16_t remotePort, uint16_t localPort) {
     std::memcpy(destination.ip.data(), DeviceIP, sizeof(DeviceIP));
     destination.port = remotePort;
     ok = OpenRecord(*this, UDPSocket, spec, destination, true);
+    if (ok) {
+      RingDiscard(Buf, Ring::kUDP);
+    }
   }
   Log.Say(0, "\n    UDP client create ... ");
   Log.Say(0, ok ? "Successful !" : "Failed !");

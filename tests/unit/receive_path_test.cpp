@@ -143,5 +143,28 @@ TEST_F(ReceivePathTest, SkipOnAnEmptyRingLeavesItEmpty) {
   EXPECT_EQ(DrainUDPRing(), Marked({0x01}));
 }
 
+// What one socket left unread never answers what the next one asks.
+TEST_F(ReceivePathTest, AFreshSocketStartsWithEmptyRings) {
+  net->Deliver(udp, {0x00, 0x05, 0x81, 0x20, 0x06});
+  net->Deliver(broadcast, {0x00, 0x05, 0x80, 0x04, 0x06});
+  RecvPass(engine.link);
+  ASSERT_TRUE(UDP_RxAvailable(engine.link));
+  ASSERT_TRUE(RingAvailable(engine.Buf, Ring::kBroadcast));
+  UDP_RxSkip(engine.link);  // a reader stopped inside the datagram
+  engine.link.UDPSocket_Close();
+  engine.link.BroadcastSocket_Close();
+  ASSERT_EQ(engine.link.UDPSocket_Create(5002, 0), 1);
+  ASSERT_EQ(engine.link.BroadcastSocket_Create(), 1);
+  EXPECT_FALSE(UDP_RxAvailable(engine.link));
+  EXPECT_FALSE(RingAvailable(engine.Buf, Ring::kBroadcast));
+  EXPECT_EQ(RingLeft(engine.Buf, Ring::kUDP), 0);
+
+  const uint8_t request = 0;
+  ASSERT_EQ(engine.link.UDPSocket_Send(&request, 1), 1);
+  net->Deliver(engine.link.UDPSocket.handle, {0x01, 0x02});
+  RecvPass(engine.link);
+  EXPECT_EQ(DrainUDPRing(), Marked({0x01, 0x02}));
+}
+
 }  // namespace
 }  // namespace kova::test
