@@ -1,7 +1,7 @@
 // The old platform's bootloader dialogue (steps 1 to 7, the whole region)
 // against a board on the network, timed two ways: through the engine's ISP
-// road (steps, line exchange, UDP channel, receive thread and decoder, passes
-// back to back as with a pass delay of 0), and through a minimal client that
+// road (steps, line exchange, UDP channel, the real receive thread and worker
+// at a pass delay of 0), and through a minimal client that
 // sends the same lines on a blocking socket and waits for each answer. The
 // difference is what the engine's machinery costs over the board's own pace.
 // bench/isp_bench.sh runs it against the emulated board.
@@ -40,12 +40,13 @@ constexpr int kLastStep = 7;
 
 class SilentPanel : public kova::OperatorPanel {
  public:
+  kova::OperatorInputs inputs;
   void AppendText(const std::string& text) override { last = text; }
   void ClearList() override {}
   void EnableButtons(bool) override {}
   void SetGauge(int) override {}
   void ShowMessageBox(const std::string&, const std::string&) override {}
-  kova::OperatorInputs ReadInputs() override { return {}; }
+  kova::OperatorInputs ReadInputs() override { return inputs; }
   std::string last;
 };
 
@@ -64,15 +65,25 @@ bool ParseIP(const char* text, uint8_t out[4]) {
 
 // --- The engine's road --------------------------------------------------
 
-// The state bytes of the machines a pass steps, and the ring's read index.
-std::array<uint32_t, 6> Snapshot(const kova::Engine& e) {
-  return {e.Isp.IspState,     e.link.LineState,      e.link.UDPState,
-          e.link.UDPMsgState, e.link.UDPDecodeState, e.Buf.UDPRxRead.load()};
-}
-
+// The real worker and receive thread run the dialogue: the worker's EEPROM
+// machine slot steps it, in an operation that the top-level machine keeps
+// open until the dialogue has ended, at a pass delay of 0.
 int RunEngine(const std::string& interface, const uint8_t board[4], double& seconds) {
+  char dirTemplate[] = "/tmp/kova-isp-bench-XXXXXX";
+  const std::string dir = mkdtemp(dirTemplate);
+  if (FILE* f = std::fopen((dir + "/KOVA_Config.cfg").c_str(), "wb")) {
+    std::fputs(
+        "[KOVA_CFG_START]\r\n0\r\nENABLE\r\napp.bin\r\nbl.bin\r\nupbl.bin\r\n"
+        "[KOVA_CFG_END]\r\n",
+        f);
+    std::fclose(f);
+  }
   SilentPanel panel;
-  kova::Engine engine(panel);
+  panel.inputs.macFields = {"00", "1A", "2B", "3C", "4D", "5E"};
+  panel.inputs.ipField = std::to_string(board[0]) + "." + std::to_string(board[1]) + "." +
+                         std::to_string(board[2]) + "." + std::to_string(board[3]);
+  panel.inputs.delayIndex = 0;
+  kova::Engine engine(panel, dir);
   engine.LoadAdapters();
   int sel = -1;
   for (int i = 0; i < engine.Adapters.Count; ++i) {
@@ -85,73 +96,82 @@ int RunEngine(const std::string& interface, const uint8_t board[4], double& seco
     return 2;
   }
   engine.SelectInterface(sel);
-  std::memcpy(engine.DeviceIP, board, 4);
   for (size_t i = 0; i < kRegion; ++i) {
     engine.Buf.AppImage[i] = ImageByte(i);
   }
-  engine.link.Net_Startup();
-  engine.link.RecvThreadDelay = 2;  // as while an operation runs
-  if (engine.link.UDPSocket_Create(kova::kBoardCommandPort, 0) != 1) {
-    std::fprintf(stderr, "isp_bench: no UDP socket\n");
-    return 2;
-  }
-  // The receive thread wakes a waiting pass loop when it has handed a
-  // datagram over, as the worker is woken at a pass delay of 0.
-  std::atomic<bool> stop{false};
-  std::mutex mutex;
-  std::condition_variable handedOver;
-  uint64_t arrivals = 0;
-  std::thread receiver([&] {
-    while (!stop) {
-      const uint16_t written = engine.Buf.UDPRxWrite.load();
-      kova::RecvPass(engine.link);
-      if (engine.Buf.UDPRxWrite.load() != written) {
-        {
-          std::lock_guard<std::mutex> lock(mutex);
-          ++arrivals;
+
+  enum class Phase { kSocket, kSocketMade, kStep, kStepRuns, kDone };
+  Phase phase = Phase::kSocket;
+  bool ok = false;
+  Clock::time_point start;
+  Clock::time_point end;
+  engine.EepromMachine = [&](kova::Engine& e) {
+    kova::IspDialogue& isp = e.Isp;
+    if (e.EepromState == 0) {
+      return;
+    }
+    switch (phase) {
+      case Phase::kSocket:
+        if (kova::UDP_Create(e.link, kova::kBoardCommandPort, 0) == 1) {
+          phase = Phase::kSocketMade;
         }
-        handedOver.notify_one();
-      }
+        break;
+      case Phase::kSocketMade:
+        if (kova::UDP_IsIdle(e.link)) {
+          isp.Image = e.Buf.AppImage.get();
+          isp.IspStep = 1;
+          start = Clock::now();
+          phase = (kova::UDP_Result(e.link) == 1) ? Phase::kStep : Phase::kDone;
+        }
+        break;
+      case Phase::kStep:
+        if (isp.IspStep > kLastStep) {
+          ok = true;
+          phase = Phase::kDone;
+        } else {
+          isp.IspState = 1;
+          phase = Phase::kStepRuns;
+        }
+        break;
+      case Phase::kStepRuns:
+        kova::RunIspStep(isp, isp.IspStep);
+        if (isp.IspState == 0) {
+          if (isp.IspDone == 1) {
+            isp.IspStep = isp.IspNextStep;
+            phase = Phase::kStep;
+          } else {
+            phase = Phase::kDone;
+          }
+        }
+        break;
+      case Phase::kDone:
+        end = Clock::now();
+        e.EepromDone = ok ? 1 : 0;
+        e.EepromState = 0;
+        break;
+    }
+  };
+  std::atomic<bool> ticking{true};
+  std::thread ticker([&] {
+    while (ticking) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(100));
+      engine.CountdownTick();
     }
   });
-  auto arrived = [&] {
-    std::lock_guard<std::mutex> lock(mutex);
-    return arrivals;
-  };
-
-  kova::IspDialogue& isp = engine.Isp;
-  isp.Image = engine.Buf.AppImage.get();
-  isp.IspStep = 1;
-  const auto start = Clock::now();
-  auto lastTick = start;
-  bool ok = true;
-  while (ok && isp.IspStep <= kLastStep) {
-    isp.IspState = 1;
-    while (isp.IspState != 0) {
-      const auto before = Snapshot(engine);
-      const uint64_t seen = arrived();
-      kova::RunIspStep(isp, isp.IspStep);
-      kova::Line_applay(engine.link);
-      kova::UDP_applay(engine.link);
-      // A pass delay of 0: the next pass at once while the machines move,
-      // else a wait for the next datagram, at most about a millisecond.
-      if (Snapshot(engine) == before) {
-        std::unique_lock<std::mutex> lock(mutex);
-        handedOver.wait_for(lock, std::chrono::milliseconds(1), [&] { return arrivals != seen; });
-      }
-      const auto now = Clock::now();
-      if (now - lastTick >= std::chrono::milliseconds(100)) {
-        engine.CountdownTick();
-        lastTick = now;
-      }
-    }
-    ok = isp.IspDone == 1;
-    isp.IspStep = isp.IspNextStep;
+  engine.StartThreads();
+  while (engine.MainState.load() != 0) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
   }
-  seconds = std::chrono::duration<double>(Clock::now() - start).count();
-  stop = true;
-  receiver.join();
-  engine.link.UDPSocket_Close();
+  engine.PostAction(kova::kActionGetEeprom);
+  while (engine.OperationsEnded() == 0) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  engine.ShutdownAll();
+  ticking = false;
+  ticker.join();
+  std::remove((dir + "/KOVA_Config.cfg").c_str());
+  rmdir(dir.c_str());
+  seconds = std::chrono::duration<double>(end - start).count();
   if (!ok) {
     std::fprintf(stderr, "isp_bench: the engine's dialogue failed: %s\n", panel.last.c_str());
     return 1;
