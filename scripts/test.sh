@@ -13,10 +13,19 @@ cd "$(dirname "$0")/.."
 bash scripts/install-deps.sh
 
 jobs=2
+# configure_and_build DIR [CMAKE OPTIONS...] [-- TARGETS...]
 configure_and_build() {
   local dir=$1; shift
-  cmake -S . -B "$dir" -DKOVA_WERROR=ON "$@" >/dev/null
-  cmake --build "$dir" -j"$jobs"
+  local options=() targets=()
+  while [ $# -gt 0 ] && [ "$1" != -- ]; do options+=("$1"); shift; done
+  [ $# -gt 0 ] && shift
+  targets=("$@")
+  cmake -S . -B "$dir" -DKOVA_WERROR=ON "${options[@]}" >/dev/null
+  if [ ${#targets[@]} -gt 0 ]; then
+    cmake --build "$dir" -j"$jobs" --target "${targets[@]}"
+  else
+    cmake --build "$dir" -j"$jobs"
+  fi
 }
 
 status=0
@@ -28,11 +37,14 @@ bash scripts/check-includes.sh || status=1
 configure_and_build build
 (cd build && ctest --output-on-failure --timeout 300) || status=1
 
-configure_and_build build-asan -DKOVA_SANITIZE=address -DKOVA_BUILD_GUI=OFF
+# Only what the sanitizer runs below is built.
+configure_and_build build-asan -DKOVA_SANITIZE=address -DKOVA_BUILD_GUI=OFF -- \
+  unit_tests kova-upgrade board_sim
 (cd build-asan && ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
   ctest --output-on-failure --timeout 300 -L 'unit|cli') || status=1
 
-configure_and_build build-tsan -DKOVA_SANITIZE=thread
+configure_and_build build-tsan -DKOVA_SANITIZE=thread -- \
+  thread_tests gui_thread_tests neighbour_e2e kova-upgrade board_sim
 (cd build-tsan && TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1 suppressions=$PWD/../tests/tsan.supp" \
   ctest --output-on-failure --timeout 300 -L 'threads|tsan') || status=1
 
