@@ -112,7 +112,8 @@ class ReceiveThreadTest : public ::testing::Test {
     };
   }
 
-  // Starts the threads and the request; returns once both sockets are open.
+  // Starts the threads and the request; returns once both sockets have sent
+  // their first request (before it nothing that arrives can be an answer).
   void StartRequest(Engine::Machine whileRunning) {
     engine.VerCfgMachine = [this, whileRunning](Engine& e) {
       if (e.VerCfgState == 1) {
@@ -138,7 +139,8 @@ class ReceiveThreadTest : public ::testing::Test {
     ASSERT_TRUE(WaitFor([&] { return engine.MainState.load() == 0; }));
     ASSERT_TRUE(engine.PostAction(kActionGetVersion));
     ASSERT_TRUE(WaitFor([&] {
-      return OpenHandle(engine.link.BroadcastSocket) >= 0 && OpenHandle(engine.link.UDPSocket) >= 0;
+      return OpenHandle(engine.link.BroadcastSocket) >= 0 &&
+             OpenHandle(engine.link.UDPSocket) >= 0 && net->Sent().size() >= 2;
     }));
   }
 

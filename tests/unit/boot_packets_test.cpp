@@ -84,9 +84,9 @@ TEST(BootPackets, ReplyIsTheRequestWithAddressesAndFileNameAndNothingLeftOver) {
 
 TEST(BootPackets, MagicAndErrorPacketsByteForByte) {
   const auto magic = BuildMagicPacket(kMac);
-  std::vector<uint8_t> expectedMagic(6, 0xAA);
-  for (int i = 0; i < 4; ++i) {
-    expectedMagic.insert(expectedMagic.end(), kMac, kMac + 6);
+  std::vector<uint8_t> expectedMagic(30, 0xAA);
+  for (size_t i = 6; i < expectedMagic.size(); ++i) {
+    expectedMagic[i] = kMac[i % 6];
   }
   EXPECT_EQ(std::vector<uint8_t>(magic.begin(), magic.end()), expectedMagic);
 
