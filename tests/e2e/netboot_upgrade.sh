@@ -43,8 +43,9 @@ expect_served() {
 # port 67 to everyone) or what else it was.
 wake_and_reply() {
   watch_query chosen '" ".join(
-  "magic" if (s["dst"], s["length"]) == ("255.255.255.255", 30) else
-  "reply" if (s["sport"], s["dst"], s["length"]) == (67, "255.255.255.255", 300) else repr(s)
+  "magic" if (s["dport"], s["dst"], s["length"]) == (9, "255.255.255.255", 30) else
+  "reply" if (s["sport"], s["dport"], s["dst"], s["length"]) == (67, 68, "255.255.255.255", 300)
+  else repr(s)
   for s in seen if s["dir"] == "out" and s["dport"] in (9, 68))'
 }
 
@@ -70,8 +71,9 @@ expect_served DISABLE "[('application', 'start'), ('bootloader', 'magic')]"
 expect_report board 'report["netboot"]["bootp_requests"]' "$(grep -o reply <<<"$sent" | wc -l)"
 
 # 2. ENABLE: the jump and the boot-up wait first; the bootloader, entered by
-# the command, waits for the magic packet before it asks for an address.
-start_board board "${BOARD_OPTIONS[@]}"
+# the command, waits for the magic packet before it asks for an address. The
+# other chip's name in the request.
+start_board board "${BOARD_OPTIONS[@]}" --chip tiva
 started=$EPOCHREALTIME
 run_cli "$WORK/out" -m "$TOPO_BOARD_MAC" -C "$WORK/ENABLE" upgrade
 echo "ENABLE upgrade: exit $CLI_RC after $(elapsed_since "$started")s"
