@@ -4,7 +4,7 @@
 # as root on Debian 12.
 set -euo pipefail
 packages=(cmake make g++ pkg-config libgtest-dev libgmock-dev libwxgtk3.2-dev libgtk-3-dev libnl-route-3-dev
-          xvfb xauth x11-apps x11-utils netpbm librsvg2-common libgtk-3-bin iproute2 procps python3
+          xvfb xauth x11-apps x11-utils netpbm librsvg2-common libgtk-3-bin iproute2 procps python3 tftp-hpa
           clang-format clang libclang-rt-14-dev)
 missing=()
 for p in "${packages[@]}"; do

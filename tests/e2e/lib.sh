@@ -15,6 +15,7 @@ WORK=
 LAST_OUT=
 CLI_PID=
 declare -A BOARD_PID=()
+declare -A WATCH_PID=()
 
 fail() {
   echo "FAIL: $*"
@@ -42,6 +43,11 @@ e2e_teardown() {
     wait "${BOARD_PID[$name]}" 2>/dev/null
   done
   BOARD_PID=()
+  for name in "${!WATCH_PID[@]}"; do
+    kill -TERM "${WATCH_PID[$name]}" 2>/dev/null
+    wait "${WATCH_PID[$name]}" 2>/dev/null
+  done
+  WATCH_PID=()
   topo_remove
   [ -n "$WORK" ] && rm -rf "$WORK"
 }
@@ -116,6 +122,18 @@ open(path, "wb").write(image)
 EOF
 }
 
+# write_new_image DIR SIZE: a new-platform application image of SIZE bytes
+# that repeats nowhere, so that a block served in the place of another shows.
+write_new_image() {
+  "$PYTHON" - "$1/app.bin" "$2" <<'EOF'
+import random, sys
+path, size = sys.argv[1], int(sys.argv[2])
+image = bytearray(random.Random(size).randbytes(size))
+image[0x13E:0x140] = b"\xaa\x55"
+open(path, "wb").write(image)
+EOF
+}
+
 # run_cli OUT [kova-upgrade arguments]: in the host namespace, on the board's
 # interface, with the board's MAC; sets CLI_RC. Then checks that the run left
 # no socket and no permanent neighbour entry behind.
@@ -151,6 +169,45 @@ wait_board_heard() {
     sleep 0.01
   done
   fail "no $2 reached board $1"
+}
+
+# wait_host_port PORT: until a UDP socket is bound to PORT in the host namespace.
+wait_host_port() {
+  for _ in $(seq 500); do
+    topo_host ss -H -uan "sport = :$1" | grep -q . && return 0
+    sleep 0.01
+  done
+  fail "nothing bound to UDP port $1 in the host namespace"
+}
+
+# start_watch NAME INTERFACE: records the IPv4 UDP datagrams crossing that
+# interface of the host namespace; stop_watch NAME leaves them in
+# $WORK/NAME.udp.json, and watch_query NAME EXPRESSION evaluates a Python
+# expression over them as `seen`.
+start_watch() {
+  local name=$1
+  rm -f "$WORK/$name.watching"
+  ip netns exec "$TOPO_HOST_NS" "$PYTHON" "$E2E_DIR/udp_watch.py" "$2" "$WORK/$name.udp.json" \
+    "$WORK/$name.watching" 2>"$WORK/$name.watch.log" &
+  WATCH_PID[$name]=$!
+  for _ in $(seq 100); do
+    [ -s "$WORK/$name.watching" ] && return 0
+    kill -0 "${WATCH_PID[$name]}" 2>/dev/null || fail "the watch on $2 ended at start"
+    sleep 0.05
+  done
+  fail "the watch on $2 did not start"
+}
+
+stop_watch() {
+  kill -TERM "${WATCH_PID[$1]}" 2>/dev/null
+  wait "${WATCH_PID[$1]}" || fail "the watch $1 failed"
+  unset "WATCH_PID[$1]"
+}
+
+watch_query() {
+  "$PYTHON" -c 'import json, sys
+seen = json.load(open(sys.argv[1]))
+print(eval(sys.argv[2]))' "$WORK/$1.udp.json" "$2"
 }
 
 check_no_leftovers() {
