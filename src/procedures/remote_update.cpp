@@ -129,22 +129,20 @@ Text ImageOf(const Engine& e) {
   return {e.Buf.AppImage.get(), e.Buf.AppImageLen};
 }
 
-bool PostVerCfg(Engine& e, int32_t op) {
-  if (e.VerCfgState != 0) {
-    return false;
+// A busy machine gets nothing; the waiting state then judges whatever it
+// finishes.
+void PostVerCfg(Engine& e, int32_t op) {
+  if (e.VerCfgState == 0) {
+    e.VerCfgOp = op;
+    e.VerCfgState = 1;
   }
-  e.VerCfgOp = op;
-  e.VerCfgState = 1;
-  return true;
 }
 
-bool PostEeprom(Engine& e, int32_t op) {
-  if (e.EepromState != 0) {
-    return false;
+void PostEeprom(Engine& e, int32_t op) {
+  if (e.EepromState == 0) {
+    e.EepromOp = op;
+    e.EepromState = 1;
   }
-  e.EepromOp = op;
-  e.EepromState = 1;
-  return true;
 }
 
 bool Acknowledged(const Engine& e) {
@@ -177,6 +175,8 @@ uint8_t AwaitFinish(Engine& e) {
   if (e.EepromState != 0) {
     return kAwaitFinish;
   }
+  // An acknowledgement counts even when countdown 2 ran out while the
+  // machine was closing its socket.
   if (Acknowledged(e)) {
     return STEP_OK;
   }
