@@ -205,6 +205,13 @@ class Engine {
   // Jump to the bootloader.
   int32_t JumpRetries = 0;
 
+  // Remote update: offsets into AppImage of the S-record line being sent and
+  // of its end (the CR, or the image's end for a last line without one), and
+  // why the file was refused, if it was.
+  int32_t RemoteLine = 0;
+  int32_t RemoteLineEnd = 0;
+  std::string RemoteRefusal;
+
   // The lower machines stepped once per pass, and the five upgrade
   // procedures indexed by ProcStep. Tests may replace them with scripts.
   Machine VerCfgMachine;

@@ -27,7 +27,7 @@ constexpr char kSendFileTemplate[] =
     "??????????"
     "???"
     "#";
-static_assert(TemplateArgumentCount(kSendFileTemplate) == 73);
+static_assert(TemplateArgumentCount(kSendFileTemplate) == kSendFileArgumentCount);
 
 }  // namespace
 

@@ -86,6 +86,9 @@ constexpr int32_t kRemoteUpdate = 35;
 constexpr int32_t kCheckRemoteUpdate = 36;
 }  // namespace udp_cmd
 
+// The places SEND_FILE has for its argument: one line of a firmware file.
+constexpr int32_t kSendFileArgumentCount = 73;
+
 // Argument bytes a template takes: its '?' marks before the '#'.
 constexpr int32_t TemplateArgumentCount(const char* text) {
   int32_t count = 0;

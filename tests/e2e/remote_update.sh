@@ -1,0 +1,98 @@
+#!/usr/bin/env bash
+# The remote update of a running board (REMOTE): an S-record file of real
+# size handed over line by line and installed; completion reported only on
+# the second status poll; a board that refuses to erase; a file without its
+# end record, refused before anything is sent.
+source "$(dirname "$0")/lib.sh"
+e2e_setup
+UPGRADE_OK="[KOVA Upgrade...] KOVA firmware upgrade ... Successful !"
+UPGRADE_FAILED="[KOVA Upgrade...] KOVA firmware upgrade ... Failed !"
+
+# write_srecords DIR RECORDS [END]: app.bin as an S0 header, RECORDS S3
+# records of 16 bytes and, unless END is "none", an S7 end record; CR LF.
+write_srecords() {
+  "$PYTHON" - "$1/app.bin" "$2" "${3:-S7}" <<'EOF'
+import sys
+path, count, end = sys.argv[1], int(sys.argv[2]), sys.argv[3]
+def record(kind, address, size, data):
+    body = bytes([size + len(data) + 1]) + address.to_bytes(size, "big") + data
+    return "S%d%s%02X" % (kind, body.hex().upper(), ~sum(body) & 0xFF)
+lines = [record(0, 0, 2, b"kova-remote")]
+for i in range(count):
+    lines.append(record(3, 0x8000 + 16 * i, 4, bytes((i * 16 + k) * 7 & 0xFF for k in range(16))))
+if end != "none":
+    lines.append(record(7, 0x8000, 4, b""))
+open(path, "wb").write(b"".join(l.encode() + b"\r\n" for l in lines))
+EOF
+}
+
+# expect_lines_as_in_file NAME DIR: the board received every line of the file,
+# in order, without its CR LF, and found no checksum wrong.
+expect_lines_as_in_file() {
+  "$PYTHON" - "$WORK/$1.json" "$2/app.bin" <<'EOF' || fail "board $1: the lines differ from the file"
+import json, sys
+remote = json.load(open(sys.argv[1]))["remote"]
+lines = open(sys.argv[2], "rb").read().decode().split("\r\n")[:-1]
+if remote["lines"] != lines:
+    got = remote["lines"]
+    first = next((i for i in range(min(len(got), len(lines))) if got[i] != lines[i]), None)
+    sys.exit("%d lines received, %d in the file, first difference at %s" % (len(got), len(lines), first))
+if remote["bad_lines"]:
+    sys.exit("bad lines: %s" % remote["bad_lines"][:3])
+EOF
+}
+
+write_config "$WORK/big" REMOTE
+write_srecords "$WORK/big" 3000
+write_config "$WORK/small" REMOTE
+write_srecords "$WORK/small" 40
+write_config "$WORK/endless" REMOTE
+write_srecords "$WORK/endless" 40 none
+
+# 1. S0, 3000 S3 records, S7: erased first, installed after the last line
+start_board board
+started=$EPOCHREALTIME
+run_cli "$WORK/out" -m "$TOPO_BOARD_MAC" -C "$WORK/big" upgrade
+echo "3002 lines: $("$PYTHON" -c "print(round($EPOCHREALTIME - $started, 1))")s"
+expect_rc 0
+expect_line "======KOVA : Remote firmware update ... Start !======"
+expect_line "======KOVA : Retrieve remote IP ... $TOPO_BOARD_IP !======"
+expect_line "======KOVA : Send file to remote ... Successful !======"
+expect_line "======KOVA : Wait for remote finish ... Successful !======"
+expect_line "$UPGRADE_OK"
+expect_no_line "======KOVA Firmware Upgrade ... start !======"
+stop_board board
+expect_lines_as_in_file board "$WORK/big"
+expect_report board 'report["remote"]["erases"], report["remote"]["updates"]' "([0], [3002])"
+expect_report board 'report["remote"]["polls"]' 1
+
+# 2. the board has finished only when asked the second time
+start_board board --update-done-poll 2
+run_cli "$WORK/out" -m "$TOPO_BOARD_MAC" -C "$WORK/small" upgrade
+expect_rc 0
+expect_line "======KOVA : Wait for remote finish ... Successful !======"
+stop_board board
+expect_lines_as_in_file board "$WORK/small"
+expect_report board 'report["remote"]["polls"], [r["outcome"] for r in requests("CHECK_REMOTE_UPDATE")]' \
+  "(2, ['busy', 'answered'])"
+
+# 3. a board that refuses to erase gets no line
+start_board board --refuse REMOTE_ERASE=1
+run_cli "$WORK/out" -m "$TOPO_BOARD_MAC" -C "$WORK/small" upgrade
+expect_rc 1
+expect_line "======KOVA : Erase remote FLASH ... Failed !======"
+expect_line "$UPGRADE_FAILED"
+stop_board board
+expect_report board 'report["remote"]["lines"], len(requests("SEND_FILE")), report["remote"]["updates"]' \
+  "([], 0, [])"
+
+# 4. a file without its end record: refused before anything is sent
+start_board board
+run_cli "$WORK/out" -m "$TOPO_BOARD_MAC" -C "$WORK/endless" upgrade
+expect_rc 1
+expect_line "======KOVA : Remote firmware update ... Start !======Failed !======"
+expect_line "    Firmware file line 42: no end record !"
+expect_line "$UPGRADE_FAILED"
+stop_board board
+expect_report board 'len(received)' 0
+echo "PASS"
