@@ -57,14 +57,14 @@ set(CPACK_PACKAGE_NAME kova-upgrade)
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_PACKAGE_CONTACT "KOVA tool maintainers <kova-tools@localhost>")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "firmware upgrade tool for KOVA boards")
+# CPack indents the lines and puts the summary first.
 set(CPACK_DEBIAN_PACKAGE_DESCRIPTION
-    "firmware upgrade tool for KOVA boards\n\
- Upgrades the firmware of KOVA boards, Ethernet-attached embedded boards,\n\
- over UDP on the local segment: kova-upgrade-tool, a dialog, and\n\
- kova-upgrade, the same engine on the command line.\n\
- .\n\
- Both programs may be run by the members of the group kova-upgrade, with\n\
- the capabilities cap_net_admin and cap_net_bind_service instead of root.")
+    "Upgrades the firmware of KOVA boards, Ethernet-attached embedded boards,
+over UDP on the local segment: kova-upgrade-tool, a dialog, and
+kova-upgrade, the same engine on the command line.
+
+Both programs may be run by the members of the group kova-upgrade, with
+the capabilities cap_net_admin and cap_net_bind_service instead of root.")
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION electronics)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
