@@ -15,6 +15,11 @@ if(KOVA_XGETTEXT)
     VERBATIM)
 endif()
 
+if(KOVA_XGETTEXT AND KOVA_MSGFMT)
+  add_test(NAME translations_catalogue COMMAND bash ${CMAKE_CURRENT_LIST_DIR}/check-catalogues.sh)
+  set_tests_properties(translations_catalogue PROPERTIES LABELS unit TIMEOUT 60)
+endif()
+
 if(NOT KOVA_MSGFMT)
   message(STATUS "msgfmt not found: no translations (scripts/install-deps.sh installs gettext)")
   return()
