@@ -133,7 +133,7 @@ grep -q "Permission denied" "$LAST_OUT" || fail "no 'Permission denied'"
 stop_board board
 expect_report board 'len(received)' 0
 
-# 3. a member, the copy without capabilities: the board's refusal, then which
+# 3. a member, the copy without capabilities: the host's refusal, then which
 # capability is missing and the setcap line that gives it
 start_board board --platform old --start-in bootloader
 run_as "$MEMBER" "$PROGRAMS/plain/kova-upgrade" "$WORK/plain.out" -m "$TOPO_BOARD_MAC" \
