@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds three ways and runs every test:
-#   build/       normal build, all tests (unit, threads, CLI, dialog)
+#   build/       normal build, all tests (unit, threads, CLI, dialog); then its
+#                Debian package, installed with apt, checked and purged
+#                (scripts/package-check.sh)
 #   build-asan/  AddressSanitizer + UndefinedBehaviorSanitizer: unit and CLI tests
 #   build-tsan/  ThreadSanitizer: every test that runs the engine's threads,
 #                and the end-to-end ones that run them on real sockets
@@ -36,6 +38,7 @@ fi
 bash scripts/check-includes.sh || status=1
 configure_and_build build
 (cd build && ctest --output-on-failure --timeout 300) || status=1
+bash scripts/package-check.sh build || status=1
 
 # Only what the sanitizer runs below is built.
 configure_and_build build-asan -DKOVA_SANITIZE=address -DKOVA_BUILD_GUI=OFF -- \

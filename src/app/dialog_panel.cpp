@@ -5,6 +5,19 @@
 
 namespace kova {
 
+namespace {
+
+// The captions of the engine's message boxes. The engine passes them as
+// written and the panel looks them up; they are marked here so that the
+// catalogue template carries them.
+[[maybe_unused]] const char* const kEngineCaptions[] = {
+    wxTRANSLATE("Warining..."),         wxTRANSLATE("KOVA Upgrade..."),
+    wxTRANSLATE("... KOVA checkcode"),  wxTRANSLATE("... KOVA firmware version"),
+    wxTRANSLATE("... KOVA Configuare"),
+};
+
+}  // namespace
+
 DialogPanel::DialogPanel(wxEvtHandler& guiQueue, PanelView& view)
     : guiQueue_(guiQueue), view_(view) {}
 

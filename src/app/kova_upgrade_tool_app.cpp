@@ -1,8 +1,11 @@
 #include "app/kova_upgrade_tool_app.h"
 
+#include <wx/filename.h>
 #include <wx/image.h>
+#include <wx/stdpaths.h>
 
 #include "app/kova_upgrade_tool_main.h"
+#include "app/translations.h"
 
 // Also checks that the toolkit we run against was built as we were.
 wxIMPLEMENT_APP(kova::KOVA_UpgradeToolApp);
@@ -11,6 +14,7 @@ namespace kova {
 
 bool KOVA_UpgradeToolApp::OnInit() {
   wxInitAllImageHandlers();
+  LoadTranslations(wxFileName(wxStandardPaths::Get().GetExecutablePath()).GetPath());
   auto* dialog = new KOVA_UpgradeToolDialog(nullptr, wxID_ANY);
   SetTopWindow(dialog);
   dialog->ShowModal();

@@ -9,6 +9,7 @@
 #include <utility>
 #include <vector>
 
+#include "app/app_icon.h"
 #include "app/compact_controls.h"
 #include "app/interface_choice.h"
 #include "app/window_ids.h"
@@ -64,6 +65,7 @@ KOVA_UpgradeToolDialog::KOVA_UpgradeToolDialog(wxWindow* parent, wxWindowID id,
       engine_(panel_, options.workDir, std::move(options.net), std::move(options.neighbours)) {
   Create(parent, id, _("wxWidgets app"), wxDefaultPosition, wxDefaultSize,
          wxCAPTION | wxSYSTEM_MENU | wxCLOSE_BOX | wxMINIMIZE_BOX, "wxID_ANY");
+  SetIcons(AppIcons());
   SetClientSize(wxSize(560, 473));
   BoxSizer = new wxBoxSizer(wxHORIZONTAL);
   Panel = new wxPanel(this, ID_PANEL_Panel, wxDefaultPosition, wxSize(549, 371), wxTAB_TRAVERSAL,

@@ -25,7 +25,7 @@ constexpr ActionName kActions[] = {
     {"model-name", 7, true}, {"set-model-name", 8, true}, {"eeprom", 9, true},
 };
 
-enum LongOnly { kOptIp = 1000, kOptListInterfaces, kOptTickMs };
+enum LongOnly { kOptIp = 1000, kOptListInterfaces, kOptTickMs, kOptVersion };
 
 bool ParseInt(const char* text, long low, long high, int& out) {
   if (text == nullptr || *text == '\0') {
@@ -79,6 +79,7 @@ const char* UsageText() {
          "  -v, --verbose                 also print trace lines\n"
          "  --tick-ms N                   length of one countdown tick (default 100)\n"
          "  -h, --help                    this text\n"
+         "  --version                     print the tool's version and exit\n"
          "exit status: 0 success, 1 the operation failed or a signal stopped it, 2 usage error\n";
 }
 
@@ -116,6 +117,7 @@ bool ParseOptions(int argc, char** argv, CliOptions& out, std::string& error) {
       {"verbose", no_argument, nullptr, 'v'},
       {"tick-ms", required_argument, nullptr, kOptTickMs},
       {"help", no_argument, nullptr, 'h'},
+      {"version", no_argument, nullptr, kOptVersion},
       {nullptr, 0, nullptr, 0},
   };
   // 0 rather than 1: only a full restart forgets where an earlier parse
@@ -178,6 +180,9 @@ bool ParseOptions(int argc, char** argv, CliOptions& out, std::string& error) {
         break;
       case 'h':
         out.help = true;
+        return true;
+      case kOptVersion:
+        out.version = true;
         return true;
       case ':':
         error = "option needs a value: " + OptionName(argv[element]);

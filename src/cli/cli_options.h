@@ -17,6 +17,7 @@ struct CliOptions {
   bool verbose = false;
   int tickMs = 100;
   bool help = false;
+  bool version = false;  // --version: the tool's own version, not the board's
 };
 
 // Parses the command line. On a usage error returns false with a one-line

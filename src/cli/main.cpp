@@ -92,6 +92,10 @@ int Run(int argc, char** argv) {
     std::fputs(UsageText(), stdout);
     return 0;
   }
+  if (opt.version) {
+    std::printf("kova-upgrade %s\n", KOVA_VERSION);
+    return 0;
+  }
   if (opt.listInterfaces) {
     ListInterfaces();
     return 0;

@@ -12,6 +12,7 @@
 #include <cstring>
 #include <memory>
 
+#include "hostnet/capabilities.h"
 #include "hostnet/netlink_request.h"
 #include "hostnet/route_lookup.h"
 
@@ -161,6 +162,7 @@ class LinuxNeighbourTable : public NeighbourTable {
     // Only a definite "no such device" counts as gone.
     return if_indextoname(static_cast<unsigned>(ifindex), name) != nullptr || errno != ENXIO;
   }
+  bool HoldsCapability(int capability) override { return HasEffectiveCapability(capability); }
 };
 
 }  // namespace

@@ -7,6 +7,7 @@
 
 #include "common/format.h"
 #include "common/message_log.h"
+#include "hostnet/capabilities.h"
 #include "platform/neighbour_table.h"
 
 namespace kova {
@@ -25,6 +26,14 @@ bool AccessDenied(int err) {
 void Box(MessageLog& log, const std::string& text) {
   log.MsgText = text;
   log.MessageBox(kCaption);
+}
+
+// The refusal names no privilege; the operator is told which one is missing
+// and how to get it, when it is this process that lacks it.
+void SayMissingNetAdmin(MessageLog& log, NeighbourTable& table) {
+  if (!table.HoldsCapability(kCapNetAdmin)) {
+    log.AppendMessage(1, MissingCapabilityText(kCapNetAdmin));
+  }
 }
 
 std::string CreateFailedText(const uint8_t ip[4]) {
@@ -93,6 +102,7 @@ int Create_StaticARP(MessageLog& log, NeighbourTable& table, const uint8_t ip[4]
     shown = err;
     if (AccessDenied(err)) {
       Box(log, kAccessDeniedText);
+      SayMissingNetAdmin(log, table);
       shown = kAccessDeniedCode;
     }
   }
@@ -136,6 +146,9 @@ int Delete_StaticARP(MessageLog& log, NeighbourTable& table, int ifindex, const 
       AccessDenied(err) ? std::string(kAccessDeniedText) : Format("\nERROR (%d) !", err);
   if (showBoxes) {
     Box(log, text);
+    if (AccessDenied(err)) {
+      SayMissingNetAdmin(log, table);
+    }
   } else {
     log.Say(0, text);
   }

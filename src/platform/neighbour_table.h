@@ -45,6 +45,10 @@ class NeighbourTable {
   // Whether the host still has an interface with this index. The entries of
   // an interface that went away (an adapter unplugged) went with it.
   virtual bool InterfaceExists(int ifindex) = 0;
+  // Whether this process holds `capability` (a CAP_* number), without which
+  // the host refuses changes to its tables and ports below 1024. An
+  // in-memory table holds every one.
+  virtual bool HoldsCapability(int /*capability*/) { return true; }
 };
 
 }  // namespace kova

@@ -1,5 +1,6 @@
 #include "common/countdown_slots.h"
 #include "controller/engine.h"
+#include "hostnet/capabilities.h"
 #include "hostnet/static_arp.h"
 #include "isp/isp_dialogue.h"
 #include "procedures/procedures.h"
@@ -53,6 +54,11 @@ uint8_t BootServerEnded(Engine& e) {
     return kWritten;
   }
   e.Log.Say(1, "\n    " + e.BootServerResultText() + " ! ");
+  const int exit = e.BootServerExit.load();
+  if ((exit == kBootServerNoBootpSocket || exit == kBootServerNoTftpSocket) &&
+      !e.Neighbours->HoldsCapability(kCapNetBindService)) {
+    e.Log.AppendMessage(1, MissingCapabilityText(kCapNetBindService));
+  }
   return STEP_FAIL;
 }
 

@@ -21,6 +21,7 @@
 
 #include "common/message_log.h"
 #include "controller/engine.h"
+#include "hostnet/capabilities.h"
 #include "hostnet/neighbour_table.h"
 #include "hostnet/route_lookup.h"
 #include "hostnet/static_arp.h"
@@ -58,6 +59,8 @@ const std::string kDeletedTrace =
     Trace("\nDelete static IP Address (192.168.100.2) ... Successful !");
 const std::string kDeleteFailedTrace =
     Trace("\nDelete static IP Address (192.168.100.2) ... Failed !");
+// Shown after a refusal that a box reports: the capability this process lacks.
+const std::string kNetAdminAdvice = "list:" + MissingCapabilityText(kCapNetAdmin);
 
 // Everything the operator would see or the trace would hold, in one sequence.
 class EventPanel : public OperatorPanel {
@@ -386,8 +389,8 @@ TEST_F(NeighbourEntryTest, WithoutNetAdminCreationShowsBothBoxesAndLeavesNothing
     }
   });
   const std::string failed = "\nCreate static IP Address (192.168.100.2) ... Failed !";
-  EXPECT_EQ(events, (Events{Box(kDenied), Box("\nERROR (5) !"), Trace(failed), Result(0),
-                            "MsgText:" + failed}));
+  EXPECT_EQ(events, (Events{Box(kDenied), kNetAdminAdvice, Box("\nERROR (5) !"), Trace(failed),
+                            Result(0), "MsgText:" + failed}));
   EXPECT_FALSE(AnyRowForBoard());
   EXPECT_EQ(IpNeighShow(), "");
 }
@@ -405,7 +408,8 @@ TEST_F(NeighbourEntryTest, WithoutNetAdminDeletionShowsOneBoxOrOnlyTracesAndKeep
       out.push_back(Result(result));
     }
   });
-  EXPECT_EQ(events, (Events{Box(kDenied), kDeleteFailedTrace, Result(0),  // boxes shown
+  // Boxes shown, then only traces.
+  EXPECT_EQ(events, (Events{Box(kDenied), kNetAdminAdvice, kDeleteFailedTrace, Result(0),  //
                             Trace(kDenied), kDeleteFailedTrace, Result(0)}));
   NeighbourEntry row;
   ASSERT_TRUE(FindRow(row));
@@ -444,12 +448,12 @@ TEST_F(NeighbourEntryTest, EngineRemovalBoxesOncePerFailureStreakAndRetriesAtIts
     SetNetAdmin(false);
     attempt();  // a new streak shows its box at once
   });
-  EXPECT_EQ(events, (Events{Box(kDenied), kDeleteFailedTrace, Result(0),    //
-                            Result(0),                                      //
-                            Trace(kDenied), kDeleteFailedTrace, Result(0),  //
-                            Result(0),                                      //
-                            kDeletedTrace, Result(1),                       //
-                            Box(kDenied), kDeleteFailedTrace, Result(0)}));
+  EXPECT_EQ(events, (Events{Box(kDenied), kNetAdminAdvice, kDeleteFailedTrace, Result(0),  //
+                            Result(0),                                                     //
+                            Trace(kDenied), kDeleteFailedTrace, Result(0),                 //
+                            Result(0),                                                     //
+                            kDeletedTrace, Result(1),                                      //
+                            Box(kDenied), kNetAdminAdvice, kDeleteFailedTrace, Result(0)}));
   EXPECT_FALSE(AnyRowForBoard());
 }
 

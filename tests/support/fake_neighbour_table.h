@@ -78,6 +78,11 @@ class FakeNeighbourTable : public NeighbourTable {
     return goneInterfaces.count(ifindex) == 0;
   }
 
+  bool HoldsCapability(int capability) override {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return missingCapabilities.count(capability) == 0;
+  }
+
   // The route to every address now leaves by `ifindex`.
   void MoveRoute(int ifindex) {
     std::lock_guard<std::mutex> lock(mutex_);
@@ -119,6 +124,7 @@ class FakeNeighbourTable : public NeighbourTable {
   int deletes = 0;
   std::vector<NeighbourEntry> rows;
   std::set<int> goneInterfaces;
+  std::set<int> missingCapabilities;  // CAP_* numbers the process is taken to lack
 
  private:
   NeighbourEntry* Find(int ifindex, const uint8_t ip[4]) {

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "engine_fixture.h"
+#include "hostnet/capabilities.h"
 #include "isp_board_peer.h"
 #include "protocol/receive_path.h"
 #include "step_until.h"
@@ -64,14 +65,20 @@ class AppUpgradeTest : public EngineTest {
     return image;
   }
 
-  void Upgrade() {
+  // `serverEndsAtOnce`: a boot server that cannot open its ports returns on
+  // its own thread at once; the passes wait for it, since they spend the
+  // backstop's ticks faster than a loaded machine may schedule that thread.
+  void Upgrade(bool serverEndsAtOnce = false) {
     ASSERT_TRUE(engine.PostAction(kActionUpgrade));
     const int before = engine.OperationsEnded();
     const int ticks = TicksUntil(
         engine,
-        [this] {
+        [this, serverEndsAtOnce] {
           RecvPass(engine.link);
           engine.RunPass();
+          if (serverEndsAtOnce && engine.BootServerThread.Started()) {
+            WaitFor([this] { return engine.BootServerThread.Exited.load() != 0; });
+          }
         },
         [&] { return engine.OperationsEnded() > before; });
     ASSERT_GE(ticks, 0) << "the upgrade never ended";
@@ -206,7 +213,7 @@ TEST_F(AppUpgradeTest, NewPlatformUpgradeFailsWhenTheBootServerCannotStart) {
   board.checkCode = {0xAA, 0x55};
   dir.WriteImage(false, true);
   net->refuseOpen = [](const UdpSocketSpec& spec) { return spec.local.port == 67; };
-  Upgrade();
+  Upgrade(true);
   EXPECT_EQ(engine.LastOutcome(), STEP_FAIL);
   EXPECT_NE(panel.list.find("\n======KOVA : Application firmware upgrade ... Start !======"
                             "\n    Boot server: cannot open the BOOTP port 67 on eth1 (another "
@@ -216,6 +223,49 @@ TEST_F(AppUpgradeTest, NewPlatformUpgradeFailsWhenTheBootServerCannotStart) {
   EXPECT_TRUE(board.Lines().empty());
   EXPECT_EQ(engine.BootServerExit.load(), 2);
   EXPECT_EQ(net->OpenCount(), 0);
+}
+
+// The host's refusal names no privilege. When it is this process that lacks
+// the capability, the operator is told which one and how to get it; a
+// refusal for another reason gets no such advice.
+TEST_F(AppUpgradeTest, ARefusalForWantOfACapabilityNamesIt) {
+  struct Case {
+    const char* what;
+    bool newPlatform;
+    int error;    // the neighbour entry's; the new platform's port 67 is refused
+    int missing;  // the capability the process lacks, -1 none
+    int named;    // the capability the list names, -1 none
+  } cases[] = {
+      {"entry refused, cap_net_admin missing", false, EPERM, kCapNetAdmin, kCapNetAdmin},
+      {"entry refused (EACCES), cap_net_admin missing", false, EACCES, kCapNetAdmin, kCapNetAdmin},
+      {"entry refused, cap_net_admin held", false, EPERM, -1, -1},
+      {"entry failing otherwise", false, ENOBUFS, kCapNetAdmin, -1},
+      {"port 67 refused, cap_net_bind_service missing", true, 0, kCapNetBindService,
+       kCapNetBindService},
+      {"port 67 held by another server", true, 0, -1, -1},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    if (c.newPlatform) {
+      board.checkCode = {0xAA, 0x55};
+      dir.WriteImage(false, true);
+      net->refuseOpen = [](const UdpSocketSpec& spec) { return spec.local.port == 67; };
+    }
+    neighbours->addError = c.error;
+    neighbours->missingCapabilities.clear();
+    if (c.missing >= 0) {
+      neighbours->missingCapabilities.insert(c.missing);
+    }
+    panel.list.clear();
+    Upgrade(c.newPlatform);
+    EXPECT_EQ(engine.LastOutcome(), STEP_FAIL);
+    for (int cap : {kCapNetAdmin, kCapNetBindService}) {
+      const std::string advice = MissingCapabilityText(cap);
+      EXPECT_EQ(panel.list.find(advice) != std::string::npos, cap == c.named)
+          << CapabilityName(cap) << " in: " << panel.list;
+    }
+    EXPECT_EQ(neighbours->RowCount(), 0u);
+  }
 }
 
 // An image is programmed over the whole region, so what an earlier, longer

@@ -50,6 +50,29 @@ TEST(ParseOptionsTest, AParseIsNotLedByWhereTheLastOneStopped) {
   }
 }
 
+// --help and --version answer at once: no action, and nothing after them is
+// read; an error before them still counts.
+TEST(ParseOptionsTest, HelpAndVersionEndTheParse) {
+  const struct {
+    std::vector<std::string> args;
+    bool ok, help, version;
+  } cases[] = {
+      {{"kova-upgrade", "--version"}, true, false, true},
+      {{"kova-upgrade", "-v", "--version", "no-such-action", "-x"}, true, false, true},
+      {{"kova-upgrade", "--help", "--version"}, true, true, false},
+      {{"kova-upgrade", "--version", "--help"}, true, false, true},
+      {{"kova-upgrade", "-x", "--version"}, false, false, false},
+      {{"kova-upgrade", "-m", "00:1A:2B:3C:4D:5E", "version"}, true, false, false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.args[1]);
+    const Parsed p = Parse(c.args);
+    EXPECT_EQ(p.ok, c.ok) << p.error;
+    EXPECT_EQ(p.options.help, c.help);
+    EXPECT_EQ(p.options.version, c.version);
+  }
+}
+
 TEST(ParseOptionsTest, AUsageErrorNamesTheOptionEvenInsideACluster) {
   const struct {
     std::vector<std::string> args;

@@ -1,0 +1,134 @@
+#!/usr/bin/env bash
+# Builds the Debian package from the normal build, installs it with apt as an
+# engineer would, checks what it installed (files, group, mode, capabilities,
+# the programs and the manual page), installs it again as an upgrade does,
+# then purges it and checks that nothing of it is left.
+#   usage: scripts/package-check.sh [BUILD_DIR]   (default: build; built already)
+# Run as root on Debian 12.
+set -uo pipefail
+cd "$(dirname "$0")/.."
+build=$(realpath "${1:-build}")
+group=kova-upgrade
+caps=cap_net_bind_service,cap_net_admin=ep
+programs=(/usr/bin/kova-upgrade /usr/bin/kova-upgrade-tool)
+files=("${programs[@]}"
+       /usr/share/applications/kova-upgrade-tool.desktop
+       /usr/share/icons/hicolor/scalable/apps/kova-upgrade-tool.svg
+       /usr/share/locale/de/LC_MESSAGES/kova-upgrade-tool.mo
+       /usr/share/man/man1/kova-upgrade.1.gz)
+status=0
+member= outsider=
+
+fail() {
+  echo "package-check: FAIL: $*"
+  status=1
+}
+
+installed() {
+  dpkg-query -W -f='${Status}' kova-upgrade 2>/dev/null | grep -q 'ok installed'
+}
+
+cleanup() {
+  [ -n "$member" ] && userdel "$member" 2>/dev/null
+  [ -n "$outsider" ] && userdel "$outsider" 2>/dev/null
+  if installed; then
+    DEBIAN_FRONTEND=noninteractive apt-get purge -y -qq kova-upgrade >/dev/null 2>&1
+  fi
+}
+
+# What an installation of someone's own would lose to the purge below.
+if installed || getent group "$group" >/dev/null; then
+  echo "package-check: kova-upgrade or the group $group is on this machine already; left alone"
+  exit 1
+fi
+trap cleanup EXIT
+
+version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$build/CMakeCache.txt")
+rm -f "$build"/kova-upgrade_*.deb
+(cd "$build" && cpack -G DEB >/dev/null) || { echo "package-check: cpack failed"; exit 1; }
+deb=$(echo "$build"/kova-upgrade_"$version"_*.deb)
+[ -f "$deb" ] || { echo "package-check: no package $deb"; exit 1; }
+echo "package-check: $(basename "$deb"), $(du -k "$deb" | cut -f1) KiB"
+
+export DEBIAN_FRONTEND=noninteractive
+apt-get install -y -qq --no-install-recommends "$deb" >/dev/null || {
+  echo "package-check: apt could not install $deb"
+  exit 1
+}
+
+# check_installed: what postinst and dpkg must have left.
+check_installed() {
+  local listed expected f
+  listed=$(dpkg -L kova-upgrade | while read -r f; do [ -d "$f" ] || echo "$f"; done | sort)
+  expected=$(printf '%s\n' "${files[@]}" | sort)
+  [ "$listed" = "$expected" ] || fail "the package holds $(echo "$listed" | tr '\n' ' ')"
+  for f in "${files[@]}"; do
+    [ -f "$f" ] || fail "$f is missing"
+  done
+  getent group "$group" >/dev/null || fail "no group $group"
+  for f in "${programs[@]}"; do
+    [ "$(stat -c '%a %U %G' "$f")" = "750 root $group" ] ||
+      fail "$f is $(stat -c '%a %U %G' "$f")"
+    [ "$(getcap "$f")" = "$f $caps" ] || fail "getcap $f: '$(getcap "$f")'"
+    [ "$(dpkg-statoverride --list "$f")" = "root $group 750 $f" ] ||
+      fail "dpkg-statoverride $f: '$(dpkg-statoverride --list "$f")'"
+  done
+}
+check_installed
+
+[ "$(kova-upgrade --version)" = "kova-upgrade $version" ] ||
+  fail "kova-upgrade --version: $(kova-upgrade --version)"
+kova-upgrade --help | head -n 1 | grep -q '^usage: kova-upgrade ' || fail "kova-upgrade --help"
+[ "$(man -w kova-upgrade)" = /usr/share/man/man1/kova-upgrade.1.gz ] ||
+  fail "man -w kova-upgrade: $(man -w kova-upgrade 2>&1)"
+page=$(MANWIDTH=80 MANPAGER=cat man kova-upgrade 2>&1 | tr -s ' ')
+grep -q 'kova-upgrade - upgrade the firmware of a KOVA board' <<<"$page" ||
+  fail "man kova-upgrade: $(head -n 5 <<<"$page")"
+if command -v desktop-file-validate >/dev/null; then
+  desktop-file-validate /usr/share/applications/kova-upgrade-tool.desktop ||
+    fail "the desktop entry does not validate"
+fi
+
+# as_user USER PROGRAM [ARGS...]: run as USER, with USER's groups. setpriv
+# itself keeps root's capabilities up to its exec, which would pass any file
+# mode; the shell it starts has none, as a login would.
+as_user() {
+  local user=$1
+  shift
+  setpriv --reuid "$user" --regid nogroup --init-groups sh -c 'exec "$0" "$@"' "$@"
+}
+
+# The mode lets the group's members in and keeps everyone else out.
+member=kova-pkg-in-$$
+outsider=kova-pkg-out-$$
+useradd --system --no-create-home --shell /usr/sbin/nologin -G "$group" "$member"
+useradd --system --no-create-home --shell /usr/sbin/nologin "$outsider"
+[ "$(as_user "$member" /usr/bin/kova-upgrade --version 2>&1)" = "kova-upgrade $version" ] ||
+  fail "a member of $group cannot run kova-upgrade"
+as_user "$outsider" /usr/bin/kova-upgrade --version >/dev/null 2>&1
+rc=$?
+[ $rc -eq 126 ] || fail "a user outside $group ran kova-upgrade (exit $rc)"
+userdel "$member" && member=
+userdel "$outsider" && outsider=
+
+# Installed again, as an upgrade would: dpkg replaces the files, the mode
+# follows the override and postinst gives the capabilities again.
+apt-get install -y -qq --reinstall --no-install-recommends "$deb" >/dev/null ||
+  fail "apt could not install $deb again"
+check_installed
+
+apt-get purge -y -qq kova-upgrade >/dev/null || fail "apt could not purge kova-upgrade"
+installed && fail "kova-upgrade is still installed"
+for f in "${files[@]}"; do
+  [ -e "$f" ] && fail "$f is left"
+done
+getent group "$group" >/dev/null && fail "the group $group is left"
+for f in "${programs[@]}"; do
+  dpkg-statoverride --list "$f" >/dev/null && fail "the mode override of $f is left"
+done
+ls /var/lib/dpkg/info/kova-upgrade.* >/dev/null 2>&1 && fail "dpkg still knows kova-upgrade"
+
+if [ $status -eq 0 ]; then
+  echo "package-check: installed, checked, installed again and purged without a trace"
+fi
+exit $status
