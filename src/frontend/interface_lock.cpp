@@ -66,7 +66,15 @@ std::string DescribeHolder(int fd) {
 InterfaceLock::InterfaceLock(std::string directory) : directory_(std::move(directory)) {
   if (directory_.empty()) {
     const char* env = std::getenv("KOVA_LOCK_DIR");
-    directory_ = (env != nullptr && *env != '\0') ? env : "/run/lock";
+    struct stat st {};
+    if (env != nullptr && *env != '\0') {
+      directory_ = env;
+    } else if (stat("/run/lock", &st) == 0 && S_ISDIR(st.st_mode)) {
+      directory_ = "/run/lock";
+    } else {
+      // A system without /run/lock (a bare container) still has /tmp.
+      directory_ = "/tmp";
+    }
   }
 }
 

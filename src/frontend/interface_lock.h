@@ -18,7 +18,8 @@ class InterfaceLock {
     kUnavailable,  // no lock file could be made; the caller goes on without
   };
 
-  // `directory` holds the lock files; empty: $KOVA_LOCK_DIR, else /run/lock.
+  // `directory` holds the lock files; empty: $KOVA_LOCK_DIR, else /run/lock
+  // (/tmp where there is none).
   explicit InterfaceLock(std::string directory = "");
   ~InterfaceLock();
   InterfaceLock(const InterfaceLock&) = delete;

@@ -4,7 +4,7 @@ namespace kova {
 
 void LoggingPanel::AppendText(const std::string& text) {
   if (log_ != nullptr) {
-    log_->Text(text);
+    log_->Message(text);
   }
   inner_.AppendText(text);
 }

@@ -85,6 +85,7 @@ std::unique_ptr<OperationLog> OperationLog::ToFile(std::string path, Warning war
 
 OperationLog::~OperationLog() {
   std::lock_guard<std::mutex> lock(mutex_);
+  WriteMessageLine();
   EndLine();
   Flush();
   if (fd_ >= 0) {
@@ -269,6 +270,7 @@ void OperationLog::Begin(const OperationStart& start) {
   if (broken_) {
     return;
   }
+  WriteMessageLine();
   EndLine();
   Flush();
   OpenForToday();
@@ -297,8 +299,34 @@ void OperationLog::Text(const std::string& text) {
   }
 }
 
+void OperationLog::WriteMessageLine() {
+  if (messageLine_.empty()) {
+    return;
+  }
+  EndLine();
+  StartLine();
+  Put(messageLine_);
+  EndLine();
+  messageLine_.clear();
+}
+
+void OperationLog::Message(const std::string& text) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  size_t from = 0;
+  for (;;) {
+    const size_t newline = text.find('\n', from);
+    messageLine_ += text.substr(from, newline == std::string::npos ? newline : newline - from);
+    if (newline == std::string::npos) {
+      break;
+    }
+    WriteMessageLine();
+    from = newline + 1;
+  }
+}
+
 void OperationLog::Box(const std::string& caption, const std::string& text) {
   std::lock_guard<std::mutex> lock(mutex_);
+  WriteMessageLine();
   EndLine();
   const std::string body = (!text.empty() && text.front() == '\n') ? text.substr(1) : text;
   StartLine();
@@ -336,6 +364,7 @@ void OperationLog::End(bool ok, const std::string& reason, const std::string& ad
     line += ", board at " + address;
   }
   line += std::string(", ") + elapsed + "\n";
+  WriteMessageLine();
   EndLine();
   Put(line);
   Flush();

@@ -47,9 +47,12 @@ class OperationLog {
   static std::string DefaultDirectory();
 
   void Begin(const OperationStart& start);
-  // Message-list and trace text as the engine composes it: a "\n" starts a
-  // new line.
+  // Trace text as the engine composes it: a "\n" starts a new line.
   void Text(const std::string& text);
+  // Message-list text. A message line is completed piece by piece while
+  // traces go on ("... " then "Successful !======"): it is written whole,
+  // with the time it was completed, when the next one begins.
+  void Message(const std::string& text);
   void Box(const std::string& caption, const std::string& text);
   // Ends the operation begun last; a second call does nothing. `reason`
   // and `address` may be empty.
@@ -68,6 +71,7 @@ class OperationLog {
   void Prune(const std::string& today);
   void StartLine();
   void EndLine();
+  void WriteMessageLine();
   void Put(const std::string& bytes);
   void Flush();
   void Fail(const std::string& what, int err);
@@ -86,6 +90,7 @@ class OperationLog {
   uint64_t fileBytes_ = 0;  // size of the file, written bytes included
   uint64_t budget_ = 0;     // what the current file may grow to
   std::string pending_;
+  std::string messageLine_;
   bool lineOpen_ = false;
   bool inOperation_ = false;
   std::chrono::steady_clock::time_point started_{};
