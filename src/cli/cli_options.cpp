@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <iterator>
 #include <sstream>
 
 #include "controller/operator_input.h"
@@ -294,12 +295,12 @@ bool ParseOptions(int argc, char** argv, CliOptions& out, std::string& error) {
   }
   for (const std::string& file : macFiles) {
     std::ifstream in(file, std::ios::binary);
-    std::ostringstream text;
-    if (!in || !(text << in.rdbuf())) {
+    const std::string text{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+    if (!in.is_open() || in.bad()) {
       error = "cannot read the MAC file: " + file;
       return false;
     }
-    if (!ParseMacList(text.str(), file, out.macs, error)) {
+    if (!ParseMacList(text, file, out.macs, error)) {
       return false;
     }
   }
