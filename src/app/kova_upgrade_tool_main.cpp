@@ -61,12 +61,15 @@ void WarnOnStderr(const std::string& text) {
   std::fprintf(stderr, "%s: warning: %s\n", kProgram, text.c_str());
 }
 
+// The fields as typed, for the log; empty when none was filled in.
 std::string MacText(const std::array<std::string, 6>& fields) {
   std::string text;
-  for (const std::string& field : fields) {
-    text += (text.empty() ? "" : ":") + wxString(field).Upper().utf8_string();
+  bool typed = false;
+  for (size_t i = 0; i < fields.size(); ++i) {
+    text += (i == 0 ? "" : ":") + wxString::FromUTF8(fields[i]).Upper().utf8_string();
+    typed = typed || !fields[i].empty();
   }
-  return text;
+  return typed ? text : "";
 }
 
 }  // namespace

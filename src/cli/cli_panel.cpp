@@ -1,5 +1,7 @@
 #include "cli/cli_panel.h"
 
+#include <unistd.h>
+
 #include "cli/answer_texts.h"
 #include "cli/json_line.h"
 #include "cli/progress_line.h"
@@ -40,7 +42,10 @@ std::string JsonStrings(const std::vector<std::string>& items) {
 }  // namespace
 
 CliPanel::CliPanel(bool json, bool verbose, bool progressTerminal)
-    : json_(json), verbose_(verbose), progressTerminal_(progressTerminal) {}
+    : json_(json),
+      verbose_(verbose),
+      progressTerminal_(progressTerminal),
+      stdoutTerminal_(isatty(STDOUT_FILENO) == 1) {}
 
 void CliPanel::SetInputs(const OperatorInputs& inputs) {
   std::lock_guard<std::mutex> lock(mutex_);
@@ -58,6 +63,10 @@ void CliPanel::ClearBar() {
     std::fputs("\r\033[K", stderr);
     std::fflush(stderr);
     barShown_ = false;
+    if (stdoutTerminal_ && !openLine_.empty()) {
+      std::fwrite(openLine_.data(), 1, openLine_.size(), stdout);
+      std::fflush(stdout);
+    }
   }
 }
 
@@ -81,8 +90,11 @@ void CliPanel::Write(const std::string& text) {
   std::fflush(stdout);
   if (!json_) {
     atLineStart_ = text.back() == '\n';
+    const size_t newline = text.rfind('\n');
+    openLine_ = (newline == std::string::npos) ? openLine_ + text : text.substr(newline + 1);
   }
-  if (redraw) {
+  // A full bar has said what it had to.
+  if (redraw && percent_ < 100) {
     DrawBar();
   }
 }
@@ -122,6 +134,8 @@ void CliPanel::SetGauge(int value) {
 
 void CliPanel::ShowMessageBox(const std::string& text, const std::string& caption) {
   std::lock_guard<std::mutex> lock(mutex_);
+  // A box ends a stretch of work: the bar goes and stays away.
+  ClearBar();
   const std::string body = (!text.empty() && text.front() == '\n') ? text.substr(1) : text;
   if (json_) {
     Write(JsonLine("box").Str("caption", caption).Str("text", body).Text());

@@ -63,6 +63,10 @@ class CliPanel : public OperatorPanel {
   const bool json_;
   const bool verbose_;
   const bool progressTerminal_;
+  // On a terminal the bar may take the line a message has begun; that line
+  // is put back when the bar goes.
+  const bool stdoutTerminal_;
+  std::string openLine_;
   PlanContext planContext_;
   bool atLineStart_ = true;
 

@@ -18,10 +18,26 @@ $(head -n 20 "$LOG")"
 }
 
 T='[0-9]{2}:[0-9]{2}:[0-9]{2}\.[0-9]{3}'
+# On a terminal, as an engineer runs it: the progress bar on stderr too.
 start_board board --platform old --start-in bootloader
-run_cli "$WORK/out" -m "$TOPO_BOARD_MAC" -C "$WORK/files" upgrade
+LAST_OUT=$WORK/tty.out
+topo_host script -qefc "$(printf '%q ' "$CLI" -i "$TOPO_HOST_IF" --tick-ms "$TICK_MS" \
+  -m "$TOPO_BOARD_MAC" -C "$WORK/files" upgrade)" "$LAST_OUT" >/dev/null </dev/null
+CLI_RC=$?
+check_no_leftovers
 expect_rc 0
 stop_board board
+# Redrawn in place with bytes and rate, and cleared before the result.
+grep -qaE $'\rprogram +[0-9]+% \\[[#.]{30}\\] [0-9.]+/504\\.0 KiB  [0-9.]+ KiB/s\e\\[K' "$LAST_OUT" ||
+  fail "no progress bar while programming"
+"$PYTHON" - "$LAST_OUT" <<'EOF' || fail "the bar was not cleared before the result"
+import sys
+data = open(sys.argv[1], "rb").read()
+result = data.find(b"[KOVA Upgrade...] KOVA firmware upgrade ... Successful !")
+cleared = data.rfind(b"\r\x1b[K", 0, result)
+drawn = data.rfind(b"\rprogram", 0, result)
+sys.exit(0 if 0 < drawn < cleared and b"\rprogram" not in data[result:] else 1)
+EOF
 [ -f "$LOG" ] || fail "no log at $LOG: $(ls -R "$XDG_STATE_HOME")"
 expect_logged "[0-9]{4}-[0-9]{2}-[0-9]{2} $T ==== upgrade on eth1, board $TOPO_BOARD_MAC \(kova-upgrade, pid [0-9]+\)"
 expect_logged "$T ======Load upgarde file \.\.\. Successful !======"
@@ -41,6 +57,7 @@ start_board board --silent
 run_cli "$WORK/out" -m "$TOPO_BOARD_MAC" -C "$WORK/files" version
 expect_rc 1
 stop_board board
+grep -qaF $'\e[K' "$WORK/out" && fail "a progress bar where stderr is not a terminal"
 expect_logged "[0-9-]{10} $T ==== version on eth1, board $TOPO_BOARD_MAC \(kova-upgrade, pid [0-9]+\)"
 expect_logged "$T ==== failed: no-reply, board at 192\.168\.100\.2, [0-9]+\.[0-9] s"
 lines=$(wc -l <"$LOG")
