@@ -41,6 +41,34 @@ std::string SummaryTable(const std::vector<BoardOutcome>& boards) {
   return table;
 }
 
+std::vector<BoardOutcome> RunBatch(
+    const std::vector<std::string>& macs, bool keepGoing,
+    const std::function<BoardOutcome(size_t index, bool& interrupted)>& board,
+    const std::function<void(const std::string&)>& warn, bool& interrupted) {
+  std::vector<BoardOutcome> boards(macs.size());
+  for (size_t i = 0; i < macs.size(); ++i) {
+    boards[i].mac = macs[i];
+  }
+  interrupted = false;
+  for (size_t i = 0; i < boards.size() && !interrupted; ++i) {
+    boards[i] = board(i, interrupted);
+    const BoardOutcome& b = boards[i];
+    const bool more = i + 1 < boards.size();
+    if (b.entryLeft) {
+      if (more) {
+        warn("the neighbour entry of " + (b.address.empty() ? "the board" : b.address) +
+             " could not be removed; the batch stops, every board would be given this address");
+      }
+      break;
+    }
+    if (!b.ok && !keepGoing && more && !interrupted) {
+      warn("board " + b.mac + " failed; the rest of the batch is skipped (--keep-going goes on)");
+      break;
+    }
+  }
+  return boards;
+}
+
 int BatchExitCode(const std::vector<BoardOutcome>& boards) {
   const bool all = std::all_of(boards.begin(), boards.end(),
                                [](const BoardOutcome& b) { return b.ran && b.ok; });

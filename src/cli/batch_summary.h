@@ -1,5 +1,6 @@
 #pragma once
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -21,5 +22,15 @@ std::string SummaryTable(const std::vector<BoardOutcome>& boards);
 
 // 0 when every board ran and succeeded, else 1.
 int BatchExitCode(const std::vector<BoardOutcome>& boards);
+
+// Runs `board` for each MAC in turn. A failure stops the batch unless
+// `keepGoing`; an interruption, or a neighbour entry that could not be
+// removed (every board is given the same address), stops it whatever
+// `keepGoing` says. Boards after the stop are skipped; `warn` says why the
+// batch stopped early. `interrupted` is set by `board` when a signal came.
+std::vector<BoardOutcome> RunBatch(
+    const std::vector<std::string>& macs, bool keepGoing,
+    const std::function<BoardOutcome(size_t index, bool& interrupted)>& board,
+    const std::function<void(const std::string&)>& warn, bool& interrupted);
 
 }  // namespace kova::cli

@@ -181,34 +181,17 @@ BoardOutcome RunBoard(const Run& run, const MacFields& mac, bool& interrupted) {
 }
 
 int RunBoards(const Run& run) {
-  std::vector<BoardOutcome> boards;
+  std::vector<std::string> macs;
   for (const MacFields& mac : run.opt.macs) {
-    BoardOutcome skipped;
-    skipped.mac = MacText(mac);
-    boards.push_back(skipped);
+    macs.push_back(MacText(mac));
   }
   bool interrupted = false;
-  const bool batch = boards.size() > 1;
-  for (size_t i = 0; i < boards.size() && !interrupted; ++i) {
-    boards[i] = RunBoard(run, run.opt.macs[i], interrupted);
-    const BoardOutcome& b = boards[i];
-    const bool more = i + 1 < boards.size();
-    if (b.entryLeft) {
-      // Every board is given the same address: the next one would find it
-      // pinned to this board.
-      if (more) {
-        Warn("the neighbour entry of " + (b.address.empty() ? "the board" : b.address) +
-             " could not be removed; the batch stops, every board would be given this address");
-      }
-      break;
-    }
-    if (!b.ok && !run.opt.keepGoing && more && !interrupted) {
-      Warn("board " + b.mac + " failed; the rest of the batch is skipped (--keep-going goes on)");
-      break;
-    }
-  }
+  const std::vector<BoardOutcome> boards = RunBatch(
+      macs, run.opt.keepGoing,
+      [&run](size_t i, bool& stopped) { return RunBoard(run, run.opt.macs[i], stopped); }, Warn,
+      interrupted);
   const int exitCode = interrupted ? kExitFailed : BatchExitCode(boards);
-  if (batch) {
+  if (boards.size() > 1) {
     run.panel.Summary(boards, exitCode);
   }
   return exitCode;

@@ -144,6 +144,57 @@ TEST(BatchSummaryTest, TableListsEveryBoardAndOnlyAllSucceededIsZero) {
   EXPECT_EQ(BatchExitCode(boards), 1);
 }
 
+// Which boards run: a failure stops the rest unless --keep-going; a signal,
+// or an entry left behind (the next board would be given its address),
+// stops it regardless.
+TEST(BatchSummaryTest, BatchStopsWhereItMust) {
+  const std::vector<std::string> macs = {"A", "B", "C"};
+  const struct {
+    const char* what;
+    bool keepGoing;
+    int failing;     // index of the board that fails, -1 none
+    bool entryLeft;  // and leaves its entry
+    bool signal;     // a signal comes during it
+    const char* ran;
+    int warnings;
+    int exitCode;
+  } cases[] = {
+      {"all succeed", false, -1, false, false, "ABC", 0, 0},
+      {"failure stops", false, 1, false, false, "AB", 1, 1},
+      {"keep going", true, 1, false, false, "ABC", 0, 1},
+      {"last fails", false, 2, false, false, "ABC", 0, 1},
+      {"entry left", true, 0, true, false, "A", 1, 1},
+      {"entry left on the last", true, 2, true, false, "ABC", 0, 1},
+      {"signal", true, 1, false, true, "AB", 0, 1},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    std::string ran;
+    int warnings = 0;
+    bool interrupted = false;
+    const std::vector<BoardOutcome> boards = RunBatch(
+        macs, c.keepGoing,
+        [&](size_t i, bool& stopped) {
+          ran += macs[i];
+          BoardOutcome b;
+          b.mac = macs[i];
+          b.ran = true;
+          const bool fails = static_cast<int>(i) == c.failing;
+          b.ok = !fails;
+          b.entryLeft = fails && c.entryLeft;
+          stopped = fails && c.signal;
+          return b;
+        },
+        [&](const std::string&) { ++warnings; }, interrupted);
+    EXPECT_EQ(ran, c.ran);
+    EXPECT_EQ(warnings, c.warnings);
+    ASSERT_EQ(boards.size(), 3u);
+    EXPECT_EQ(boards[2].mac, "C");
+    EXPECT_EQ(interrupted, c.signal);
+    EXPECT_EQ(interrupted ? 1 : BatchExitCode(boards), c.exitCode);
+  }
+}
+
 TEST(AnswerTextsTest, ModelNameEepromDumpAndVersion) {
   EXPECT_EQ(ModelNameText({'Q', 'X', '-', '2', '0', '4', 0, 0xFF}), "QX-204");
   EXPECT_EQ(ModelNameText({'A', 0x07, '\\', 0xC3}), "A\\x07\\x5C\\xC3");
