@@ -4,7 +4,7 @@
 # own load, neighbour entry and clean-up; the summary names every board; the
 # exit status is 1 unless every board succeeded; --keep-going decides
 # whether the boards after a failure run.
-E2E_SEGMENT_BOARDS=3
+export E2E_SEGMENT_BOARDS=3
 source "$(dirname "$0")/lib.sh"
 e2e_setup
 write_config "$WORK/files" DISABLE

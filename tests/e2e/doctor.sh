@@ -22,10 +22,11 @@ checks() {
   event_query "$LAST_OUT" '" ".join(c["name"] + ("=ok" if c["ok"] else "=FAIL") for c in of("check"))'
 }
 
-ALL="interface link address route port-67 port-69 capabilities configuration image-mark"
+ALL=(interface link address route port-67 port-69 capabilities configuration image-mark)
 doctor "$WORK/ok.json"
 expect_rc 0
-[ "$(checks)" = "$(printf '%s=ok ' $ALL | sed 's/ $//')" ] || fail "not every check passed: $(checks)"
+[ "$(checks)" = "$(printf '%s=ok ' "${ALL[@]}" | sed 's/ $//')" ] ||
+  fail "not every check passed: $(checks)"
 
 # The text form: one line per check.
 topo_host "$CLI" -i "$TOPO_HOST_IF" -C "$WORK/files" doctor >"$WORK/text" || fail "doctor failed"
