@@ -2,7 +2,8 @@
 # The demo, on a fresh Debian 12 as root: builds what is missing, makes a
 # small network of namespaces with one emulated KOVA board on it, and runs
 # the operator's commands against that board with kova-upgrade. Everything it
-# makes is removed at the end, whatever happens.
+# makes is removed at the end, whatever happens; its operations are logged
+# with the demo's files, not in the user's own log.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/install-deps.sh
@@ -28,6 +29,7 @@ cleanup() {
 }
 trap cleanup EXIT
 trap 'exit 1' INT TERM
+export XDG_STATE_HOME=$work/state
 
 topo_create
 printf '[KOVA_CFG_START]\r\n3\r\nENABLE\r\napp.bin\r\nbl.bin\r\nupbl.bin\r\n[KOVA_CFG_END]\r\n' \
@@ -61,23 +63,6 @@ kova() {
   echo "(exit status $status)"
 }
 
-# The model name is only in the trace; show the operator's lines and the name.
-read_model_name() {
-  local out=$work/model-name.out
-  echo "\$ kova-upgrade -i $TOPO_HOST_IF -m $TOPO_BOARD_MAC --ip $TOPO_BOARD_IP model-name"
-  local status=0
-  ip netns exec "$TOPO_HOST_NS" build/kova-upgrade -v -i "$TOPO_HOST_IF" -m "$TOPO_BOARD_MAC" \
-    --ip "$TOPO_BOARD_IP" -C "$work" model-name >"$out" || status=$?
-  grep -E '^(==|\[)' "$out" || true
-  local hex
-  hex=$(grep -A1 -xF '    KOVA MODEL NAME[16] =' "$out" | tail -n 1 | tr -d ' ')
-  if [ -n "$hex" ]; then
-    echo "model name on the board: $(python3 -c 'import sys
-print(bytes.fromhex(sys.argv[1]).split(b"\0")[0].decode("ascii", "replace"))' "$hex")"
-  fi
-  echo "(exit status $status)"
-}
-
 title() { printf '\n=== %s\n' "$1"; }
 
 title "The adapters kova-upgrade sees"
@@ -87,10 +72,15 @@ kova version
 title "Config Reset"
 kova config-reset
 title "Read the model name"
-read_model_name
+kova --ip "$TOPO_BOARD_IP" model-name
 title "Set the model name (the tool always writes QX-204)"
 kova --ip "$TOPO_BOARD_IP" set-model-name
 title "Read the model name again"
-read_model_name
+kova --ip "$TOPO_BOARD_IP" model-name
+title "What an upgrade would do (a dry run: nothing that changes the board is sent)"
+kova --dry-run upgrade
+title "The workstation's checks"
+echo "\$ kova-upgrade -i $TOPO_HOST_IF doctor"
+ip netns exec "$TOPO_HOST_NS" build/kova-upgrade -i "$TOPO_HOST_IF" -C "$work" doctor || true
 title "What the board received"
 cat "$work/board.log"
