@@ -245,7 +245,14 @@ void OperationLog::Put(const std::string& bytes) {
   pending_ += bytes;
   fileBytes_ += bytes.size();
   if (pending_.size() >= kFlushAt) {
-    Flush();
+    // Whole lines only: another program may append to the same day's file.
+    const size_t end = pending_.rfind('\n');
+    if (end != std::string::npos) {
+      std::string rest = pending_.substr(end + 1);
+      pending_.resize(end + 1);
+      Flush();
+      pending_ = std::move(rest);
+    }
   }
 }
 
