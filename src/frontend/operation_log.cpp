@@ -377,14 +377,4 @@ void OperationLog::End(bool ok, const std::string& reason, const std::string& ad
   Flush();
 }
 
-bool OperationLog::InOperation() const {
-  std::lock_guard<std::mutex> lock(mutex_);
-  return inOperation_;
-}
-
-std::string OperationLog::CurrentPath() const {
-  std::lock_guard<std::mutex> lock(mutex_);
-  return path_;
-}
-
 }  // namespace kova

@@ -57,10 +57,6 @@ class OperationLog {
   // Ends the operation begun last; a second call does nothing. `reason`
   // and `address` may be empty.
   void End(bool ok, const std::string& reason, const std::string& address);
-  bool InOperation() const;
-
-  // The file being written, for messages; empty before the first Begin.
-  std::string CurrentPath() const;
 
  private:
   OperationLog(std::string path, Warning warn, Clock clock, bool daily, LogLimits limits);
@@ -76,7 +72,7 @@ class OperationLog {
   void Flush();
   void Fail(const std::string& what, int err);
 
-  mutable std::mutex mutex_;
+  std::mutex mutex_;
   std::string directory_;  // daily files; empty with a fixed file
   std::string path_;
   bool daily_;
