@@ -36,7 +36,9 @@ data = open(sys.argv[1], "rb").read()
 result = data.find(b"[KOVA Upgrade...] KOVA firmware upgrade ... Successful !")
 cleared = data.rfind(b"\r\x1b[K", 0, result)
 drawn = data.rfind(b"\rprogram", 0, result)
-sys.exit(0 if 0 < drawn < cleared and b"\rprogram" not in data[result:] else 1)
+# The message line the bar covered is put back when it goes.
+restored = b"\r\x1b[K======(7). Program ... Successful !======" in data
+sys.exit(0 if 0 < drawn < cleared and b"\rprogram" not in data[result:] and restored else 1)
 EOF
 [ -f "$LOG" ] || fail "no log at $LOG: $(ls -R "$XDG_STATE_HOME")"
 expect_logged "[0-9]{4}-[0-9]{2}-[0-9]{2} $T ==== upgrade on eth1, board $TOPO_BOARD_MAC \(kova-upgrade, pid [0-9]+\)"
