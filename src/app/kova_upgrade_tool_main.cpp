@@ -6,6 +6,7 @@
 #include <wx/msgdlg.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <utility>
 #include <vector>
 
@@ -54,6 +55,24 @@ void ShowToolkitMessageBox(const wxString& text, const wxString& caption) {
   wxMessageBox(text, caption, wxOK | wxCENTRE, nullptr);
 }
 
+constexpr const char* kProgram = "kova-upgrade-tool";
+
+// The log is for people; an operator is not stopped for it.
+void WarnOnStderr(const std::string& text) {
+  std::fprintf(stderr, "%s: warning: %s\n", kProgram, text.c_str());
+}
+
+// The fields as typed, for the log; empty when none was filled in.
+std::string MacText(const std::array<std::string, 6>& fields) {
+  std::string text;
+  bool typed = false;
+  for (size_t i = 0; i < fields.size(); ++i) {
+    text += (i == 0 ? "" : ":") + wxString::FromUTF8(fields[i]).Upper().utf8_string();
+    typed = typed || !fields[i].empty();
+  }
+  return typed ? text : "";
+}
+
 }  // namespace
 
 KOVA_UpgradeToolDialog::KOVA_UpgradeToolDialog(wxWindow* parent, wxWindowID id,
@@ -62,7 +81,12 @@ KOVA_UpgradeToolDialog::KOVA_UpgradeToolDialog(wxWindow* parent, wxWindowID id,
                                      : MessageBoxFunction(ShowToolkitMessageBox)),
       beforeThreadsStart_(std::move(options.beforeThreadsStart)),
       panel_(*this, *this),
-      engine_(panel_, options.workDir, std::move(options.net), std::move(options.neighbours)) {
+      log_(std::make_unique<OperationLog>(
+          options.logDirectory.empty() ? OperationLog::DefaultDirectory() : options.logDirectory,
+          LogLimits{}, WarnOnStderr)),
+      logged_(panel_, log_.get()),
+      engine_(logged_, options.workDir, std::move(options.net), std::move(options.neighbours)),
+      lock_(options.lockDirectory) {
   Create(parent, id, _("wxWidgets app"), wxDefaultPosition, wxDefaultSize,
          wxCAPTION | wxSYSTEM_MENU | wxCLOSE_BOX | wxMINIMIZE_BOX, "wxID_ANY");
   SetIcons(AppIcons());
@@ -130,7 +154,7 @@ void KOVA_UpgradeToolDialog::CreateControls() {
 
 void KOVA_UpgradeToolDialog::ConnectEvents() {
   auto post = [this](int32_t action) {
-    return [this, action](wxCommandEvent&) { engine_.PostAction(action); };
+    return [this, action](wxCommandEvent&) { PostOperation(action); };
   };
   auto nothing = [](wxCommandEvent&) {};
 
@@ -250,6 +274,39 @@ std::array<std::string, 6> KOVA_UpgradeToolDialog::MacFieldTexts() const {
 void KOVA_UpgradeToolDialog::ShutdownAll() {
   engine_.ShutdownAll();
   UiTimer.Stop();
+  log_->End(false, "interrupted", logged_.Address());
+  lock_.Release();
+}
+
+void KOVA_UpgradeToolDialog::PostOperation(int32_t action) {
+  // A press while an operation runs is ignored, as the engine ignores it.
+  if (!engine_.IsIdle()) {
+    return;
+  }
+  const int32_t sel = engine_.InterfaceSel.load();
+  const std::string name =
+      (sel >= 0 && sel < engine_.Adapters.Count) ? engine_.Adapters.AdapterDesc[sel] : "";
+  if (!name.empty()) {
+    std::string holder;
+    if (lock_.Take(name, kProgram, holder) == InterfaceLock::Outcome::kHeld) {
+      messageBox_(wxString::Format(_("%s is in use by %s.\nOne operation per interface at a time."),
+                                   wxString::FromUTF8(name), wxString::FromUTF8(holder)),
+                  _("Interface busy"));
+      return;
+    }
+  }
+  logged_.Begin({kProgram, ActionName(action), name, MacText(MacFieldTexts())});
+  operationsAtPost_ = engine_.OperationsEnded();
+  if (!engine_.PostAction(action)) {
+    log_->End(false, "not started", "");
+    lock_.Release();
+  }
+}
+
+void KOVA_UpgradeToolDialog::ReleaseLockAfterOperation() {
+  if (lock_.Taken() && engine_.OperationsEnded() != operationsAtPost_) {
+    lock_.Release();
+  }
 }
 
 void KOVA_UpgradeToolDialog::RunWhileIdle(const std::function<void()>& action) {
@@ -293,6 +350,7 @@ void KOVA_UpgradeToolDialog::OnClose(wxCloseEvent&) {
 void KOVA_UpgradeToolDialog::OnUiTimer(wxTimerEvent& event) {
   if (event.GetId() == kUiTimerId) {
     engine_.CountdownTick();
+    ReleaseLockAfterOperation();
   }
 }
 

@@ -17,6 +17,9 @@
 
 #include "app/dialog_panel.h"
 #include "controller/engine.h"
+#include "frontend/interface_lock.h"
+#include "frontend/logging_panel.h"
+#include "frontend/operation_log.h"
 
 namespace kova {
 
@@ -35,6 +38,10 @@ struct DialogOptions {
   // operating system's.
   std::unique_ptr<NetPlatform> net;
   std::unique_ptr<NeighbourTable> neighbours;
+  // Where the per-interface locks are kept; empty: the system's place.
+  std::string lockDirectory;
+  // Where the daily operation logs go; empty: the user's state directory.
+  std::string logDirectory;
 };
 
 // The tool's one modal dialog: the operator's controls over the engine.
@@ -66,6 +73,11 @@ class KOVA_UpgradeToolDialog : public wxDialog, private PanelView {
   // The function buttons act only while no operation runs: they touch state
   // that the worker owns during one.
   void RunWhileIdle(const std::function<void()>& action);
+  // Posts an operation on the chosen interface once its lock is taken, and
+  // begins its log.
+  void PostOperation(int32_t action);
+  // The lock is held from the post to the end of the operation.
+  void ReleaseLockAfterOperation();
   std::array<wxTextCtrl*, 6> MacFields() const;
   std::array<std::string, 6> MacFieldTexts() const;
 
@@ -79,9 +91,13 @@ class KOVA_UpgradeToolDialog : public wxDialog, private PanelView {
 
   MessageBoxFunction messageBox_;
   std::function<void(Engine&)> beforeThreadsStart_;
-  // Declared before the engine, which calls it until its threads are joined.
+  // Declared before the engine, which calls them until its threads are joined.
   DialogPanel panel_;
+  std::unique_ptr<OperationLog> log_;
+  LoggingPanel logged_;
   Engine engine_;
+  InterfaceLock lock_;
+  int operationsAtPost_ = 0;
 
   wxBoxSizer* BoxSizer = nullptr;
   wxPanel* Panel = nullptr;

@@ -7,6 +7,9 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
+#include <iterator>
+#include <sstream>
 
 #include "controller/operator_input.h"
 
@@ -20,12 +23,25 @@ struct ActionName {
   bool needsMac;  // the engine fails the action without the board's MAC
 };
 
+constexpr int32_t kActionUpgradeCode = 0;
+
 constexpr ActionName kActions[] = {
     {"upgrade", 0, true},    {"version", 2, true},        {"config-reset", 3, true},
     {"model-name", 7, true}, {"set-model-name", 8, true}, {"eeprom", 9, true},
 };
 
-enum LongOnly { kOptIp = 1000, kOptListInterfaces, kOptTickMs, kOptVersion };
+enum LongOnly {
+  kOptIp = 1000,
+  kOptListInterfaces,
+  kOptTickMs,
+  kOptJson,
+  kOptMacFile,
+  kOptKeepGoing,
+  kOptDryRun,
+  kOptLog,
+  kOptNoLog,
+  kOptVersion,
+};
 
 bool ParseInt(const char* text, long low, long high, int& out) {
   if (text == nullptr || *text == '\0') {
@@ -41,7 +57,7 @@ bool ParseInt(const char* text, long low, long high, int& out) {
   return true;
 }
 
-bool AllHexPairs(const std::array<std::string, 6>& fields) {
+bool AllHexPairs(const MacFields& fields) {
   for (const std::string& field : fields) {
     if (field.size() != 2 || !std::isxdigit(static_cast<unsigned char>(field[0])) ||
         !std::isxdigit(static_cast<unsigned char>(field[1]))) {
@@ -64,12 +80,22 @@ std::string OptionName(const char* arg) {
 
 const char* UsageText() {
   return "usage: kova-upgrade [options] ACTION\n"
+         "       kova-upgrade [-i NAME] [-C DIR] [--json] doctor\n"
          "ACTION:\n"
          "  upgrade | version | config-reset | model-name | set-model-name | eeprom\n"
          "options:\n"
          "  -i, --interface NAME|A.B.C.D  host interface (default: the first adapter)\n"
          "  -m, --mac MAC                 board MAC, needed by every ACTION: 00:1A:2B:3C:4D:5E,\n"
-         "                                00-1A-2B-3C-4D-5E or 001A2B3C4D5E\n"
+         "                                00-1A-2B-3C-4D-5E or 001A2B3C4D5E; several -m make a\n"
+         "                                batch, one board after the other\n"
+         "  --mac-file FILE               more boards: one MAC per line, # comments\n"
+         "  --keep-going                  a batch goes on after a board failed\n"
+         "  --dry-run                     upgrade: check the files, find the board, print the\n"
+         "                                steps; nothing that changes the board is sent\n"
+         "  --json                        stdout: one JSON event per line "
+         "(docs/cli-events.schema.json)\n"
+         "  --log FILE                    append the log of every operation to FILE\n"
+         "  --no-log                      no log (default: $XDG_STATE_HOME/kova-upgrade/)\n"
          "  -d, --delay 0..19             pass delay in milliseconds during an operation (default "
          "0)\n"
          "  --ip A.B.C.D                  board address for model-name, set-model-name, eeprom\n"
@@ -83,7 +109,45 @@ const char* UsageText() {
          "exit status: 0 success, 1 the operation failed or a signal stopped it, 2 usage error\n";
 }
 
-bool SplitMac(const std::string& text, std::array<std::string, 6>& fields) {
+std::string MacText(const MacFields& fields) {
+  std::string text;
+  for (size_t i = 0; i < fields.size(); ++i) {
+    if (i > 0) {
+      text += ':';
+    }
+    for (const char c : fields[i]) {
+      text += static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    }
+  }
+  return text;
+}
+
+bool ParseMacList(const std::string& text, const std::string& name, std::vector<MacFields>& out,
+                  std::string& error) {
+  std::istringstream lines(text);
+  std::string line;
+  for (int number = 1; std::getline(lines, line); ++number) {
+    const size_t hash = line.find('#');
+    if (hash != std::string::npos) {
+      line.erase(hash);
+    }
+    const size_t first = line.find_first_not_of(" \t\r");
+    if (first == std::string::npos) {
+      continue;
+    }
+    const size_t last = line.find_last_not_of(" \t\r");
+    const std::string mac = line.substr(first, last - first + 1);
+    MacFields fields;
+    if (!SplitMac(mac, fields)) {
+      error = name + ":" + std::to_string(number) + ": unparsable MAC address: " + mac;
+      return false;
+    }
+    out.push_back(fields);
+  }
+  return true;
+}
+
+bool SplitMac(const std::string& text, MacFields& fields) {
   if (text.size() == 12) {
     for (int i = 0; i < 6; ++i) {
       fields[i] = text.substr(i * 2, 2);
@@ -118,6 +182,12 @@ bool ParseOptions(int argc, char** argv, CliOptions& out, std::string& error) {
       {"tick-ms", required_argument, nullptr, kOptTickMs},
       {"help", no_argument, nullptr, 'h'},
       {"version", no_argument, nullptr, kOptVersion},
+      {"json", no_argument, nullptr, kOptJson},
+      {"mac-file", required_argument, nullptr, kOptMacFile},
+      {"keep-going", no_argument, nullptr, kOptKeepGoing},
+      {"dry-run", no_argument, nullptr, kOptDryRun},
+      {"log", required_argument, nullptr, kOptLog},
+      {"no-log", no_argument, nullptr, kOptNoLog},
       {nullptr, 0, nullptr, 0},
   };
   // 0 rather than 1: only a full restart forgets where an earlier parse
@@ -125,6 +195,7 @@ bool ParseOptions(int argc, char** argv, CliOptions& out, std::string& error) {
   optind = 0;
   opterr = 0;
   int opt;
+  std::vector<std::string> macFiles;
   // The leading ':' tells a missing value apart from an unknown option.
   for (;;) {
     // The options of one argument are all read before the next one's; the
@@ -142,11 +213,36 @@ bool ParseOptions(int argc, char** argv, CliOptions& out, std::string& error) {
         }
         out.interface = optarg;
         break;
-      case 'm':
-        if (!SplitMac(optarg, out.macFields)) {
+      case 'm': {
+        MacFields fields;
+        if (!SplitMac(optarg, fields)) {
           error = std::string("unparsable MAC address: ") + optarg;
           return false;
         }
+        out.macs.push_back(fields);
+        break;
+      }
+      case kOptMacFile:
+        macFiles.emplace_back(optarg);
+        break;
+      case kOptJson:
+        out.json = true;
+        break;
+      case kOptKeepGoing:
+        out.keepGoing = true;
+        break;
+      case kOptDryRun:
+        out.dryRun = true;
+        break;
+      case kOptLog:
+        if (*optarg == '\0') {
+          error = "empty log file name: --log needs a file";
+          return false;
+        }
+        out.logFile = optarg;
+        break;
+      case kOptNoLog:
+        out.noLog = true;
         break;
       case 'd':
         if (!ParseInt(optarg, 0, 19, out.delayIndex)) {
@@ -199,17 +295,44 @@ bool ParseOptions(int argc, char** argv, CliOptions& out, std::string& error) {
     error = (optind >= argc) ? "no ACTION given" : "exactly one ACTION expected";
     return false;
   }
+  if (!out.logFile.empty() && out.noLog) {
+    error = "--log and --no-log exclude each other";
+    return false;
+  }
+  for (const std::string& file : macFiles) {
+    std::ifstream in(file, std::ios::binary);
+    const std::string text{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+    if (!in.is_open() || in.bad()) {
+      error = "cannot read the MAC file: " + file;
+      return false;
+    }
+    if (!ParseMacList(text, file, out.macs, error)) {
+      return false;
+    }
+  }
+  const std::string action = argv[optind];
+  if (action == "doctor") {
+    out.doctor = true;
+    out.actionName = action;
+    return true;
+  }
   for (const ActionName& a : kActions) {
-    if (std::strcmp(argv[optind], a.name) == 0) {
-      if (a.needsMac && out.macFields[0].empty()) {
-        error = std::string("no MAC address given: ") + a.name + " needs -m MAC";
+    if (action == a.name) {
+      if (a.needsMac && out.macs.empty()) {
+        error = std::string("no MAC address given: ") + a.name + " needs -m MAC" +
+                (macFiles.empty() ? "" : " (the MAC file holds none)");
+        return false;
+      }
+      if (out.dryRun && a.code != kActionUpgradeCode) {
+        error = "--dry-run goes with upgrade only";
         return false;
       }
       out.action = a.code;
+      out.actionName = a.name;
       return true;
     }
   }
-  error = std::string("unknown ACTION: ") + argv[optind];
+  error = "unknown ACTION: " + action;
   return false;
 }
 

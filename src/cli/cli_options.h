@@ -3,13 +3,19 @@
 #include <array>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace kova::cli {
 
+using MacFields = std::array<std::string, 6>;
+
 struct CliOptions {
   int32_t action = -1;
+  std::string actionName;
+  bool doctor = false;
   std::string interface;  // name or dotted IPv4; empty: the first adapter
-  std::array<std::string, 6> macFields;
+  // Every board, in order: -m as given, then the lines of --mac-file.
+  std::vector<MacFields> macs;
   int delayIndex = 0;
   std::string ipField = "192.168.100.100";
   std::string directory;
@@ -18,6 +24,11 @@ struct CliOptions {
   int tickMs = 100;
   bool help = false;
   bool version = false;  // --version: the tool's own version, not the board's
+  bool json = false;
+  bool keepGoing = false;
+  bool dryRun = false;
+  std::string logFile;  // empty: the daily files
+  bool noLog = false;
 };
 
 // Parses the command line. On a usage error returns false with a one-line
@@ -26,7 +37,15 @@ bool ParseOptions(int argc, char** argv, CliOptions& out, std::string& error);
 
 // Splits 00:1A:2B:3C:4D:5E, 00-1A-2B-3C-4D-5E or 001A2B3C4D5E into its six
 // two-digit hexadecimal fields; false for anything else.
-bool SplitMac(const std::string& text, std::array<std::string, 6>& fields);
+bool SplitMac(const std::string& text, MacFields& fields);
+
+// 00:1A:2B:3C:4D:5E, upper case.
+std::string MacText(const MacFields& fields);
+
+// One MAC per line; "#" starts a comment, blank lines are skipped. False
+// with `error` naming the file and line of the first bad one.
+bool ParseMacList(const std::string& text, const std::string& name, std::vector<MacFields>& out,
+                  std::string& error);
 
 const char* UsageText();
 

@@ -2,60 +2,241 @@
 
 #include <unistd.h>
 
+#include "cli/answer_texts.h"
+#include "cli/json_line.h"
+#include "cli/progress_line.h"
+
 namespace kova::cli {
 
-CliPanel::CliPanel(const OperatorInputs& inputs, bool verbose)
-    : inputs_(inputs), verbose_(verbose), progressTerminal_(isatty(STDERR_FILENO) == 1) {}
+namespace {
+
+// Events and redraws of the progress: a few a second are plenty.
+constexpr auto kEventGap = std::chrono::milliseconds(250);
+constexpr auto kDrawGap = std::chrono::milliseconds(100);
+
+std::string MacOf(const PhaseNote& note) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%02X:%02X:%02X:%02X:%02X:%02X", note.mac[0], note.mac[1],
+                note.mac[2], note.mac[3], note.mac[4], note.mac[5]);
+  return text;
+}
+
+std::string AddressOf(const std::array<uint8_t, 4>& a) {
+  char text[20];
+  std::snprintf(text, sizeof text, "%u.%u.%u.%u", a[0], a[1], a[2], a[3]);
+  return text;
+}
+
+JsonLine& OptionalStr(JsonLine& line, const char* key, const std::string& value) {
+  return value.empty() ? line.Null(key) : line.Str(key, value);
+}
+
+std::string JsonStrings(const std::vector<std::string>& items) {
+  std::string array = "[";
+  for (size_t i = 0; i < items.size(); ++i) {
+    array += (i == 0 ? "" : ",") + JsonString(items[i]);
+  }
+  return array + "]";
+}
+
+}  // namespace
+
+CliPanel::CliPanel(bool json, bool verbose, bool progressTerminal)
+    : json_(json),
+      verbose_(verbose),
+      progressTerminal_(progressTerminal),
+      stdoutTerminal_(isatty(STDOUT_FILENO) == 1) {}
+
+void CliPanel::SetInputs(const OperatorInputs& inputs) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  inputs_ = inputs;
+  haveVersion_ = haveModelName_ = haveEeprom_ = false;
+}
+
+OperatorInputs CliPanel::ReadInputs() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return inputs_;
+}
+
+void CliPanel::ClearBar() {
+  if (barShown_) {
+    std::fputs("\r\033[K", stderr);
+    std::fflush(stderr);
+    barShown_ = false;
+    if (stdoutTerminal_ && !openLine_.empty()) {
+      std::fwrite(openLine_.data(), 1, openLine_.size(), stdout);
+      std::fflush(stdout);
+    }
+  }
+}
+
+void CliPanel::DrawBar() {
+  const double seconds = std::chrono::duration<double>(Clock::now() - phaseStart_).count();
+  std::fputs(("\r" + ProgressLine(phase_, percent_, phaseBytes_, seconds) + "\033[K").c_str(),
+             stderr);
+  std::fflush(stderr);
+  barShown_ = true;
+  lastDraw_ = Clock::now();
+}
 
 void CliPanel::Write(const std::string& text) {
   if (text.empty()) {
     return;
   }
+  // The bar shares the terminal with the lines: it steps aside and comes back.
+  const bool redraw = barShown_;
+  ClearBar();
   std::fwrite(text.data(), 1, text.size(), stdout);
   std::fflush(stdout);
-  atLineStart_ = text.back() == '\n';
+  if (!json_) {
+    atLineStart_ = text.back() == '\n';
+    const size_t newline = text.rfind('\n');
+    openLine_ = (newline == std::string::npos) ? openLine_ + text : text.substr(newline + 1);
+  }
+  // A full bar has said what it had to.
+  if (redraw && percent_ < 100) {
+    DrawBar();
+  }
 }
 
 void CliPanel::AppendText(const std::string& text) {
   std::lock_guard<std::mutex> lock(mutex_);
-  Write(text);
+  Write(json_ ? JsonLine("message").Str("text", text).Text() : text);
 }
 
 void CliPanel::TraceText(const std::string& text) {
   std::lock_guard<std::mutex> lock(mutex_);
   if (verbose_) {
-    Write(text);
+    Write(json_ ? JsonLine("trace").Str("text", text).Text() : text);
   }
 }
 
 void CliPanel::SetGauge(int value) {
   std::lock_guard<std::mutex> lock(mutex_);
-  if (!progressTerminal_) {
-    return;
+  percent_ = value;
+  const Clock::time_point now = Clock::now();
+  if (json_ && value != lastEventPercent_ &&
+      (lastEventPercent_ < 0 || value == 100 || now - lastEvent_ >= kEventGap)) {
+    JsonLine line("progress");
+    line.Str("phase", phase_).Int("percent", value);
+    if (phaseBytes_ > 0) {
+      line.Int("bytes", static_cast<long long>(phaseBytes_ * static_cast<uint64_t>(value) / 100))
+          .Int("total", static_cast<long long>(phaseBytes_));
+    }
+    Write(line.Text());
+    lastEventPercent_ = value;
+    lastEvent_ = now;
   }
-  constexpr int kWidth = 40;
-  const int filled = value * kWidth / 100;
-  std::string bar = "\r[" + std::string(filled, '#') + std::string(kWidth - filled, '.') + "] ";
-  bar += std::to_string(value) + "%";
-  std::fputs(bar.c_str(), stderr);
-  std::fflush(stderr);
-  progressShown_ = true;
+  if (progressTerminal_ && (value == 100 || now - lastDraw_ >= kDrawGap)) {
+    DrawBar();
+  }
 }
 
 void CliPanel::ShowMessageBox(const std::string& text, const std::string& caption) {
   std::lock_guard<std::mutex> lock(mutex_);
+  // A box ends a stretch of work: the bar goes and stays away.
+  ClearBar();
   const std::string body = (!text.empty() && text.front() == '\n') ? text.substr(1) : text;
-  Write((atLineStart_ ? "" : "\n") + std::string("[") + caption + "] " + body + "\n");
+  if (json_) {
+    Write(JsonLine("box").Str("caption", caption).Str("text", body).Text());
+  } else {
+    Write((atLineStart_ ? "" : "\n") + std::string("[") + caption + "] " + body + "\n");
+  }
 }
 
 void CliPanel::ReportFileProblem(const std::string& path, const std::string& reason) {
   std::lock_guard<std::mutex> lock(mutex_);
-  if (progressShown_) {
-    std::fputs("\n", stderr);
-    progressShown_ = false;
-  }
+  ClearBar();
   std::fprintf(stderr, "kova-upgrade: %s: %s\n", path.c_str(), reason.c_str());
   std::fflush(stderr);
+  if (json_) {
+    Write(JsonLine("file").Str("path", path).Str("reason", reason).Text());
+  }
+}
+
+void CliPanel::PhaseChanged(const PhaseNote& note) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  ClearBar();
+  phase_ = PhaseName(note.phase);
+  phaseBytes_ = note.imageBytes;
+  phaseStart_ = Clock::now();
+  percent_ = 0;
+  lastEventPercent_ = -1;
+  if (json_) {
+    JsonLine line("phase");
+    line.Str("phase", phase_);
+    OptionalStr(line, "mac", note.macKnown ? MacOf(note) : "");
+    OptionalStr(line, "address", note.addressKnown ? AddressOf(note.address) : "");
+    if (note.imageBytes > 0) {
+      line.Int("bytes", note.imageBytes);
+    }
+    Write(line.Text());
+  }
+}
+
+void CliPanel::AnswerRead(BoardAnswer kind, const std::vector<uint8_t>& bytes) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  const std::string lead = atLineStart_ ? "" : "\n";
+  switch (kind) {
+    case BoardAnswer::kVersion:
+      // The message list shows it already.
+      if (bytes.size() >= 2) {
+        version_ = VersionText(bytes[0], bytes[1]);
+        haveVersion_ = true;
+      }
+      break;
+    case BoardAnswer::kModelName:
+      modelName_ = ModelNameText(bytes);
+      haveModelName_ = true;
+      if (!json_) {
+        Write(lead + "Model name: " + modelName_ + "\n");
+      }
+      break;
+    case BoardAnswer::kEeprom:
+      eeprom_ = HexBytes(bytes);
+      haveEeprom_ = true;
+      if (!json_) {
+        Write(lead + "EEPROM (" + std::to_string(bytes.size()) + " bytes):\n" +
+              HexDumpWithOffsets(bytes));
+      }
+      break;
+  }
+}
+
+void CliPanel::PlanReady(const UpgradePlan& plan) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  const std::vector<std::string> lines = PlanLines(plan, planContext_);
+  if (!json_) {
+    std::string text = atLineStart_ ? "" : "\n";
+    for (const std::string& line : lines) {
+      text += line + "\n";
+    }
+    Write(text);
+    return;
+  }
+  std::vector<std::string> steps;
+  for (const std::string& line : lines) {
+    // The numbered lines are the steps.
+    const size_t dot = line.find(". ");
+    if (line.rfind("  ", 0) == 0 && dot != std::string::npos) {
+      steps.push_back(line.substr(dot + 2));
+    }
+  }
+  JsonLine event("plan");
+  char mac[32];
+  std::snprintf(mac, sizeof mac, "%02X:%02X:%02X:%02X:%02X:%02X", plan.mac[0], plan.mac[1],
+                plan.mac[2], plan.mac[3], plan.mac[4], plan.mac[5]);
+  event.Str("mac", mac);
+  OptionalStr(event, "address", plan.addressKnown ? AddressOf(plan.address) : "");
+  event.Str("platform", plan.newPlatform ? "new" : "old")
+      .Str("road", RoadName(plan))
+      .Bool("jump", plan.jumpSetting == 0);
+  OptionalStr(event, "version",
+              plan.versionKnown ? VersionText(plan.version[0], plan.version[1]) : "");
+  event.Int("image_bytes", plan.imageBytes)
+      .Int("bytes_to_send", plan.bytesToSend)
+      .Raw("steps", JsonStrings(steps));
+  Write(event.Text());
 }
 
 void CliPanel::Finish() {
@@ -63,10 +244,64 @@ void CliPanel::Finish() {
   if (!atLineStart_) {
     Write("\n");
   }
-  if (progressShown_) {
-    std::fputs("\n", stderr);
-    progressShown_ = false;
+  ClearBar();
+}
+
+void CliPanel::Result(const BoardOutcome& outcome, int exitCode) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (!json_) {
+    return;
   }
+  JsonLine line("result");
+  line.Bool("ok", outcome.ok).Int("exit", exitCode);
+  OptionalStr(line, "reason", outcome.reason);
+  line.Seconds("elapsed", outcome.seconds);
+  OptionalStr(line, "mac", outcome.mac);
+  OptionalStr(line, "address", outcome.address);
+  if (haveVersion_) {
+    line.Str("version", version_);
+  }
+  if (haveModelName_) {
+    line.Str("model_name", modelName_);
+  }
+  if (haveEeprom_) {
+    line.Str("eeprom", eeprom_);
+  }
+  Write(line.Text());
+}
+
+void CliPanel::Summary(const std::vector<BoardOutcome>& boards, int exitCode) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (!json_) {
+    Write((atLineStart_ ? "" : "\n") + SummaryTable(boards));
+    return;
+  }
+  std::string array = "[";
+  for (size_t i = 0; i < boards.size(); ++i) {
+    const BoardOutcome& b = boards[i];
+    JsonLine row;
+    row.Str("mac", b.mac);
+    OptionalStr(row, "address", b.address);
+    row.Str("result", !b.ran ? "skipped" : (b.ok ? "ok" : "failed"));
+    OptionalStr(row, "reason", b.reason);
+    row.Seconds("elapsed", b.seconds);
+    std::string object = row.Text();
+    object.pop_back();  // the newline
+    array += (i == 0 ? "" : ",") + object;
+  }
+  array += "]";
+  Write(JsonLine("summary").Int("exit", exitCode).Raw("boards", array).Text());
+}
+
+void CliPanel::Note(const std::string& line) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  Write(json_ ? JsonLine("message").Str("text", line).Text()
+              : (atLineStart_ ? "" : "\n") + line + "\n");
+}
+
+void CliPanel::Event(const std::string& line) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  Write(line);
 }
 
 }  // namespace kova::cli

@@ -1,19 +1,29 @@
 #pragma once
 
+#include <chrono>
 #include <cstdio>
 #include <mutex>
 #include <string>
+#include <vector>
 
+#include "cli/batch_summary.h"
+#include "cli/dry_run_text.h"
 #include "common/operator_panel.h"
 
 namespace kova::cli {
 
-// The engine's front end on a terminal: the message list goes to stdout as
-// it grows, a message box becomes a line "[CAPTION] TEXT", and the gauge is
-// a bar on stderr when stderr is a terminal. Nothing waits for input.
+// The engine's front end on a terminal or a pipe. As text: the message list
+// goes to stdout as it grows, a message box becomes a line "[CAPTION] TEXT",
+// answers the board gave are printed, and on a terminal stderr carries a
+// progress bar. With JSON: stdout carries one event object per line instead
+// (docs/cli-events.schema.json). Nothing waits for input.
 class CliPanel : public OperatorPanel {
  public:
-  CliPanel(const OperatorInputs& inputs, bool verbose);
+  CliPanel(bool json, bool verbose, bool progressTerminal);
+
+  // The board of the next operation; forgets the answers of the last one.
+  void SetInputs(const OperatorInputs& inputs);
+  void SetPlanContext(const PlanContext& context) { planContext_ = context; }
 
   void AppendText(const std::string& text) override;
   void TraceText(const std::string& text) override;
@@ -21,22 +31,62 @@ class CliPanel : public OperatorPanel {
   void EnableButtons(bool) override {}
   void SetGauge(int value) override;
   void ShowMessageBox(const std::string& text, const std::string& caption) override;
-  OperatorInputs ReadInputs() override { return inputs_; }
+  OperatorInputs ReadInputs() override;
   // "kova-upgrade: PATH: REASON" on stderr, whether or not traces are shown.
   void ReportFileProblem(const std::string& path, const std::string& reason) override;
+  void PhaseChanged(const PhaseNote& note) override;
+  void AnswerRead(BoardAnswer kind, const std::vector<uint8_t>& bytes) override;
+  void PlanReady(const UpgradePlan& plan) override;
 
-  // Ends the last line and the progress bar.
+  // Ends the last line and clears the progress bar.
   void Finish();
+  // JSON: the result event of one board (text prints nothing: the message
+  // list and its box have said it).
+  void Result(const BoardOutcome& outcome, int exitCode);
+  // After a batch: the table, or the summary event.
+  void Summary(const std::vector<BoardOutcome>& boards, int exitCode);
+  // A line of the program's own, as text or as a "message" event.
+  void Note(const std::string& line);
+  // Writes a complete JSON line.
+  void Event(const std::string& line);
+  bool Json() const { return json_; }
 
  private:
+  using Clock = std::chrono::steady_clock;
+
   void Write(const std::string& text);
+  void DrawBar();
+  void ClearBar();
 
   std::mutex mutex_;
   OperatorInputs inputs_;
-  bool verbose_;
+  const bool json_;
+  const bool verbose_;
+  const bool progressTerminal_;
+  // On a terminal the bar may take the line a message has begun; that line
+  // is put back when the bar goes.
+  const bool stdoutTerminal_;
+  std::string openLine_;
+  PlanContext planContext_;
   bool atLineStart_ = true;
-  bool progressShown_ = false;
-  bool progressTerminal_;
+
+  // Progress of the running phase.
+  std::string phase_ = "load";
+  uint64_t phaseBytes_ = 0;
+  Clock::time_point phaseStart_ = Clock::now();
+  int percent_ = 0;
+  int lastEventPercent_ = -1;
+  Clock::time_point lastEvent_{};
+  Clock::time_point lastDraw_{};
+  bool barShown_ = false;
+
+  // What the board answered in this operation.
+  std::string version_;
+  std::string modelName_;
+  std::string eeprom_;
+  bool haveVersion_ = false;
+  bool haveModelName_ = false;
+  bool haveEeprom_ = false;
 };
 
 }  // namespace kova::cli

@@ -1,22 +1,29 @@
 // kova-upgrade: the upgrade engine without a toolkit, for scripts and
-// production lines. Runs one action against one board and exits with its
-// result.
+// production lines. Runs one action against one board, or against each of
+// a batch in turn, and exits with the result.
 
-#include <arpa/inet.h>
 #include <pthread.h>
 #include <signal.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
 #include <cstring>
+#include <memory>
 #include <mutex>
 #include <thread>
 
 #include "cli/cli_options.h"
 #include "cli/cli_panel.h"
+#include "cli/doctor.h"
+#include "cli/interfaces.h"
+#include "cli/json_line.h"
 #include "controller/engine.h"
+#include "frontend/interface_lock.h"
+#include "frontend/logging_panel.h"
+#include "frontend/operation_log.h"
 #include "hostnet/adapter_list.h"
 
 namespace kova::cli {
@@ -24,36 +31,7 @@ namespace {
 
 constexpr int kExitFailed = 1;
 constexpr int kExitUsage = 2;
-
-void ListInterfaces() {
-  AdapterTable table;
-  const int count = Load_AdapterList(table);
-  for (int i = 0; i < count; ++i) {
-    const auto& ip = table.AdapterIP[i];
-    const auto& mac = table.AdapterMAC[i];
-    std::printf("%d  %s  %u.%u.%u.%u  %02X:%02X:%02X:%02X:%02X:%02X\n", i,
-                table.AdapterDesc[i].c_str(), ip[0], ip[1], ip[2], ip[3], mac[0], mac[1], mac[2],
-                mac[3], mac[4], mac[5]);
-  }
-}
-
-// The adapter named by -i, by interface name or by its IPv4 address; -1 if none.
-int FindInterface(const AdapterTable& table, const std::string& wanted) {
-  for (int i = 0; i < table.Count; ++i) {
-    if (table.AdapterDesc[i] == wanted) {
-      return i;
-    }
-  }
-  in_addr addr{};
-  if (inet_pton(AF_INET, wanted.c_str(), &addr) == 1) {
-    for (int i = 0; i < table.Count; ++i) {
-      if (std::memcmp(table.AdapterIP[i].data(), &addr.s_addr, 4) == 0) {
-        return i;
-      }
-    }
-  }
-  return -1;
-}
+constexpr const char* kProgram = "kova-upgrade";
 
 // Drives the countdowns as the dialog's timer would.
 class Ticker {
@@ -81,11 +59,149 @@ class Ticker {
   std::thread thread_;
 };
 
-int Run(int argc, char** argv) {
+std::string ProgramPath() {
+  char path[4096];
+  const ssize_t n = readlink("/proc/self/exe", path, sizeof path - 1);
+  if (n <= 0) {
+    return kProgram;
+  }
+  path[n] = '\0';
+  return path;
+}
+
+void Warn(const std::string& text) {
+  std::fprintf(stderr, "%s: warning: %s\n", kProgram, text.c_str());
+  std::fflush(stderr);
+}
+
+int RunDoctor(const CliOptions& opt, CliPanel& panel) {
+  const auto started = std::chrono::steady_clock::now();
+  const std::vector<DoctorCheck> checks =
+      RunDoctorChecks({opt.interface, opt.directory, ProgramPath()});
+  bool all = true;
+  for (const DoctorCheck& c : checks) {
+    all = all && c.ok;
+  }
+  const int exitCode = all ? 0 : kExitFailed;
+  if (!panel.Json()) {
+    panel.Event(DoctorReport(checks));
+    return exitCode;
+  }
+  for (const DoctorCheck& c : checks) {
+    JsonLine line("check");
+    line.Str("name", c.name).Bool("ok", c.ok).Str("detail", c.detail);
+    if (!c.ok) {
+      line.Str("fix", c.fix);
+    }
+    panel.Event(line.Text());
+  }
+  JsonLine result("result");
+  result.Bool("ok", all).Int("exit", exitCode);
+  if (all) {
+    result.Null("reason");
+  } else {
+    result.Str("reason", "checks-failed");
+  }
+  result.Seconds("elapsed",
+                 std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count());
+  panel.Event(result.Text());
+  return exitCode;
+}
+
+struct Run {
+  const CliOptions& opt;
+  CliPanel& panel;
+  LoggingPanel& logged;
+  OperationLog* log;
+  const sigset_t& stopSignals;
+  std::string interfaceName;
+  int32_t action;
+  std::string actionName;
+};
+
+// One board, with an engine of its own: its own load, neighbour entry and
+// clean-up.
+BoardOutcome RunBoard(const Run& run, const MacFields& mac, bool& interrupted) {
+  BoardOutcome outcome;
+  outcome.mac = MacText(mac);
+  outcome.ran = true;
+  OperatorInputs inputs;
+  inputs.macFields = mac;
+  inputs.ipField = run.opt.ipField;
+  inputs.delayIndex = run.opt.delayIndex;
+  run.panel.SetInputs(inputs);
+  run.logged.Begin({kProgram, run.actionName, run.interfaceName, outcome.mac});
+  const auto started = std::chrono::steady_clock::now();
+  {
+    Engine engine(run.logged, run.opt.directory);
+    engine.LoadAdapters();
+    // The boot server's waits follow the tick like every other wait: at the
+    // real 100 ms tick they are its own 500 ms, 60 s and 30 s.
+    engine.BootServerLimits.waitMs = 5 * run.opt.tickMs;
+    engine.BootServerLimits.requestBound = std::chrono::milliseconds(600 * run.opt.tickMs);
+    engine.BootServerLimits.ackBound = std::chrono::milliseconds(300 * run.opt.tickMs);
+    if (!run.opt.interface.empty()) {
+      // An interface that went away since the start selects nothing.
+      engine.SelectInterface(FindInterface(engine.Adapters, run.opt.interface));
+    }
+    {
+      Ticker ticker(engine, run.opt.tickMs);
+      engine.StartThreads();
+      bool posted = false;
+      const timespec poll{0, 10 * 1000 * 1000};
+      for (;;) {
+        const int sig = sigtimedwait(&run.stopSignals, nullptr, &poll);
+        if (sig > 0) {
+          interrupted = true;
+          break;
+        }
+        if (!posted) {
+          posted = engine.PostAction(run.action);
+        } else if (engine.OperationsEnded() > 0) {
+          break;
+        }
+      }
+      engine.ShutdownAll();
+    }
+    outcome.ok = !interrupted && engine.LastOutcome() == STEP_OK;
+    outcome.reason =
+        interrupted ? "interrupted" : (outcome.ok ? "" : FailReasonName(engine.LastReason()));
+    outcome.entryLeft = engine.NeighbourEntryLeft();
+  }
+  outcome.seconds =
+      std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+  outcome.address = run.logged.Address();
+  if (run.log != nullptr) {
+    // Ended by a signal, the operation never told the log its end.
+    run.log->End(false, outcome.reason, outcome.address);
+  }
+  run.panel.Finish();
+  run.panel.Result(outcome, outcome.ok ? 0 : kExitFailed);
+  return outcome;
+}
+
+int RunBoards(const Run& run) {
+  std::vector<std::string> macs;
+  for (const MacFields& mac : run.opt.macs) {
+    macs.push_back(MacText(mac));
+  }
+  bool interrupted = false;
+  const std::vector<BoardOutcome> boards = RunBatch(
+      macs, run.opt.keepGoing,
+      [&run](size_t i, bool& stopped) { return RunBoard(run, run.opt.macs[i], stopped); }, Warn,
+      interrupted);
+  const int exitCode = interrupted ? kExitFailed : BatchExitCode(boards);
+  if (boards.size() > 1) {
+    run.panel.Summary(boards, exitCode);
+  }
+  return exitCode;
+}
+
+int Main(int argc, char** argv) {
   CliOptions opt;
   std::string error;
   if (!ParseOptions(argc, argv, opt, error)) {
-    std::fprintf(stderr, "kova-upgrade: %s\n%s", error.c_str(), UsageText());
+    std::fprintf(stderr, "%s: %s\n%s", kProgram, error.c_str(), UsageText());
     return kExitUsage;
   }
   if (opt.help) {
@@ -102,13 +218,25 @@ int Run(int argc, char** argv) {
   }
   struct stat st {};
   if (!opt.directory.empty() && (stat(opt.directory.c_str(), &st) != 0 || !S_ISDIR(st.st_mode))) {
-    std::fprintf(stderr, "kova-upgrade: not a directory: %s\n", opt.directory.c_str());
+    std::fprintf(stderr, "%s: not a directory: %s\n", kProgram, opt.directory.c_str());
     return kExitUsage;
   }
-
+  AdapterTable adapters;
+  Load_AdapterList(adapters);
+  const int sel = opt.interface.empty() ? (adapters.Count > 0 ? 0 : -1)
+                                        : FindInterface(adapters, opt.interface);
+  if (!opt.interface.empty() && sel < 0 && !opt.doctor) {
+    std::fprintf(stderr, "%s: unknown interface: %s\n", kProgram, opt.interface.c_str());
+    return kExitUsage;
+  }
   // A reader that goes away (| head) must not kill the process before it has
   // shut the engine down; writes to it simply fail.
   signal(SIGPIPE, SIG_IGN);
+  CliPanel panel(opt.json, opt.verbose, isatty(STDERR_FILENO) == 1);
+  if (opt.doctor) {
+    return RunDoctor(opt, panel);
+  }
+
   // Signals are taken by the main loop only, never by the engine's threads,
   // and every one of them ends the run through the same shutdown: a dropped
   // terminal or session must not leave the board's neighbour entry behind.
@@ -124,57 +252,50 @@ int Run(int argc, char** argv) {
   }
   pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
 
-  OperatorInputs inputs;
-  inputs.macFields = opt.macFields;
-  inputs.ipField = opt.ipField;
-  inputs.delayIndex = opt.delayIndex;
-  CliPanel panel(inputs, opt.verbose);
-  Engine engine(panel, opt.directory);
-  engine.LoadAdapters();
-  // The boot server's waits follow the tick like every other wait: at the
-  // real 100 ms tick they are its own 500 ms, 60 s and 30 s.
-  engine.BootServerLimits.waitMs = 5 * opt.tickMs;
-  engine.BootServerLimits.requestBound = std::chrono::milliseconds(600 * opt.tickMs);
-  engine.BootServerLimits.ackBound = std::chrono::milliseconds(300 * opt.tickMs);
-  if (!opt.interface.empty()) {
-    const int sel = FindInterface(engine.Adapters, opt.interface);
-    if (sel < 0) {
-      std::fprintf(stderr, "kova-upgrade: unknown interface: %s\n", opt.interface.c_str());
-      return kExitUsage;
+  const std::string interfaceName = sel >= 0 ? adapters.AdapterDesc[sel] : "";
+  InterfaceLock lock;
+  if (!interfaceName.empty()) {
+    std::string detail;
+    switch (lock.Take(interfaceName, kProgram, detail)) {
+      case InterfaceLock::Outcome::kTaken:
+        break;
+      case InterfaceLock::Outcome::kHeld: {
+        std::fprintf(stderr, "%s: %s is in use by %s; one operation per interface at a time\n",
+                     kProgram, interfaceName.c_str(), detail.c_str());
+        BoardOutcome refused;
+        refused.reason = "interface-busy";
+        panel.Result(refused, kExitFailed);
+        return kExitFailed;
+      }
+      case InterfaceLock::Outcome::kUnavailable:
+        Warn("no lock for " + interfaceName + " (" + detail +
+             "): nothing keeps a second instance off it");
+        break;
     }
-    engine.SelectInterface(sel);
   }
 
-  bool interrupted = false;
-  {
-    Ticker ticker(engine, opt.tickMs);
-    engine.StartThreads();
-    bool posted = false;
-    const timespec poll{0, 10 * 1000 * 1000};
-    for (;;) {
-      const int sig = sigtimedwait(&stopSignals, nullptr, &poll);
-      if (sig > 0) {
-        interrupted = true;
-        break;
-      }
-      if (!posted) {
-        posted = engine.PostAction(opt.action);
-      } else if (engine.OperationsEnded() > 0) {
-        break;
-      }
-    }
-    engine.ShutdownAll();
+  std::unique_ptr<OperationLog> log;
+  if (!opt.noLog) {
+    log = opt.logFile.empty()
+              ? std::make_unique<OperationLog>(OperationLog::DefaultDirectory(), LogLimits{}, Warn)
+              : OperationLog::ToFile(opt.logFile, Warn);
   }
-  panel.Finish();
-  if (interrupted) {
-    return kExitFailed;
-  }
-  return engine.LastOutcome() == STEP_OK ? 0 : kExitFailed;
+  LoggingPanel logged(panel, log.get());
+  panel.SetPlanContext({interfaceName, opt.tickMs});
+  const Run run{opt,
+                panel,
+                logged,
+                log.get(),
+                stopSignals,
+                interfaceName,
+                opt.dryRun ? static_cast<int32_t>(kActionDryRun) : opt.action,
+                opt.dryRun ? "upgrade --dry-run" : opt.actionName};
+  return RunBoards(run);
 }
 
 }  // namespace
 }  // namespace kova::cli
 
 int main(int argc, char** argv) {
-  return kova::cli::Run(argc, argv);
+  return kova::cli::Main(argc, argv);
 }

@@ -1,7 +1,11 @@
 #pragma once
 
 #include <array>
+#include <cstdint>
 #include <string>
+#include <vector>
+
+#include "common/operation_events.h"
 
 namespace kova {
 
@@ -38,6 +42,16 @@ class OperatorPanel {
   virtual void ReportFileProblem(const std::string& /*path*/, const std::string& /*reason*/) {}
   // Called on the posting thread when an action is posted.
   virtual OperatorInputs ReadInputs() = 0;
+
+  // For front ends that show or log more than the message list; the
+  // dialog's behaviour does without them.
+  virtual void PhaseChanged(const PhaseNote& /*note*/) {}
+  virtual void AnswerRead(BoardAnswer /*kind*/, const std::vector<uint8_t>& /*bytes*/) {}
+  // A dry run found the board and worked out what an upgrade would do.
+  virtual void PlanReady(const UpgradePlan& /*plan*/) {}
+  // The operation has ended and its clean-up has run; `reason` is kNone
+  // when it succeeded.
+  virtual void OperationEnded(bool /*ok*/, FailReason /*reason*/) {}
 };
 
 }  // namespace kova

@@ -29,6 +29,8 @@ void BootServer_Thread(Engine& e, const BootServerJob& job) {
   const int result = BootServer_Run(job.mac.data(), job.server, job.client, job.image,
                                     job.imageLength, &ReportBootProgress, &e,
                                     e.BootServerThread.Quit, *e.Net, job.device, job.params);
+  // Read on this thread, which made the failed attempt.
+  e.BootServerOpenError = (result == kBootServerComplete) ? 0 : e.Net->LastOpenError();
   e.BootServerExit = result;
   e.link.UDPDone = 1;
 }
@@ -62,6 +64,7 @@ bool Engine::StartBootServer() {
   };
   bootServerDevice_ = job.device;
   BootServerExit = -1;
+  BootServerOpenError = 0;
   link.UDPDone = 0;
   BootServerThread.Start([this, job = std::move(job)] {
     BootServer_Thread(*this, job);

@@ -1,8 +1,10 @@
 #include "controller/engine.h"
 
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 
 #include "common/countdown_slots.h"
 #include "config/config_file.h"
@@ -17,6 +19,27 @@
 #include "protocol/receive_path.h"
 
 namespace kova {
+
+std::string ActionName(int32_t code) {
+  switch (code) {
+    case kActionUpgrade:
+      return "upgrade";
+    case kActionGetVersion:
+      return "version";
+    case kActionConfigReset:
+      return "config-reset";
+    case kActionGetModelName:
+      return "model-name";
+    case kActionSetModelName:
+      return "set-model-name";
+    case kActionGetEeprom:
+      return "eeprom";
+    case kActionDryRun:
+      return "dry-run";
+    default:
+      return "action " + std::to_string(code);
+  }
+}
 
 Engine::Engine(OperatorPanel& panel, std::string workDir, std::unique_ptr<NetPlatform> net,
                std::unique_ptr<NeighbourTable> neighbours, EngineTimings timings)
@@ -132,6 +155,35 @@ void Engine::UpdateProgress() {
   }
   Log.SetGauge(value);
   ProgressShown = value;
+}
+
+void Engine::EnterPhase(OperationPhase phase, uint32_t imageBytes) {
+  if (Log.Barred()) {
+    return;
+  }
+  PhaseNote note;
+  note.phase = phase;
+  note.imageBytes = imageBytes;
+  note.macKnown = macKnown_;
+  if (macKnown_) {
+    std::memcpy(note.mac.data(), DeviceMAC, sizeof(DeviceMAC));
+  }
+  note.addressKnown = addressKnown_;
+  if (addressKnown_) {
+    std::memcpy(note.address.data(), DeviceIP, sizeof(DeviceIP));
+  }
+  Log.Panel().PhaseChanged(note);
+}
+
+void Engine::NoteFailure(FailReason reason) {
+  if (failReason_ == FailReason::kNone) {
+    failReason_ = reason;
+  }
+}
+
+void Engine::NoteNeighbourFailure(int err) {
+  NoteFailure((err == EPERM || err == EACCES) ? FailReason::kNeighbourDenied
+                                              : FailReason::kNeighbourFailed);
 }
 
 void Engine::SetBootProgress(int value) {

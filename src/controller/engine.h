@@ -36,7 +36,13 @@ enum ActionCodes : int32_t {
   kActionGetModelName = 7,
   kActionSetModelName = 8,
   kActionGetEeprom = 9,
+  // The upgrade's checks and the board's version and platform, then the
+  // plan of what an upgrade would do; nothing that changes the board.
+  kActionDryRun = 10,
 };
+
+// "upgrade", "version", ..., "dry-run"; "action N" for any other code.
+std::string ActionName(int32_t code);
 
 // Waits that tests shorten: how long shutdown waits for each thread, and how
 // often a neighbour entry whose removal keeps failing is tried again.
@@ -102,6 +108,10 @@ class Engine {
   // Completed operations and the result of the last one (STEP_OK or STEP_FAIL).
   int OperationsEnded() const { return operationsEnded_.load(); }
   uint8_t LastOutcome() const { return lastOutcome_.load(); }
+  // Why the last operation failed; kNone after a success.
+  FailReason LastReason() const { return static_cast<FailReason>(lastReason_.load()); }
+  // After ShutdownAll: whether the last neighbour entry could not be removed.
+  bool NeighbourEntryLeft() const { return StaticArpAdded == 1; }
 
   // --- Worker side ---------------------------------------------------------
 
@@ -115,6 +125,16 @@ class Engine {
   // The boot server's progress callback: -1 ends its wait, else a percentage.
   void SetBootProgress(int value);
   void SetDelays(int32_t mainDelay, int32_t recvDelay);
+
+  // Tells the front end that the operation entered `phase`, with the board's
+  // MAC and address once they are known.
+  void EnterPhase(OperationPhase phase, uint32_t imageBytes = 0);
+  // Records why the operation fails; the first reason of an operation stays.
+  void NoteFailure(FailReason reason);
+  // A neighbour-table call failed with `err`.
+  void NoteNeighbourFailure(int err);
+  // DeviceIP now holds the board's own address (the remote road asks it).
+  void BoardAddressLearnt() { addressKnown_ = true; }
 
   // The boot server of a new-platform upgrade, on a thread of its own. It is
   // started for this operation's board: DeviceMAC, DeviceIP, AppImage and
@@ -231,6 +251,8 @@ class Engine {
   BoundedThread BootServerThread;
   BootServerParams BootServerLimits;
   std::atomic<int32_t> BootServerExit{-1};
+  // Why the server could not open a port (an errno), when it could not.
+  std::atomic<int> BootServerOpenError{0};
   int32_t BootServerProgressSeen = -1;  // the backstop is armed again when it moves
 
  private:
@@ -257,6 +279,11 @@ class Engine {
   bool shutDown_ = false;
   std::atomic<int> operationsEnded_{0};
   std::atomic<uint8_t> lastOutcome_{0};
+  std::atomic<uint8_t> lastReason_{0};
+  // The running operation's: its first failure, and what of the board is known.
+  FailReason failReason_ = FailReason::kNone;
+  bool macKnown_ = false;
+  bool addressKnown_ = false;
 };
 
 }  // namespace kova

@@ -11,7 +11,9 @@ namespace kova {
 // about once a second.
 int Engine::Create_StaticARP() {
   int ifindex = 0;
-  if (kova::Create_StaticARP(Log, *Neighbours, DeviceIP, DeviceMAC, &ifindex) != 1) {
+  int err = 0;
+  if (kova::Create_StaticARP(Log, *Neighbours, DeviceIP, DeviceMAC, &ifindex, &err) != 1) {
+    NoteNeighbourFailure(err);
     return 0;
   }
   // The entry is removed by what it was made for, and where, even if a later
@@ -36,8 +38,10 @@ int Engine::SettleEarlierStaticARP() {
     return 1;
   }
   // Tried now, whatever the pace of the idle step's retries.
+  int err = 0;
   if (kova::Delete_StaticARP(Log, *Neighbours, StaticArpIfIndex, StaticArpIP, StaticArpMAC,
-                             !arpDeleteFailing_) != 1) {
+                             !arpDeleteFailing_, &err) != 1) {
+    NoteNeighbourFailure(err);
     arpDeleteFailing_ = true;
     arpDeleteLastTry_ = std::chrono::steady_clock::now();
     return 0;

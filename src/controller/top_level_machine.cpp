@@ -1,3 +1,5 @@
+#include <algorithm>
+
 #include "common/format.h"
 #include "controller/engine.h"
 #include "controller/operator_input.h"
@@ -17,6 +19,7 @@ constexpr int32_t kEepromGetModelName = 31;
 constexpr int32_t kEepromSetModelName = 32;
 constexpr int32_t kNewPlatformSignatureOffset = 0x13E;
 constexpr int32_t kOldPlatformSignatureOffset = 0x7CFF0;
+constexpr int32_t kJumpRemote = 4;
 
 const char* const kUpgradeCaption = "KOVA Upgrade...";
 
@@ -36,6 +39,52 @@ void PostEeprom(Engine& e, int32_t op) {
 
 bool SignatureAt(const Engine& e, int32_t offset) {
   return e.Buf.AppImage[offset] == 0xAA && e.Buf.AppImage[offset + 1] == 0x55;
+}
+
+bool UpgradeLike(int32_t action) {
+  return action == kActionUpgrade || action == kActionDryRun;
+}
+
+// What an upgrade of the board just identified would do.
+UpgradePlan MakePlan(const Engine& e) {
+  UpgradePlan plan;
+  plan.jumpSetting = e.run_jumptobootloade_flag;
+  plan.newPlatform = e.NewPlatform == 1;
+  plan.versionKnown = e.VerCfgDone == 1;
+  plan.version = {e.Buf.DeviceRecord_Get(5), e.Buf.DeviceRecord_Get(6)};
+  std::copy(e.DeviceMAC, e.DeviceMAC + 6, plan.mac.begin());
+  plan.addressKnown = e.run_jumptobootloade_flag != kJumpRemote;
+  std::copy(e.DeviceIP, e.DeviceIP + 4, plan.address.begin());
+  plan.imageBytes = static_cast<uint32_t>(std::max<int32_t>(e.Buf.AppImageLen, 0));
+  // The old platform's region is always programmed whole.
+  const bool isp = e.run_jumptobootloade_flag != kJumpRemote && !plan.newPlatform;
+  plan.bytesToSend = isp ? kIspRegionSize : plan.imageBytes;
+  return plan;
+}
+
+// The phase the dispatcher's procedure `step` begins, and how much of the
+// image it sends; false for a step without a phase of its own.
+bool StepPhase(const Engine& e, uint8_t step, OperationPhase& phase, uint32_t& bytes) {
+  bytes = 0;
+  switch (step) {
+    case 0:
+      phase = OperationPhase::kJump;
+      return true;
+    case 1:
+      phase = OperationPhase::kWait;
+      return true;
+    case 3:
+      phase = e.NewPlatform != 0 ? OperationPhase::kBootServer : OperationPhase::kErase;
+      bytes =
+          e.NewPlatform != 0 ? static_cast<uint32_t>(std::max<int32_t>(e.Buf.AppImageLen, 0)) : 0;
+      return true;
+    case 4:
+      phase = OperationPhase::kRemote;
+      bytes = static_cast<uint32_t>(std::max<int32_t>(e.Buf.AppImageLen, 0));
+      return true;
+    default:
+      return false;
+  }
 }
 
 // The old platform's flash takes the first kIspRegionSize bytes of the
@@ -102,15 +151,20 @@ void Engine::MainStep() {
       break;
 
     case 2:  // start: configuration and images
+      failReason_ = FailReason::kNone;
+      macKnown_ = false;
+      addressKnown_ = false;
       SetDelays(Inputs.delayIndex, kRecvDelayBusy);
       Log.ClearMessages(1);
+      EnterPhase(OperationPhase::kLoad);
       if (Load_UpgradeFile() != 1) {
+        NoteFailure(FailReason::kLoadFailed);
         next = STEP_FAIL;
         break;
       }
       ControlsLocked = 1;
       Log.EnableControls(1);
-      if (run_jumptobootloade_flag != 4) {
+      if (run_jumptobootloade_flag != kJumpRemote && action != kActionDryRun) {
         Log.Say(1, "\n======KOVA Firmware Upgrade ... start !======");
       }
       Progress = 0;
@@ -121,23 +175,31 @@ void Engine::MainStep() {
       const int32_t count = InterfaceCount.load();
       const int32_t sel = InterfaceSel.load();
       if (ReadMACFields(Inputs.macFields, DeviceMAC) != 1 || count == 0) {
+        NoteFailure(FailReason::kBadInput);
         next = STEP_FAIL;
         break;
       }
+      macKnown_ = true;
       const bool hostKnown = sel >= 0 && sel < count && sel < AdapterTable::kMaxAdapters;
       switch (action) {
         case kActionUpgrade:
+        case kActionDryRun:
         case kActionGetVersion:
         case kActionConfigReset:
           if (!hostKnown) {
+            NoteFailure(FailReason::kBadInput);
             next = STEP_FAIL;
             break;
           }
           DeriveDeviceIP(Adapters.AdapterIP[sel].data(), DeviceIP);
-          if (action != kActionUpgrade) {
+          // The remote road learns the board's own address from the board.
+          addressKnown_ = !(UpgradeLike(action) && run_jumptobootloade_flag == kJumpRemote);
+          if (!UpgradeLike(action)) {
             next = 10;
+          } else if (action == kActionUpgrade && run_jumptobootloade_flag == kJumpRemote) {
+            next = 4;
           } else {
-            next = (run_jumptobootloade_flag == 4) ? 4 : 14;
+            next = 14;
           }
           break;
         case kActionGetModelName:
@@ -145,7 +207,13 @@ void Engine::MainStep() {
         case kActionGetEeprom:
           // An address that does not parse must not send to whatever board
           // the previous operation addressed.
-          next = (ReadIPField(Inputs.ipField, DeviceIP) == 1) ? 12 : STEP_FAIL;
+          if (ReadIPField(Inputs.ipField, DeviceIP) == 1) {
+            addressKnown_ = true;
+            next = 12;
+          } else {
+            NoteFailure(FailReason::kBadInput);
+            next = STEP_FAIL;
+          }
           break;
         default:
           next = STEP_FAIL;
@@ -155,6 +223,7 @@ void Engine::MainStep() {
     }
 
     case 14:  // read the platform mark
+      EnterPhase(OperationPhase::kIdentify);
       Buf.DeviceRecord_Set(13, 0xFE);
       Buf.DeviceRecord_Set(14, 0x02);
       PostVerCfg(*this, kVerCfgE2pRead);
@@ -172,12 +241,34 @@ void Engine::MainStep() {
       NewPlatform = (Buf.DeviceRecord_Get(15) == 0xAA && Buf.DeviceRecord_Get(16) == 0x55) ? 1 : 0;
       Log.Say(1, Format("\n%s platform", NewPlatform == 1 ? "New" : "Old"));
       Log.MessageBox("... KOVA checkcode");
-      if (!SignatureAt(*this, NewPlatform == 1 ? kNewPlatformSignatureOffset
-                                               : kOldPlatformSignatureOffset)) {
+      if (action == kActionDryRun && run_jumptobootloade_flag == kJumpRemote) {
+        next = 16;  // the remote road's image is text: no mark to check
+      } else if (!SignatureAt(*this, NewPlatform == 1 ? kNewPlatformSignatureOffset
+                                                      : kOldPlatformSignatureOffset)) {
+        NoteFailure(FailReason::kBadSignature);
+        next = STEP_FAIL;
+      } else if (NewPlatform != 1 && !OldPlatformImageFits(*this)) {
+        NoteFailure(FailReason::kImageTooLarge);
         next = STEP_FAIL;
       } else {
-        next = (NewPlatform == 1 || OldPlatformImageFits(*this)) ? 4 : STEP_FAIL;
+        next = (action == kActionDryRun) ? 16 : 4;
       }
+      break;
+
+    case 16:  // dry run: the board's version
+      PostVerCfg(*this, kVerCfgFwVerReq);
+      next = 17;
+      break;
+
+    case 17:  // dry run: the plan; a board that keeps its version to itself still has one
+      if (VerCfgState != 0) {
+        break;
+      }
+      failReason_ = FailReason::kNone;
+      if (!Log.Barred()) {
+        Log.Panel().PlanReady(MakePlan(*this));
+      }
+      next = STEP_OK;
       break;
 
     case 4:  // first upgrade step
@@ -188,12 +279,18 @@ void Engine::MainStep() {
       next = 6;
       break;
 
-    case 6:  // start the step
+    case 6: {  // start the step
+      OperationPhase phase{};
+      uint32_t bytes = 0;
+      if (ProcState == 0 && StepPhase(*this, ProcStep, phase, bytes)) {
+        EnterPhase(phase, bytes);
+      }
       if (ProcState == 0) {
         ProcState = 1;
       }
       next = 7;
       break;
+    }
 
     case 7:  // wait for the step
       if (ProcState != 0) {
@@ -266,6 +363,7 @@ void Engine::MainStep() {
     case STEP_OK:
       SetDelays(kDelayIdle, kDelayIdle);
       lastOutcome_ = STEP_OK;
+      lastReason_ = static_cast<uint8_t>(FailReason::kNone);
       if (action == kActionUpgrade) {
         Log.MsgText = "\nKOVA firmware upgrade ... Successful !\nPower Restart !";
         Log.MessageBox(kUpgradeCaption);
@@ -276,6 +374,8 @@ void Engine::MainStep() {
     case STEP_FAIL:
       SetDelays(kDelayIdle, kDelayIdle);
       lastOutcome_ = STEP_FAIL;
+      NoteFailure(FailReason::kFailed);
+      lastReason_ = static_cast<uint8_t>(failReason_);
       Log.MsgText =
           (action == kActionUpgrade) ? "\nKOVA firmware upgrade ... Failed !" : "\n ... Failed !";
       Log.MessageBox(kUpgradeCaption);
@@ -286,6 +386,10 @@ void Engine::MainStep() {
       IdleStep();
       next = 0;
       if (state == STEP_END) {
+        EnterPhase(OperationPhase::kDone);
+        if (!Log.Barred()) {
+          Log.Panel().OperationEnded(lastOutcome_.load() == STEP_OK, LastReason());
+        }
         ++operationsEnded_;
       }
       break;

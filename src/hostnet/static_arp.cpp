@@ -84,9 +84,12 @@ std::string DeletedText(const uint8_t ip[4]) {
 }  // namespace
 
 int Create_StaticARP(MessageLog& log, NeighbourTable& table, const uint8_t ip[4],
-                     const uint8_t mac[6], int* ifindex) {
+                     const uint8_t mac[6], int* ifindex, int* error) {
   int routed = 0;
   int shown = 0;  // a failed route lookup is shown as error 0
+  if (error != nullptr) {
+    *error = ENETUNREACH;
+  }
   if (table.LookupRouteInterface(ip, routed) == 0) {
     const int err = AddEntry(log, table, routed, ip, mac);
     if (err == 0 || err == EEXIST) {
@@ -100,6 +103,9 @@ int Create_StaticARP(MessageLog& log, NeighbourTable& table, const uint8_t ip[4]
       return 1;
     }
     shown = err;
+    if (error != nullptr) {
+      *error = err;
+    }
     if (AccessDenied(err)) {
       Box(log, kAccessDeniedText);
       SayMissingNetAdmin(log, table);
@@ -125,7 +131,10 @@ int Check_StaticARP(MessageLog& log, NeighbourTable& table, const uint8_t ip[4])
 }
 
 int Delete_StaticARP(MessageLog& log, NeighbourTable& table, int ifindex, const uint8_t ip[4],
-                     const uint8_t* /*mac*/, bool showBoxes) {
+                     const uint8_t* /*mac*/, bool showBoxes, int* error) {
+  if (error != nullptr) {
+    *error = ENETUNREACH;
+  }
   if (ifindex <= 0 && table.LookupRouteInterface(ip, ifindex) != 0) {
     log.Say(0, DeleteFailedText(ip));
     return 0;
@@ -141,6 +150,9 @@ int Delete_StaticARP(MessageLog& log, NeighbourTable& table, int ifindex, const 
   if (err == 0 || err == ENOENT || err == ESRCH || err == ENODEV) {
     log.Say(0, DeletedText(ip));
     return 1;
+  }
+  if (error != nullptr) {
+    *error = err;
   }
   const std::string text =
       AccessDenied(err) ? std::string(kAccessDeniedText) : Format("\nERROR (%d) !", err);

@@ -15,15 +15,16 @@ class NeighbourTable;
 // names `mac`; one that names another MAC (another board that was given the
 // same address) is replaced, with a trace naming the MAC it had. `ifindex`,
 // if given, receives the interface the entry is on: the entry is removed
-// there, wherever the route has gone since.
+// there, wherever the route has gone since. `error`, if given, receives the
+// errno of a failure (ENETUNREACH when no route leads to the board).
 int Create_StaticARP(MessageLog& log, NeighbourTable& table, const uint8_t ip[4],
-                     const uint8_t mac[6], int* ifindex = nullptr);
+                     const uint8_t mac[6], int* ifindex = nullptr, int* error = nullptr);
 int Check_StaticARP(MessageLog& log, NeighbourTable& table, const uint8_t ip[4]);
 // Removes the entry made on interface `ifindex` (0: on the interface the
 // route leads to now). An interface that no longer exists took its entries
 // with it, which counts as removed. `showBoxes` false keeps a failure to the
-// trace (repeated retries, shutdown).
+// trace (repeated retries, shutdown). `error` as for Create_StaticARP.
 int Delete_StaticARP(MessageLog& log, NeighbourTable& table, int ifindex, const uint8_t ip[4],
-                     const uint8_t mac[6], bool showBoxes = true);
+                     const uint8_t mac[6], bool showBoxes = true, int* error = nullptr);
 
 }  // namespace kova

@@ -3,6 +3,8 @@
 #include <atomic>
 #include <cstdint>
 
+#include "common/operation_events.h"
+
 namespace kova {
 
 class Link;
@@ -52,6 +54,8 @@ class IspDialogue {
   uint8_t IspNextStep = 0;
   uint8_t IspState = 0;
   int32_t IspDone = 0;
+  // Set by a step that knows better why it failed than the last exchange.
+  FailReason Reason = FailReason::kNone;
 
   // Erase step.
   int32_t EraseSector = 0;

@@ -180,6 +180,9 @@ void RunIspProgramStep(IspDialogue& isp) {
         isp.IspRetries -= 1;
         isp.IspState = kLine;
       } else {
+        if (reply == kChecksumResend) {
+          isp.Reason = FailReason::kResendLimit;
+        }
         isp.IspState = STEP_FAIL;
       }
       break;

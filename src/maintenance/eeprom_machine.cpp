@@ -1,4 +1,5 @@
 #include <cstring>
+#include <vector>
 
 #include "common/countdown_slots.h"
 #include "common/format.h"
@@ -47,6 +48,23 @@ constexpr uint8_t kAwaitReply = 8;
 constexpr uint8_t kClose = 9;
 constexpr uint8_t kClosed = 10;
 constexpr uint8_t kAct = 11;
+
+uint8_t SocketFailed(Engine& e) {
+  e.NoteFailure(FailReason::kSocketFailed);
+  return STEP_FAIL;
+}
+
+// Hands the reply bytes from `first` on to the front end.
+void Answer(Engine& e, BoardAnswer kind, int first, int count) {
+  if (e.Log.Barred()) {
+    return;
+  }
+  std::vector<uint8_t> bytes(static_cast<size_t>(count));
+  for (int i = 0; i < count; ++i) {
+    bytes[static_cast<size_t>(i)] = e.Buf.UDPReply_Get(first + i);
+  }
+  e.Log.Panel().AnswerRead(kind, bytes);
+}
 
 bool IsRemoteUpdate(int32_t request) {
   return request >= udp_cmd::kRemoteErase && request <= udp_cmd::kCheckRemoteUpdate;
@@ -138,6 +156,7 @@ void Act(Engine& e, int32_t request) {
         e.Log.Say(0, i == 0 ? Format("\n      %c%c", HexHigh(b), HexLow(b))
                             : Format("%c%c", HexHigh(b), HexLow(b)));
       }
+      Answer(e, BoardAnswer::kModelName, kReplyModelName, kModelNameLength);
       break;
     case udp_cmd::kGetE2p256:
       e.Log.Say(0, "\n    KOVA EEPROM[256] =");
@@ -146,6 +165,7 @@ void Act(Engine& e, int32_t request) {
         e.Log.Say(0, i % 16 == 0 ? Format("\n    %c%c", HexHigh(b), HexLow(b))
                                  : Format("%c%c", HexHigh(b), HexLow(b)));
       }
+      Answer(e, BoardAnswer::kEeprom, kReplyEeprom, kEepromLength);
       break;
     case udp_cmd::kSetModelName:
       e.Log.Say(0, "\n    KOVA MODEL NAME Set ... Ok !");
@@ -184,15 +204,15 @@ void Eeprom_applay(Engine& e) {
       break;
     case kCreated:
       if (UDP_IsIdle(e.link)) {
-        e.EepromState = UDP_Result(e.link) == 1 ? kSend : STEP_FAIL;
+        e.EepromState = UDP_Result(e.link) == 1 ? kSend : SocketFailed(e);
       }
       break;
     case kSend:
-      e.EepromState = UDP_Send(e.link, 0) == 1 ? kSent : STEP_FAIL;
+      e.EepromState = UDP_Send(e.link, 0) == 1 ? kSent : SocketFailed(e);
       break;
     case kSent:
       if (UDP_IsIdle(e.link)) {
-        e.EepromState = UDP_Result(e.link) == 1 ? kArm : STEP_FAIL;
+        e.EepromState = UDP_Result(e.link) == 1 ? kArm : SocketFailed(e);
       }
       break;
     case kArm:
@@ -201,6 +221,7 @@ void Eeprom_applay(Engine& e) {
       break;
     case kAwaitReply:
       if (e.Countdown.Get(countdown::kUnicastReply) == 0) {
+        e.NoteFailure(FailReason::kNoReply);
         e.EepromState = STEP_FAIL;
         break;
       }
@@ -215,7 +236,7 @@ void Eeprom_applay(Engine& e) {
       break;
     case kClosed:
       if (UDP_IsIdle(e.link)) {
-        e.EepromState = UDP_Result(e.link) == 1 ? kAct : STEP_FAIL;
+        e.EepromState = UDP_Result(e.link) == 1 ? kAct : SocketFailed(e);
       }
       break;
     case kAct:

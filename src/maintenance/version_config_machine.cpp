@@ -36,6 +36,11 @@ constexpr uint8_t kClose = 9;
 constexpr uint8_t kClosed = 10;
 constexpr uint8_t kAct = 11;
 
+uint8_t SocketFailed(Engine& e) {
+  e.NoteFailure(FailReason::kSocketFailed);
+  return STEP_FAIL;
+}
+
 // Clears what the reply of the request sets, so that a reply to an earlier
 // exchange cannot complete this one.
 void Prepare(Engine& e, int32_t request) {
@@ -98,6 +103,9 @@ void Act(Engine& e, int32_t request) {
       const uint8_t minor = e.Buf.DeviceRecord_Get(kRecordVersion + 1);
       e.Log.Say(1, Format("\nKOVA Application firmware is v%c.%c%c%c !", HexHigh(major),
                           HexLow(major), HexHigh(minor), HexLow(minor)));
+      if (!e.Log.Barred()) {
+        e.Log.Panel().AnswerRead(BoardAnswer::kVersion, {major, minor});
+      }
       e.Log.MessageBox("... KOVA firmware version");
       break;
     }
@@ -142,15 +150,15 @@ void VerCfg_applay(Engine& e) {
       break;
     case kCreated:
       if (Broadcast_IsIdle(e.link)) {
-        e.VerCfgState = Broadcast_Result(e.link) == 1 ? kSend : STEP_FAIL;
+        e.VerCfgState = Broadcast_Result(e.link) == 1 ? kSend : SocketFailed(e);
       }
       break;
     case kSend:
-      e.VerCfgState = Broadcast_Send(e.link) == 1 ? kSent : STEP_FAIL;
+      e.VerCfgState = Broadcast_Send(e.link) == 1 ? kSent : SocketFailed(e);
       break;
     case kSent:
       if (Broadcast_IsIdle(e.link)) {
-        e.VerCfgState = Broadcast_Result(e.link) == 1 ? kArm : STEP_FAIL;
+        e.VerCfgState = Broadcast_Result(e.link) == 1 ? kArm : SocketFailed(e);
       }
       break;
     case kArm:
@@ -159,6 +167,7 @@ void VerCfg_applay(Engine& e) {
       break;
     case kAwaitReply:
       if (e.Countdown.Get(countdown::kBroadcastReply) == 0) {
+        e.NoteFailure(FailReason::kNoReply);
         e.VerCfgState = STEP_FAIL;
       } else if (Completed(e, request)) {
         e.VerCfgState = kClose;
@@ -170,7 +179,7 @@ void VerCfg_applay(Engine& e) {
       break;
     case kClosed:
       if (Broadcast_IsIdle(e.link)) {
-        e.VerCfgState = Broadcast_Result(e.link) == 1 ? kAct : STEP_FAIL;
+        e.VerCfgState = Broadcast_Result(e.link) == 1 ? kAct : SocketFailed(e);
       }
       break;
     case kAct:

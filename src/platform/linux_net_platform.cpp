@@ -31,14 +31,18 @@ class LinuxNetPlatform : public NetPlatform {
   int Open(const UdpSocketSpec& spec) override {
     const int fd = socket(AF_INET, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, IPPROTO_UDP);
     if (fd < 0) {
+      lastOpenError_ = errno;
       return -1;
     }
     if (!Configure(fd, spec)) {
+      lastOpenError_ = errno;
       ::close(fd);
       return -1;
     }
     return fd;
   }
+
+  int LastOpenError() const override { return lastOpenError_; }
 
   int SendTo(int handle, const uint8_t* data, size_t length, const UdpEndpoint& to) override {
     const sockaddr_in sa = ToSockaddr(to);
@@ -104,6 +108,9 @@ class LinuxNetPlatform : public NetPlatform {
   }
 
  private:
+  // Per thread: the boot server opens its ports on a thread of its own.
+  static thread_local int lastOpenError_;
+
   static bool Configure(int fd, const UdpSocketSpec& spec) {
     const int one = 1;
     if (spec.broadcast && setsockopt(fd, SOL_SOCKET, SO_BROADCAST, &one, sizeof(one)) != 0) {
@@ -134,6 +141,8 @@ class LinuxNetPlatform : public NetPlatform {
     return ::bind(fd, reinterpret_cast<const sockaddr*>(&sa), sizeof(sa)) == 0;
   }
 };
+
+thread_local int LinuxNetPlatform::lastOpenError_ = 0;
 
 }  // namespace
 

@@ -34,6 +34,9 @@ class NetPlatform {
   // A non-blocking UDP socket made as `spec` says; -1 if any step failed, in
   // which case nothing is left open.
   virtual int Open(const UdpSocketSpec& spec) = 0;
+  // Why the calling thread's last failed Open failed (an errno); 0 when
+  // unknown.
+  virtual int LastOpenError() const { return 0; }
   // Sends one datagram; the count sent, or -1.
   virtual int SendTo(int handle, const uint8_t* data, size_t length, const UdpEndpoint& to) = 0;
   // Takes one datagram without waiting: its length (0 included), kNothing or

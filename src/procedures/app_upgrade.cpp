@@ -1,3 +1,5 @@
+#include <cerrno>
+
 #include "common/countdown_slots.h"
 #include "controller/engine.h"
 #include "hostnet/capabilities.h"
@@ -18,6 +20,7 @@ constexpr int32_t kBootServerBackstopTicks = 1200;  // 2 min
 // The ISP bootloader answers on the board's command port.
 constexpr uint16_t kIspPort = kBoardCommandPort;
 constexpr uint8_t kLastIspStep = 9;
+constexpr uint8_t kProgramStep = 7;
 
 // States, numbered as the procedure's table counts them.
 constexpr uint8_t kStart = 1;
@@ -40,11 +43,33 @@ constexpr uint8_t kWritten = 14;
 uint8_t StartBootServer(Engine& e) {
   if (!e.StartBootServer()) {
     e.Log.Say(1, "\n    Boot server ... cannot start ! ");
+    e.NoteFailure(FailReason::kFailed);
     return STEP_FAIL;
   }
   e.BootServerProgressSeen = -1;
   e.Countdown.Set(countdown::kBootServerBackstop, kBootServerBackstopTicks);
   return kBootServerRuns;
+}
+
+FailReason BootServerReason(int result, int openError) {
+  switch (result) {
+    case kBootServerNoBootpSocket:
+    case kBootServerNoTftpSocket:
+      if (openError == EADDRINUSE) {
+        return FailReason::kPortInUse;
+      }
+      return (openError == EACCES || openError == EPERM) ? FailReason::kPortDenied
+                                                         : FailReason::kSocketFailed;
+    case kBootServerNoMagicSocket:
+    case kBootServerNoTransferPort:
+      return FailReason::kSocketFailed;
+    case kBootServerNoRequest:
+      return FailReason::kNoReply;
+    case kBootServerNoAck:
+      return FailReason::kTransferStalled;
+    default:
+      return FailReason::kFailed;
+  }
 }
 
 // The server has returned: a server that could not serve the board is no
@@ -53,6 +78,7 @@ uint8_t BootServerEnded(Engine& e) {
   if (e.BootServerExit.load() == 0) {
     return kWritten;
   }
+  e.NoteFailure(BootServerReason(e.BootServerExit.load(), e.BootServerOpenError.load()));
   e.Log.Say(1, "\n    " + e.BootServerResultText() + " ! ");
   const int exit = e.BootServerExit.load();
   if ((exit == kBootServerNoBootpSocket || exit == kBootServerNoTftpSocket) &&
@@ -64,10 +90,19 @@ uint8_t BootServerEnded(Engine& e) {
 
 // Old platform: the UDP client socket towards the bootloader.
 uint8_t OpenIspSocket(Engine& e) {
-  if (!UDP_IsIdle(e.link)) {
+  if (!UDP_IsIdle(e.link) || UDP_Create(e.link, kIspPort, 0) != 1) {
+    e.NoteFailure(FailReason::kSocketFailed);
     return STEP_FAIL;
   }
-  return UDP_Create(e.link, kIspPort, 0) == 1 ? kSocketMade : STEP_FAIL;
+  return kSocketMade;
+}
+
+// What made the dialogue fail: the step's own reason, else its last exchange's.
+FailReason IspReason(const Engine& e) {
+  if (e.Isp.Reason != FailReason::kNone) {
+    return e.Isp.Reason;
+  }
+  return e.link.LineFailure != FailReason::kNone ? e.link.LineFailure : FailReason::kFailed;
 }
 
 }  // namespace
@@ -103,9 +138,12 @@ void AppUpgrade_Step(Engine& e) {
       }
       break;
     case kCheckEntry:
-      e.StepBusy = (e.StaticArpAdded == 1 && Check_StaticARP(e.Log, *e.Neighbours, e.DeviceIP) == 1)
-                       ? kRoad
-                       : STEP_FAIL;
+      if (e.StaticArpAdded == 1 && Check_StaticARP(e.Log, *e.Neighbours, e.DeviceIP) == 1) {
+        e.StepBusy = kRoad;
+      } else {
+        e.NoteFailure(FailReason::kNeighbourFailed);
+        e.StepBusy = STEP_FAIL;
+      }
       break;
     case kRoad:
       if (e.NewPlatform != 0) {
@@ -116,10 +154,16 @@ void AppUpgrade_Step(Engine& e) {
       break;
     case kSocketMade:
       if (UDP_IsIdle(e.link)) {
-        e.StepBusy = (UDP_Result(e.link) == 1) ? kDialogue : STEP_FAIL;
+        if (UDP_Result(e.link) == 1) {
+          e.StepBusy = kDialogue;
+        } else {
+          e.NoteFailure(FailReason::kSocketFailed);
+          e.StepBusy = STEP_FAIL;
+        }
       }
       break;
     case kDialogue:
+      isp.Reason = FailReason::kNone;
       isp.Image = e.Buf.AppImage.get();
       isp.IspStep = 1;
       e.StepBusy = kNextStep;
@@ -129,6 +173,9 @@ void AppUpgrade_Step(Engine& e) {
         isp.IspDone = 1;
         e.StepBusy = kWritten;
       } else {
+        if (isp.IspStep == kProgramStep) {
+          e.EnterPhase(OperationPhase::kProgram, kIspRegionSize);
+        }
         isp.IspState = 1;
         e.StepBusy = kStepRuns;
       }
@@ -136,7 +183,12 @@ void AppUpgrade_Step(Engine& e) {
     case kStepRuns:
       RunIspStep(isp, isp.IspStep);
       if (isp.IspState == 0) {
-        e.StepBusy = (isp.IspDone == 1) ? kStepDone : STEP_FAIL;
+        if (isp.IspDone == 1) {
+          e.StepBusy = kStepDone;
+        } else {
+          e.NoteFailure(IspReason(e));
+          e.StepBusy = STEP_FAIL;
+        }
       }
       break;
     case kStepDone:
@@ -152,6 +204,7 @@ void AppUpgrade_Step(Engine& e) {
       } else if (e.Countdown.Get(countdown::kBootServerBackstop) == 0) {
         e.StopBootServer();
         e.Log.Say(1, "\n    Boot server: no end in sight, stopped ! ");
+        e.NoteFailure(FailReason::kTransferStalled);
         e.StepBusy = STEP_FAIL;
       }
       break;

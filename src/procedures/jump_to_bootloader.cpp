@@ -25,6 +25,11 @@ constexpr uint8_t kClose = 8;
 constexpr uint8_t kClosed = 9;
 constexpr uint8_t kDone = 10;
 
+uint8_t SocketFailed(Engine& e) {
+  e.NoteFailure(FailReason::kSocketFailed);
+  return STEP_FAIL;
+}
+
 }  // namespace
 
 // Tells the board, by MAC, to restart into its bootloader, and waits for its
@@ -46,7 +51,7 @@ void JumpToBootloader_Step(Engine& e) {
       break;
     case kCreated:
       if (Broadcast_IsIdle(e.link)) {
-        e.StepBusy = Broadcast_Result(e.link) == 1 ? kSend : STEP_FAIL;
+        e.StepBusy = Broadcast_Result(e.link) == 1 ? kSend : SocketFailed(e);
       }
       break;
     case kSend:
@@ -55,11 +60,11 @@ void JumpToBootloader_Step(Engine& e) {
       for (int i = 0; i < kMacLength; ++i) {
         e.link.BroadcastCmdArgs[i] = e.DeviceMAC[i];
       }
-      e.StepBusy = Broadcast_Send(e.link) == 1 ? kSent : STEP_FAIL;
+      e.StepBusy = Broadcast_Send(e.link) == 1 ? kSent : SocketFailed(e);
       break;
     case kSent:
       if (Broadcast_IsIdle(e.link)) {
-        e.StepBusy = Broadcast_Result(e.link) == 1 ? kArm : STEP_FAIL;
+        e.StepBusy = Broadcast_Result(e.link) == 1 ? kArm : SocketFailed(e);
       }
       break;
     case kArm:
@@ -75,6 +80,7 @@ void JumpToBootloader_Step(Engine& e) {
         --e.JumpRetries;
         e.StepBusy = kSend;
       } else {
+        e.NoteFailure(FailReason::kNoReply);
         e.StepBusy = STEP_FAIL;
       }
       break;
@@ -84,7 +90,7 @@ void JumpToBootloader_Step(Engine& e) {
       break;
     case kClosed:
       if (Broadcast_IsIdle(e.link)) {
-        e.StepBusy = Broadcast_Result(e.link) == 1 ? kDone : STEP_FAIL;
+        e.StepBusy = Broadcast_Result(e.link) == 1 ? kDone : SocketFailed(e);
       }
       break;
     case kDone:

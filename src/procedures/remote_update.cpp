@@ -170,6 +170,7 @@ uint8_t AwaitFinish(Engine& e) {
     // The bound holds whatever the unicast machine is doing; a status
     // request still awaiting its answer ends with the wait.
     e.Countdown.Set(countdown::kUnicastReply, 0);
+    e.NoteFailure(FailReason::kNoReply);
     return STEP_FAIL;
   }
   if (e.EepromState != 0) {
@@ -204,6 +205,7 @@ void RemoteUpdate_Step(Engine& e) {
       if (refusal.why != nullptr) {
         e.RemoteRefusal =
             Format("\n    Firmware file line %d: %s !", t.LineNumber(refusal.at), refusal.why);
+        e.NoteFailure(FailReason::kBadInput);
         e.StepBusy = STEP_FAIL;
       } else {
         e.RemoteRefusal.clear();
@@ -222,12 +224,14 @@ void RemoteUpdate_Step(Engine& e) {
       }
       if (e.VerCfgDone == 0) {
         e.Log.Say(1, "Fail !======");
+        e.NoteFailure(FailReason::kNoReply);
         e.StepBusy = STEP_FAIL;
         break;
       }
       for (int i = 0; i < kAddressBytes; ++i) {
         e.DeviceIP[i] = e.Buf.DeviceRecord_Get(i);
       }
+      e.BoardAddressLearnt();
       e.Log.Say(1, Format("%d.%d.%d.%d !======", e.DeviceIP[0], e.DeviceIP[1], e.DeviceIP[2],
                           e.DeviceIP[3]));
       e.StepBusy = kErase;
@@ -242,6 +246,8 @@ void RemoteUpdate_Step(Engine& e) {
         break;
       }
       if (!Acknowledged(e)) {
+        // A silent board has been noted as such by the unicast machine.
+        e.NoteFailure(FailReason::kUnexpectedReply);
         e.StepBusy = STEP_FAIL;
         break;
       }
@@ -260,6 +266,8 @@ void RemoteUpdate_Step(Engine& e) {
         break;
       }
       if (!Acknowledged(e)) {
+        // A silent board has been noted as such by the unicast machine.
+        e.NoteFailure(FailReason::kUnexpectedReply);
         e.StepBusy = STEP_FAIL;
         break;
       }
@@ -275,6 +283,8 @@ void RemoteUpdate_Step(Engine& e) {
         break;
       }
       if (!Acknowledged(e)) {
+        // A silent board has been noted as such by the unicast machine.
+        e.NoteFailure(FailReason::kUnexpectedReply);
         e.StepBusy = STEP_FAIL;
         break;
       }
@@ -299,6 +309,8 @@ void RemoteUpdate_Step(Engine& e) {
         break;
       }
       if (!Acknowledged(e)) {
+        // A silent board has been noted as such by the unicast machine.
+        e.NoteFailure(FailReason::kUnexpectedReply);
         e.StepBusy = STEP_FAIL;
         break;
       }

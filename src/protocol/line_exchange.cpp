@@ -68,7 +68,11 @@ uint8_t Send(Link& link) {
     accepted = UDP_Send(link, kStringPacket);
   }
   // A refused request would leave the previous request's result to be read.
-  return accepted == 1 ? kSent : STEP_FAIL;
+  if (accepted != 1) {
+    link.LineFailure = FailReason::kSocketFailed;
+    return STEP_FAIL;
+  }
+  return kSent;
 }
 
 }  // namespace
@@ -123,6 +127,7 @@ void Line_applay(Link& link) {
     case kAccepted:
       link.LineDone = 0;
       link.LineMatched = -1;
+      link.LineFailure = FailReason::kNone;
       link.LineState = (link.LineOp == kOpCollect) ? Arm(link) : Send(link);
       break;
     case kSent:
@@ -130,6 +135,7 @@ void Line_applay(Link& link) {
         break;
       }
       if (UDP_Result(link) != 1) {
+        link.LineFailure = FailReason::kSocketFailed;
         link.LineState = STEP_FAIL;
       } else if (link.LineOp == kOpData) {
         link.LineMatched = 0;
@@ -141,6 +147,7 @@ void Line_applay(Link& link) {
     case kCollect:
       if (UDP_RecvMsgIsIdle(link)) {
         if (UDP_RecvMsgResult(link) != 1) {
+          link.LineFailure = FailReason::kUnexpectedReply;
           link.LineState = STEP_FAIL;
           break;
         }
@@ -150,11 +157,13 @@ void Line_applay(Link& link) {
       } else if (link.Countdown.Get(countdown::kLineBound) == 0) {
         UDP_RecvMsgReset(link);
         link.Log.Say(0, "\n    UDP_RecvMsgDecode() ... no reply !");
+        link.LineFailure = FailReason::kNoReply;
         link.LineState = STEP_FAIL;
       }
       break;
     case kMatch:
       if (link.Countdown.Get(countdown::kUnicastReply) == 0) {
+        link.LineFailure = FailReason::kUnexpectedReply;
         link.LineState = STEP_FAIL;
       } else if (link.LineMatched >= 0) {
         link.LineState = STEP_OK;

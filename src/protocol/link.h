@@ -8,6 +8,7 @@
 #include "common/adapter_table.h"
 #include "common/countdown.h"
 #include "common/message_log.h"
+#include "common/operation_events.h"
 #include "common/shared_buffers.h"
 #include "common/wake_event.h"
 #include "platform/net_platform.h"
@@ -112,6 +113,8 @@ class Link {
   std::array<std::string, kMaxExpectedLines> LineExpected;
   int32_t LineExpectedCount = 0;
   LineMatcher LineReplyMatcher = nullptr;
+  // Why the last exchange failed; kNone while it runs or when it succeeded.
+  FailReason LineFailure = FailReason::kNone;
 };
 
 }  // namespace kova

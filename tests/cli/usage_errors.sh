@@ -42,5 +42,15 @@ expect_usage "kova-upgrade: unknown option: -x" -xv -m "$mac" version
 expect_usage "kova-upgrade: option needs a value: -m" -vm
 expect_usage "kova-upgrade: unknown option: --bogus" --bogus -m "$mac" version
 
+# The production-line options.
+printf '%s\n' "# tray 1" "$mac" "" "00:1A:2B:3C:4D" >"$dir/macs"
+expect_usage "kova-upgrade: $dir/macs:4: unparsable MAC address: 00:1A:2B:3C:4D" \
+  --mac-file "$dir/macs" upgrade
+expect_usage "kova-upgrade: cannot read the MAC file: $dir/none" --mac-file "$dir/none" upgrade
+expect_usage "kova-upgrade: --dry-run goes with upgrade only" -m "$mac" --dry-run eeprom
+expect_usage "kova-upgrade: --log and --no-log exclude each other" -m "$mac" --log x --no-log \
+  version
+expect_usage "kova-upgrade: unparsable MAC address: 00:1A" -m "$mac" -m 00:1A version
+
 [ "$failed" -eq 0 ] || exit 1
 echo "PASS"

@@ -62,9 +62,15 @@ e2e_setup() {
     exit 77
   fi
   WORK=$(mktemp -d)
+  # Every run logs its operations; here, not in the user's own state.
+  export XDG_STATE_HOME=$WORK/state
   trap e2e_teardown EXIT
   trap 'exit 1' INT TERM
-  topo_create || fail "could not create the topology"
+  if [ -n "${E2E_SEGMENT_BOARDS:-}" ]; then
+    topo_create_segment "$E2E_SEGMENT_BOARDS" || fail "could not create the segment"
+  else
+    topo_create || fail "could not create the topology"
+  fi
 }
 
 # start_board NAME [simulator options]: runs a board in the board namespace
@@ -72,10 +78,18 @@ e2e_setup() {
 start_board() {
   local name=$1
   shift
+  start_board_at "$name" "$TOPO_BOARD_NS" "$TOPO_BOARD_MAC" "$@"
+}
+
+# start_board_at NAME NAMESPACE MAC [simulator options]: as start_board, for
+# a board of the segment.
+start_board_at() {
+  local name=$1 ns=$2 mac=$3
+  shift 3
   rm -f "$WORK/$name.ready" "$WORK/$name.json"
   # Started directly, not through a shell function, so that $! is the
   # board's own pid (`ip netns exec` becomes the program it runs).
-  ip netns exec "$TOPO_BOARD_NS" "$PYTHON" "$SIM" --mac "$TOPO_BOARD_MAC" --ip "$TOPO_BOARD_IP" \
+  ip netns exec "$ns" "$PYTHON" "$SIM" --mac "$mac" --ip "$TOPO_BOARD_IP" \
     --report "$WORK/$name.json" --ready-file "$WORK/$name.ready" --verbose "$@" \
     2>"$WORK/$name.log" &
   BOARD_PID[$name]=$!
@@ -143,6 +157,44 @@ run_cli() {
   topo_host timeout -k 5 90 "$CLI" -i "$TOPO_HOST_IF" --tick-ms "$TICK_MS" "$@" >"$LAST_OUT" 2>&1
   CLI_RC=$?
   check_no_leftovers
+}
+
+# run_cli_json OUT [arguments]: as run_cli with --json, stdout alone in OUT
+# (stderr in OUT.err), every line of it checked against the event schema.
+run_cli_json() {
+  LAST_OUT=$1
+  shift
+  topo_host timeout -k 5 90 "$CLI" -i "$TOPO_HOST_IF" --tick-ms "$TICK_MS" --json "$@" \
+    >"$LAST_OUT" 2>"$LAST_OUT.err"
+  CLI_RC=$?
+  check_no_leftovers
+  expect_valid_events "$LAST_OUT"
+}
+
+EVENT_SCHEMA=$E2E_DIR/../../docs/cli-events.schema.json
+EVENT_CHECK=$E2E_DIR/../support/json_events_check.py
+
+expect_valid_events() {
+  "$PYTHON" "$EVENT_CHECK" "$EVENT_SCHEMA" "$1" >"$WORK/events.check" ||
+    fail "$(cat "$WORK/events.check")"
+}
+
+# event_query FILE EXPRESSION: a Python expression over the events of a
+# --json run, `events` the list of objects and of(name) those of one kind.
+event_query() {
+  "$PYTHON" - "$1" "$2" <<'EOF'
+import json, sys
+events = [json.loads(line) for line in open(sys.argv[1])]
+def of(name):
+    return [e for e in events if e["event"] == name]
+print(eval(sys.argv[2]))
+EOF
+}
+
+expect_event() {
+  local got
+  got=$(event_query "$LAST_OUT" "$1")
+  [ "$got" = "$2" ] || fail "events: $1 is '$got', expected '$2'"
 }
 
 # start_cli OUT [arguments]: as run_cli, in the background; CLI_PID is its

@@ -1,5 +1,12 @@
 #include <gtest/gtest.h>
 
+#include <wx/datetime.h>
+
+#include <fstream>
+#include <iterator>
+#include <string>
+
+#include "frontend/interface_lock.h"
 #include "gui_support.h"
 
 namespace kova::test {
@@ -142,6 +149,51 @@ TEST_F(DialogActionsTest, ClosingInsideAnOperationsBoxEndsEverything) {
   EXPECT_EQ(ui.boxes().size(), 1u);
   EXPECT_EQ(ui.engine().Worker.Exited.load(), 1);
   EXPECT_FALSE(ui.dialog().UiTimerRunning());
+}
+
+// An interface another program is working on is left alone: the press
+// shows who holds it and posts nothing. Once free, the operation runs,
+// holds the interface until it ends, and is logged.
+TEST_F(DialogActionsTest, BusyInterfaceIsRefusedAndEveryOperationIsLogged) {
+  DialogHarness ui(dir.path(), nullptr, [](Engine& e) {
+    e.Adapters.AdapterDesc[0] = "kova-test0";
+    e.Adapters.AdapterIP[0] = {192, 168, 100, 1};
+    e.Adapters.Count = 1;
+    e.InterfaceCount = 1;
+    e.InterfaceSel = 0;
+  });
+  ASSERT_TRUE(ui.WaitIdle());
+  InterfaceLock other(ui.stateDir());
+  std::string detail;
+  ASSERT_EQ(other.Take("kova-test0", "kova-upgrade", detail), InterfaceLock::Outcome::kTaken);
+
+  Click(ui.Button("ID_BUTTON_GetAPVersion"));
+  PumpFor(100ms);
+  ASSERT_EQ(ui.boxes().size(), 1u);
+  EXPECT_EQ(ui.boxes()[0].caption, "Interface busy");
+  EXPECT_EQ(ui.boxes()[0].text.rfind("kova-test0 is in use by kova-upgrade, pid ", 0), 0u)
+      << ui.boxes()[0].text;
+  EXPECT_NE(ui.boxes()[0].text.find("\nOne operation per interface at a time."), std::string::npos);
+  EXPECT_EQ(ui.engine().OperationsEnded(), 0);
+
+  other.Release();
+  Click(ui.Button("ID_BUTTON_GetAPVersion"));
+  ASSERT_TRUE(PumpUntil([&] { return ui.engine().OperationsEnded() == 1; }));
+  // The dialog lets the interface go once the operation has ended.
+  ASSERT_TRUE(PumpUntil([&] {
+    return other.Take("kova-test0", "kova-upgrade", detail) == InterfaceLock::Outcome::kTaken;
+  }));
+  EXPECT_EQ(ui.boxes().back().text, "\n ... Failed !");
+
+  std::ifstream file(ui.stateDir() + "/log/" + wxDateTime::Now().Format("%Y-%m-%d").utf8_string() +
+                     ".log");
+  const std::string log{std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
+  EXPECT_NE(log.find(" ==== version on kova-test0, board (none) (kova-upgrade-tool, pid "),
+            std::string::npos)
+      << log;
+  EXPECT_NE(log.find(" ======Load upgarde file ... Failed !======\n"), std::string::npos) << log;
+  EXPECT_NE(log.find(" [KOVA Upgrade...]  ... Failed !\n"), std::string::npos) << log;
+  EXPECT_NE(log.find(" ==== failed: load-failed, "), std::string::npos) << log;
 }
 
 }  // namespace

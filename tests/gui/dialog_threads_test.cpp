@@ -8,14 +8,15 @@
 namespace kova::test {
 namespace {
 
-// A version request that waits two ticks of the dialog's own timer, moving
+// A version request that waits six ticks of the dialog's own timer (long
+// enough for a slow machine to show the locked buttons), moving
 // the gauge and adding lines on the way, as a real request does.
 void ScriptTickingVersionRequest(Engine& engine) {
   engine.VerCfgMachine = [](Engine& e) {
     if (e.VerCfgState == 1) {
       e.Progress = 40;
       e.Log.Say(1, "\n======Version request ... ");
-      e.Countdown.Set(1, 2);
+      e.Countdown.Set(1, 6);
       e.VerCfgState = 2;
     } else if (e.VerCfgState == 2 && e.Countdown.Get(1) == 0) {
       e.Progress = 100;

@@ -3,6 +3,8 @@
 #include <wx/app.h>
 #include <wx/timer.h>
 
+#include <cstdlib>
+#include <filesystem>
 #include <thread>
 
 namespace kova::test {
@@ -54,8 +56,12 @@ DialogHarness::DialogHarness(const std::string& workDir, std::function<void(cons
                              std::unique_ptr<NetPlatform> net,
                              std::unique_ptr<NeighbourTable> neighbours)
     : onBox_(std::move(onBox)) {
+  char tmpl[] = "/tmp/kova-gui-state-XXXXXX";
+  stateDir_ = mkdtemp(tmpl);
   DialogOptions options;
   options.workDir = workDir;
+  options.lockDirectory = stateDir_;
+  options.logDirectory = stateDir_ + "/log";
   options.beforeThreadsStart = std::move(beforeThreadsStart);
   options.net = std::move(net);
   options.neighbours = std::move(neighbours);
@@ -73,6 +79,7 @@ DialogHarness::DialogHarness(const std::string& workDir, std::function<void(cons
 DialogHarness::~DialogHarness() {
   delete dialog_;
   PumpFor(10ms);
+  std::filesystem::remove_all(stateDir_);
 }
 
 wxWindow* DialogHarness::Find(const std::string& name) {

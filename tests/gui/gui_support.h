@@ -50,6 +50,8 @@ class DialogHarness {
   KOVA_UpgradeToolDialog& dialog() { return *dialog_; }
   Engine& engine() { return dialog_->GetEngine(); }
   const std::vector<ShownBox>& boxes() const { return boxes_; }
+  // Where the dialog keeps its interface locks, and its logs under log/.
+  const std::string& stateDir() const { return stateDir_; }
 
   // A control by its window name.
   wxWindow* Find(const std::string& name);
@@ -67,6 +69,7 @@ class DialogHarness {
   int RunModal(std::function<void()> driver, std::chrono::seconds watchdog = 20s);
 
  private:
+  std::string stateDir_;
   std::vector<ShownBox> boxes_;
   std::function<void(const ShownBox&)> onBox_;
   KOVA_UpgradeToolDialog* dialog_ = nullptr;

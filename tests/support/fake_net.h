@@ -78,6 +78,8 @@ class FakeNet : public NetPlatform {
     return static_cast<int>(d.bytes.size());
   }
 
+  int LastOpenError() const override { return openError; }
+
   int Close(int handle) override {
     std::lock_guard<std::mutex> lock(mutex_);
     auto it = sockets_.find(handle);
@@ -176,6 +178,7 @@ class FakeNet : public NetPlatform {
   bool failSend = false;
   bool failClose = false;
   std::function<bool(const UdpSocketSpec&)> refuseOpen;  // true: that socket cannot be made
+  int openError = 0;                                     // what LastOpenError reports
   std::function<void()> onWait;
   bool sleepInWait = false;
   bool waitBlocks = false;

@@ -38,6 +38,21 @@ class RecordingPanel : public OperatorPanel {
     fileProblems.push_back(path + ": " + reason);
   }
   OperatorInputs ReadInputs() override { return inputs; }
+  void PhaseChanged(const PhaseNote& note) override { phases.push_back(note); }
+  void AnswerRead(BoardAnswer kind, const std::vector<uint8_t>& bytes) override {
+    answers.push_back({kind, bytes});
+  }
+  void PlanReady(const UpgradePlan& plan) override { plans.push_back(plan); }
+  void OperationEnded(bool ok, FailReason reason) override { ended.push_back({ok, reason}); }
+
+  // The phases' names, in order.
+  std::vector<std::string> PhaseNames() const {
+    std::vector<std::string> names;
+    for (const PhaseNote& note : phases) {
+      names.emplace_back(PhaseName(note.phase));
+    }
+    return names;
+  }
 
   // Whether the five operation buttons are currently disabled.
   bool ButtonsDisabled() const { return !buttonCalls.empty() && !buttonCalls.back(); }
@@ -52,6 +67,10 @@ class RecordingPanel : public OperatorPanel {
   std::vector<int> gauge;
   std::vector<Box> boxes;
   std::vector<std::string> fileProblems;  // "PATH: REASON"
+  std::vector<PhaseNote> phases;
+  std::vector<std::pair<BoardAnswer, std::vector<uint8_t>>> answers;
+  std::vector<UpgradePlan> plans;
+  std::vector<std::pair<bool, FailReason>> ended;
   int clears = 0;
 };
 

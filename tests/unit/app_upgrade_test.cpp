@@ -2,7 +2,9 @@
 #include <linux/neighbour.h>
 
 #include <cerrno>
+#include <chrono>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "engine_fixture.h"
@@ -65,19 +67,18 @@ class AppUpgradeTest : public EngineTest {
     return image;
   }
 
-  // `serverEndsAtOnce`: a boot server that cannot open its ports returns on
-  // its own thread at once; the passes wait for it, since they spend the
-  // backstop's ticks faster than a loaded machine may schedule that thread.
-  void Upgrade(bool serverEndsAtOnce = false) {
-    ASSERT_TRUE(engine.PostAction(kActionUpgrade));
+  void Upgrade(int32_t action = kActionUpgrade) {
+    ASSERT_TRUE(engine.PostAction(action));
     const int before = engine.OperationsEnded();
     const int ticks = TicksUntil(
         engine,
-        [this, serverEndsAtOnce] {
+        [this] {
           RecvPass(engine.link);
           engine.RunPass();
-          if (serverEndsAtOnce && engine.BootServerThread.Started()) {
-            WaitFor([this] { return engine.BootServerThread.Exited.load() != 0; });
+          // Passes must not outrun a boot server thread that the machine
+          // has not scheduled yet: the backstop counts their ticks.
+          if (engine.BootServerThread.Started() && engine.BootServerThread.Exited.load() == 0) {
+            std::this_thread::sleep_for(std::chrono::microseconds(50));
           }
         },
         [&] { return engine.OperationsEnded() > before; });
@@ -213,7 +214,7 @@ TEST_F(AppUpgradeTest, NewPlatformUpgradeFailsWhenTheBootServerCannotStart) {
   board.checkCode = {0xAA, 0x55};
   dir.WriteImage(false, true);
   net->refuseOpen = [](const UdpSocketSpec& spec) { return spec.local.port == 67; };
-  Upgrade(true);
+  Upgrade();
   EXPECT_EQ(engine.LastOutcome(), STEP_FAIL);
   EXPECT_NE(panel.list.find("\n======KOVA : Application firmware upgrade ... Start !======"
                             "\n    Boot server: cannot open the BOOTP port 67 on eth1 (another "
@@ -257,7 +258,7 @@ TEST_F(AppUpgradeTest, ARefusalForWantOfACapabilityNamesIt) {
       neighbours->missingCapabilities.insert(c.missing);
     }
     panel.list.clear();
-    Upgrade(c.newPlatform);
+    Upgrade();
     EXPECT_EQ(engine.LastOutcome(), STEP_FAIL);
     for (int cap : {kCapNetAdmin, kCapNetBindService}) {
       const std::string advice = MissingCapabilityText(cap);
@@ -431,6 +432,123 @@ TEST_F(AppUpgradeTest, EntryIsRemovedWhereItWasMade) {
     EXPECT_TRUE(table->rows.empty());
     EXPECT_TRUE(Traced(c.trace));
   }
+}
+
+// Why an upgrade failed is told by the machine that saw it, not read from
+// the texts; the first reason of an operation stays.
+TEST_F(AppUpgradeTest, FailureReasonNamesWhatStoppedTheUpgrade) {
+  using Script = std::function<bool(int, const std::string&, std::vector<std::string>&)>;
+  const Script silentAtJ = [](int, const std::string& line, std::vector<std::string>& out) {
+    out.clear();
+    return line == "J";
+  };
+  const Script wrongAtJ = [](int, const std::string& line, std::vector<std::string>& out) {
+    out = {"what?\r\n"};
+    return line == "J";
+  };
+  struct Case {
+    const char* what;
+    std::function<void()> arrange;
+    FailReason reason;
+  } cases[] = {
+      {"programmed", [] {}, FailReason::kNone},
+      {"entry refused", [this] { neighbours->addError = EPERM; }, FailReason::kNeighbourDenied},
+      {"entry not found afterwards", [this] { neighbours->dumpError = EIO; },
+       FailReason::kNeighbourFailed},
+      {"a line unanswered", [&] { board.script = silentAtJ; }, FailReason::kNoReply},
+      {"a line answered wrongly", [&] { board.script = wrongAtJ; }, FailReason::kUnexpectedReply},
+      {"four RESENDs", [this] { board.resendFirst = 4; }, FailReason::kResendLimit},
+      {"the board's record unanswered", [this] { net->peer = nullptr; }, FailReason::kNoReply},
+      {"the new platform's image", [this] { dir.WriteImage(false, true); },
+       FailReason::kBadSignature},
+      {"no configuration", [this] { std::remove((dir.path() + "/KOVA_Config.cfg").c_str()); },
+       FailReason::kLoadFailed},
+      {"no MAC", [this] { panel.inputs.macFields = {"", "", "", "", "", ""}; },
+       FailReason::kBadInput},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    c.arrange();
+    panel.ended.clear();
+    Upgrade();
+    EXPECT_EQ(engine.LastReason(), c.reason) << FailReasonName(engine.LastReason());
+    EXPECT_EQ(engine.LastOutcome(), c.reason == FailReason::kNone ? STEP_OK : STEP_FAIL);
+    ASSERT_EQ(panel.ended.size(), 1u);
+    EXPECT_EQ(panel.ended[0].second, c.reason);
+    // As it was for the next case.
+    neighbours->addError = 0;
+    neighbours->dumpError = 0;
+    board.script = nullptr;
+    board.resendFirst = 0;
+    board.Attach();
+    dir.WriteConfig("DISABLE");
+    WriteImage(0x7D000);
+    panel.inputs.macFields = {"00", "1A", "2B", "3C", "4D", "5E"};
+  }
+}
+
+// A new-platform board whose boot server cannot have its port: the reason
+// says whether another socket holds it or the right to bind it is missing.
+TEST_F(AppUpgradeTest, BootServerPortFailureTellsInUseFromDenied) {
+  board.checkCode = {0xAA, 0x55};
+  dir.WriteImage(false, true);
+  net->refuseOpen = [](const UdpSocketSpec& spec) { return spec.local.port == 67; };
+  const struct {
+    int err;
+    FailReason reason;
+  } cases[] = {
+      {EADDRINUSE, FailReason::kPortInUse},
+      {EACCES, FailReason::kPortDenied},
+      {EINVAL, FailReason::kSocketFailed},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.err);
+    net->openError = c.err;
+    Upgrade();
+    EXPECT_EQ(engine.LastReason(), c.reason) << FailReasonName(engine.LastReason());
+  }
+}
+
+TEST_F(AppUpgradeTest, PhasesCarryTheBoardOnceKnownAndWhatProgrammingSends) {
+  Upgrade();
+  ASSERT_EQ(engine.LastOutcome(), STEP_OK);
+  EXPECT_EQ(panel.PhaseNames(),
+            (std::vector<std::string>{"load", "identify", "erase", "program", "done"}));
+  EXPECT_FALSE(panel.phases[0].macKnown);
+  EXPECT_FALSE(panel.phases[0].addressKnown);
+  for (size_t i = 1; i < panel.phases.size(); ++i) {
+    EXPECT_TRUE(panel.phases[i].macKnown);
+    EXPECT_EQ(panel.phases[i].mac, kBoardMAC);
+    EXPECT_EQ(panel.phases[i].address, kBoardIP);
+  }
+  EXPECT_EQ(panel.phases[3].imageBytes, kRegion);
+  EXPECT_EQ(panel.phases[2].imageBytes, 0u);
+}
+
+// The dry run reads the board's record and version and tells the plan; it
+// makes no neighbour entry and sends the bootloader nothing.
+TEST_F(AppUpgradeTest, DryRunTellsThePlanAndLeavesTheBoardAlone) {
+  Upgrade(kActionDryRun);
+  EXPECT_EQ(engine.LastOutcome(), STEP_OK);
+  ASSERT_EQ(panel.plans.size(), 1u);
+  const UpgradePlan& plan = panel.plans[0];
+  EXPECT_EQ(plan.jumpSetting, 3);
+  EXPECT_FALSE(plan.newPlatform);
+  EXPECT_FALSE(plan.versionKnown) << "this board answers no version request";
+  EXPECT_EQ(plan.imageBytes, 0x7D000u);
+  EXPECT_EQ(plan.bytesToSend, kRegion);
+  EXPECT_EQ(plan.mac, kBoardMAC);
+  EXPECT_EQ(plan.address, kBoardIP);
+  EXPECT_TRUE(board.Lines().empty());
+  EXPECT_EQ(neighbours->adds, 0);
+  EXPECT_EQ(panel.list.find("start !"), std::string::npos) << panel.list;
+  EXPECT_EQ(panel.PhaseNames(), (std::vector<std::string>{"load", "identify", "done"}));
+
+  // An image the board cannot take fails the dry run as it would the upgrade.
+  dir.WriteImage(false, true);
+  Upgrade(kActionDryRun);
+  EXPECT_EQ(engine.LastReason(), FailReason::kBadSignature);
+  EXPECT_EQ(panel.plans.size(), 1u);
 }
 
 }  // namespace

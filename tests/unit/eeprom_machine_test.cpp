@@ -100,6 +100,9 @@ TEST_F(EepromTest, ModelNameOfTwentyBytesIsReadAndTraced) {
   EXPECT_EQ(
       TracesFrom("\n    KOVA MODEL NAME[16] ="),
       "\n    KOVA MODEL NAME[16] =\n      " + Hex(name) + "\n    UDP Command ... Successful !");
+  ASSERT_EQ(panel.answers.size(), 1u);
+  EXPECT_EQ(panel.answers[0].first, BoardAnswer::kModelName);
+  EXPECT_EQ(panel.answers[0].second, name);
   EXPECT_EQ(panel.list, "");
   ASSERT_EQ(net->Sent().size(), 1u);
   EXPECT_EQ(net->Sent()[0].bytes, Concat({{0x00, 0x11, 0x81, 0x1F}, Text("GET_MODELNAME")}));
@@ -168,6 +171,9 @@ TEST_F(EepromTest, EepromImageIsReadAndDumpedInSixteenLines) {
     dump += "\n    " + Hex(Bytes(image.begin() + line * 16, image.begin() + line * 16 + 16));
   }
   EXPECT_EQ(TracesFrom("\n    KOVA EEPROM[256] ="), dump + "\n    UDP Command ... Successful !");
+  ASSERT_EQ(panel.answers.size(), 1u);
+  EXPECT_EQ(panel.answers[0].first, BoardAnswer::kEeprom);
+  EXPECT_EQ(panel.answers[0].second, image);
 }
 
 TEST_F(EepromTest, RemoteUpdateCommandsCompleteOnTheirAcknowledgement) {

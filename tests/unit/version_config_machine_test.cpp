@@ -94,8 +94,11 @@ TEST_F(VerCfgTest, VersionReplyIsShownInTheListAndABox) {
   for (const Case& c : cases) {
     panel.list.clear();
     panel.boxes.clear();
+    panel.answers.clear();
     net->sent.clear();
     const Outcome out = Run(1, {0x00, 0x06, 0x80, 0x01, c.major, c.minor});
+    ASSERT_EQ(panel.answers.size(), 1u);
+    EXPECT_EQ(panel.answers[0].second, (Bytes{c.major, c.minor}));
     EXPECT_EQ(out.done, 1) << c.text;
     EXPECT_EQ(panel.list, c.text);
     ASSERT_EQ(panel.boxes.size(), 1u) << c.text;

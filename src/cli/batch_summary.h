@@ -1,0 +1,36 @@
+#pragma once
+
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace kova::cli {
+
+// One board of a run.
+struct BoardOutcome {
+  std::string mac;
+  std::string address;  // empty when unknown
+  bool ran = false;     // false: skipped after the batch stopped
+  bool ok = false;
+  std::string reason;  // empty on success
+  double seconds = 0;
+  bool entryLeft = false;  // its neighbour entry could not be removed
+};
+
+// The table printed after a batch: MAC, address, result, reason, time.
+std::string SummaryTable(const std::vector<BoardOutcome>& boards);
+
+// 0 when every board ran and succeeded, else 1.
+int BatchExitCode(const std::vector<BoardOutcome>& boards);
+
+// Runs `board` for each MAC in turn. A failure stops the batch unless
+// `keepGoing`; an interruption, or a neighbour entry that could not be
+// removed (every board is given the same address), stops it whatever
+// `keepGoing` says. Boards after the stop are skipped; `warn` says why the
+// batch stopped early. `interrupted` is set by `board` when a signal came.
+std::vector<BoardOutcome> RunBatch(
+    const std::vector<std::string>& macs, bool keepGoing,
+    const std::function<BoardOutcome(size_t index, bool& interrupted)>& board,
+    const std::function<void(const std::string&)>& warn, bool& interrupted);
+
+}  // namespace kova::cli
