@@ -41,35 +41,35 @@ TEST(CapabilitiesTest, TheEffectiveSetIsTheOneTheKernelShows) {
 TEST(CapabilitiesTest, TheMessageNamesTheCapabilityItsUseAndTheWayToGetIt) {
   const struct {
     int cap;
-    ProgramFile program;
-    std::string text;
+    const char* path;
+    bool nosuid;
+    const char* text;
   } cases[] = {
-      {kCapNetAdmin,
-       {"/home/dev/kova/build/kova-upgrade", false},
+      {kCapNetAdmin, "/home/dev/kova/build/kova-upgrade", false,
        "\n    Missing capability cap_net_admin (needed for the board's neighbour entry) ! Give the "
        "program its capabilities: sudo setcap cap_net_bind_service,cap_net_admin=ep "
        "/home/dev/kova/build/kova-upgrade (the kova-upgrade package does this at installation, "
        "for the members of the group kova-upgrade)"},
-      {kCapNetBindService,
-       {"/usr/bin/kova-upgrade-tool", false},
+      {kCapNetBindService, "/usr/bin/kova-upgrade-tool", false,
        "\n    Missing capability cap_net_bind_service (needed for the boot server's ports 67 and "
        "69) ! Give the program its capabilities: sudo setcap "
        "cap_net_bind_service,cap_net_admin=ep /usr/bin/kova-upgrade-tool (the kova-upgrade "
        "package does this at installation, for the members of the group kova-upgrade)"},
-      {kCapNetAdmin,
-       {"/media/usb/kova-upgrade", true},
+      {kCapNetAdmin, "/media/usb/kova-upgrade", true,
        "\n    Missing capability cap_net_admin (needed for the board's neighbour entry) ! "
        "/media/usb/kova-upgrade is on a nosuid mount, where file capabilities have no effect: "
        "run a copy on another file system, or the installed program (the kova-upgrade package "
        "gives it its capabilities, for the members of the group kova-upgrade)"},
-      {kCapNetAdmin,
-       {"", false},
+      {kCapNetAdmin, "", false,
        "\n    Missing capability cap_net_admin (needed for the board's neighbour entry) ! Run the "
        "installed program (the kova-upgrade package gives it its capabilities, for the members "
        "of the group kova-upgrade)"},
   };
   for (const auto& c : cases) {
-    EXPECT_EQ(MissingCapabilityText(c.cap, c.program), c.text);
+    ProgramFile program;
+    program.path = c.path;
+    program.nosuid = c.nosuid;
+    EXPECT_EQ(MissingCapabilityText(c.cap, program), c.text);
   }
 }
 
