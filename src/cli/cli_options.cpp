@@ -43,6 +43,31 @@ enum LongOnly {
   kOptVersion,
 };
 
+// A MAC file is read to its end, a pipe too (`--mac-file <(...)`), but
+// never more than a line of boards could need: /dev/zero would otherwise
+// fill the memory.
+constexpr std::streamsize kMacFileLimit = 1 << 20;
+
+bool ReadMacFile(const std::string& file, std::string& text, std::string& error) {
+  std::ifstream in(file, std::ios::binary);
+  if (!in.is_open()) {
+    error = "cannot read the MAC file: " + file;
+    return false;
+  }
+  text.resize(static_cast<size_t>(kMacFileLimit) + 1);
+  in.read(&text[0], kMacFileLimit + 1);
+  if (in.bad()) {
+    error = "cannot read the MAC file: " + file;
+    return false;
+  }
+  text.resize(static_cast<size_t>(in.gcount()));
+  if (in.gcount() > kMacFileLimit) {
+    error = "the MAC file is larger than 1 MiB: " + file;
+    return false;
+  }
+  return true;
+}
+
 bool ParseInt(const char* text, long low, long high, int& out) {
   if (text == nullptr || *text == '\0') {
     return false;
@@ -300,10 +325,8 @@ bool ParseOptions(int argc, char** argv, CliOptions& out, std::string& error) {
     return false;
   }
   for (const std::string& file : macFiles) {
-    std::ifstream in(file, std::ios::binary);
-    const std::string text{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-    if (!in.is_open() || in.bad()) {
-      error = "cannot read the MAC file: " + file;
+    std::string text;
+    if (!ReadMacFile(file, text, error)) {
       return false;
     }
     if (!ParseMacList(text, file, out.macs, error)) {

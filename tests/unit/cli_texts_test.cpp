@@ -89,6 +89,7 @@ TEST(ParseOptionsTest, BatchesDryRunLogAndDoctor) {
       {{"--mac-file", "/dev/null", "upgrade"},
        "no MAC address given: upgrade needs -m MAC (the MAC file holds none)",
        0},
+      {{"--mac-file", "/dev/zero", "upgrade"}, "the MAC file is larger than 1 MiB: /dev/zero", 0},
       {{"-m", "00:1A:2B:3C:4D:5E", "--log", "x", "--no-log", "version"},
        "--log and --no-log exclude each other",
        0},
