@@ -14,19 +14,6 @@ namespace {
 constexpr auto kEventGap = std::chrono::milliseconds(250);
 constexpr auto kDrawGap = std::chrono::milliseconds(100);
 
-std::string MacOf(const PhaseNote& note) {
-  char text[32];
-  std::snprintf(text, sizeof text, "%02X:%02X:%02X:%02X:%02X:%02X", note.mac[0], note.mac[1],
-                note.mac[2], note.mac[3], note.mac[4], note.mac[5]);
-  return text;
-}
-
-std::string AddressOf(const std::array<uint8_t, 4>& a) {
-  char text[20];
-  std::snprintf(text, sizeof text, "%u.%u.%u.%u", a[0], a[1], a[2], a[3]);
-  return text;
-}
-
 JsonLine& OptionalStr(JsonLine& line, const char* key, const std::string& value) {
   return value.empty() ? line.Null(key) : line.Str(key, value);
 }
@@ -165,8 +152,8 @@ void CliPanel::PhaseChanged(const PhaseNote& note) {
   if (json_) {
     JsonLine line("phase");
     line.Str("phase", phase_);
-    OptionalStr(line, "mac", note.macKnown ? MacOf(note) : "");
-    OptionalStr(line, "address", note.addressKnown ? AddressOf(note.address) : "");
+    OptionalStr(line, "mac", note.macKnown ? MacBytesText(note.mac.data()) : "");
+    OptionalStr(line, "address", note.addressKnown ? DottedText(note.address.data()) : "");
     if (note.imageBytes > 0) {
       line.Int("bytes", note.imageBytes);
     }
@@ -223,11 +210,8 @@ void CliPanel::PlanReady(const UpgradePlan& plan) {
     }
   }
   JsonLine event("plan");
-  char mac[32];
-  std::snprintf(mac, sizeof mac, "%02X:%02X:%02X:%02X:%02X:%02X", plan.mac[0], plan.mac[1],
-                plan.mac[2], plan.mac[3], plan.mac[4], plan.mac[5]);
-  event.Str("mac", mac);
-  OptionalStr(event, "address", plan.addressKnown ? AddressOf(plan.address) : "");
+  event.Str("mac", MacBytesText(plan.mac.data()));
+  OptionalStr(event, "address", plan.addressKnown ? DottedText(plan.address.data()) : "");
   event.Str("platform", plan.newPlatform ? "new" : "old")
       .Str("road", RoadName(plan))
       .Bool("jump", plan.jumpSetting == 0);

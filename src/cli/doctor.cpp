@@ -16,8 +16,10 @@
 
 #include "cli/interfaces.h"
 #include "common/message_log.h"
+#include "common/operation_events.h"
 #include "common/shared_buffers.h"
 #include "config/config_file.h"
+#include "config/config_values.h"
 #include "controller/operator_input.h"
 #include "hostnet/adapter_list.h"
 #include "hostnet/capabilities.h"
@@ -27,19 +29,9 @@ namespace kova::cli {
 
 namespace {
 
-constexpr int32_t kNewMarkOffset = 0x13E;
-constexpr int32_t kOldMarkOffset = 0x7CFF0;
-constexpr int32_t kJumpRemote = 4;
-
 // Collects what the configuration reader reports, shows nothing.
-class QuietPanel : public OperatorPanel {
+class QuietPanel : public SilentPanel {
  public:
-  void AppendText(const std::string&) override {}
-  void ClearList() override {}
-  void EnableButtons(bool) override {}
-  void SetGauge(int) override {}
-  void ShowMessageBox(const std::string&, const std::string&) override {}
-  OperatorInputs ReadInputs() override { return {}; }
   void ReportFileProblem(const std::string& path, const std::string& reason) override {
     if (firstProblem.empty()) {
       firstProblem = path + ": " + reason;
@@ -47,12 +39,6 @@ class QuietPanel : public OperatorPanel {
   }
   std::string firstProblem;
 };
-
-std::string Dotted(const uint8_t ip[4]) {
-  char text[20];
-  std::snprintf(text, sizeof text, "%u.%u.%u.%u", ip[0], ip[1], ip[2], ip[3]);
-  return text;
-}
 
 DoctorCheck Check(const char* name, bool ok, std::string detail, std::string fix = "") {
   return {name, ok, std::move(detail), ok ? "" : std::move(fix)};
@@ -203,7 +189,7 @@ std::vector<DoctorCheck> RunDoctorChecks(const DoctorSetup& setup) {
     const bool addressed = host[0] != 0 || host[1] != 0 || host[2] != 0 || host[3] != 0;
     checks.push_back(
         Check("address", addressed,
-              addressed ? name + " has " + Dotted(host) : name + " has no IPv4 address",
+              addressed ? name + " has " + DottedText(host) : name + " has no IPv4 address",
               "give it the address of the board's segment, e.g. ip addr add "
               "192.168.100.1/24 dev " +
                   name));
@@ -221,10 +207,10 @@ std::vector<DoctorCheck> RunDoctorChecks(const DoctorSetup& setup) {
                                 : routed == index ? " is routed through " + name
                                                   : std::string(" is routed through ") +
                                                         (*through ? through : "another interface");
-      checks.push_back(
-          Check("route", found && routed == index, "the board's address " + Dotted(board) + where,
-                "the board's segment must be reached through " + name +
-                    ": check its netmask and the routes (ip route get " + Dotted(board) + ")"));
+      checks.push_back(Check(
+          "route", found && routed == index, "the board's address " + DottedText(board) + where,
+          "the board's segment must be reached through " + name +
+              ": check its netmask and the routes (ip route get " + DottedText(board) + ")"));
     } else {
       checks.push_back(Check("route", false, "the board's address cannot be derived",
                              "give " + name + " an IPv4 address first"));
@@ -285,8 +271,8 @@ std::vector<DoctorCheck> RunDoctorChecks(const DoctorSetup& setup) {
                                    : "REMOTE needs an S-record image, this one is not",
                            "use the S-record file of the firmware"));
   } else {
-    const bool fresh = markAt(kNewMarkOffset);
-    const bool old = markAt(kOldMarkOffset);
+    const bool fresh = markAt(kNewPlatformMarkOffset);
+    const bool old = markAt(kOldPlatformMarkOffset);
     const std::string which = fresh && old ? "both platforms' marks"
                               : fresh      ? "the new platform's mark"
                                            : "the old platform's mark";

@@ -3,30 +3,23 @@
 #include <cstdio>
 
 #include "cli/answer_texts.h"
+#include "config/config_values.h"
 
 namespace kova::cli {
 
 namespace {
 
-constexpr int32_t kJumpEnable = 0;
-constexpr int32_t kJumpRemote = 4;
 constexpr int kJumpAttempts = 4;
 constexpr int kBootWaitTicks = 150;
 constexpr uint32_t kIspBlock = 1024;
 constexpr uint32_t kTftpBlock = 512;
 
 std::string Mac(const UpgradePlan& plan) {
-  char text[32];
-  std::snprintf(text, sizeof text, "%02X:%02X:%02X:%02X:%02X:%02X", plan.mac[0], plan.mac[1],
-                plan.mac[2], plan.mac[3], plan.mac[4], plan.mac[5]);
-  return text;
+  return MacBytesText(plan.mac.data());
 }
 
 std::string Address(const UpgradePlan& plan) {
-  char text[20];
-  std::snprintf(text, sizeof text, "%u.%u.%u.%u", plan.address[0], plan.address[1], plan.address[2],
-                plan.address[3]);
-  return text;
+  return DottedText(plan.address.data());
 }
 
 const char* SettingName(int32_t setting) {

@@ -1,6 +1,21 @@
 #include "common/operation_events.h"
 
+#include <cstdio>
+
 namespace kova {
+
+std::string DottedText(const uint8_t* ip) {
+  char text[20];
+  std::snprintf(text, sizeof text, "%u.%u.%u.%u", ip[0], ip[1], ip[2], ip[3]);
+  return text;
+}
+
+std::string MacBytesText(const uint8_t* mac) {
+  char text[20];
+  std::snprintf(text, sizeof text, "%02X:%02X:%02X:%02X:%02X:%02X", mac[0], mac[1], mac[2], mac[3],
+                mac[4], mac[5]);
+  return text;
+}
 
 const char* FailReasonName(FailReason reason) {
   switch (reason) {

@@ -2,6 +2,7 @@
 
 #include <array>
 #include <cstdint>
+#include <string>
 
 namespace kova {
 
@@ -27,6 +28,11 @@ enum class FailReason : uint8_t {
 
 // "no-reply", "bad-signature", ...; "" for kNone.
 const char* FailReasonName(FailReason reason);
+
+// "192.168.100.2" and "00:1A:2B:3C:4D:5E": how the front ends write the
+// board's address and MAC.
+std::string DottedText(const uint8_t* ip);
+std::string MacBytesText(const uint8_t* mac);
 
 // The stretches of an operation a front end may show or log.
 enum class OperationPhase : uint8_t {

@@ -54,4 +54,15 @@ class OperatorPanel {
   virtual void OperationEnded(bool /*ok*/, FailReason /*reason*/) {}
 };
 
+// A front end that shows nothing, for an engine run where nobody looks.
+class SilentPanel : public OperatorPanel {
+ public:
+  void AppendText(const std::string&) override {}
+  void ClearList() override {}
+  void EnableButtons(bool) override {}
+  void SetGauge(int) override {}
+  void ShowMessageBox(const std::string&, const std::string&) override {}
+  OperatorInputs ReadInputs() override { return {}; }
+};
+
 }  // namespace kova

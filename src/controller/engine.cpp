@@ -175,6 +175,20 @@ void Engine::EnterPhase(OperationPhase phase, uint32_t imageBytes) {
   Log.Panel().PhaseChanged(note);
 }
 
+void Engine::PostVerCfg(int32_t op) {
+  if (VerCfgState == 0) {
+    VerCfgOp = op;
+    VerCfgState = 1;
+  }
+}
+
+void Engine::PostEeprom(int32_t op) {
+  if (EepromState == 0) {
+    EepromOp = op;
+    EepromState = 1;
+  }
+}
+
 void Engine::NoteFailure(FailReason reason) {
   if (failReason_ == FailReason::kNone) {
     failReason_ = reason;

@@ -125,6 +125,11 @@ class Engine {
   // The boot server's progress callback: -1 ends its wait, else a percentage.
   void SetBootProgress(int value);
   void SetDelays(int32_t mainDelay, int32_t recvDelay);
+  // Starts a request of the version/configuration or the EEPROM machine. A
+  // busy machine gets nothing; the waiting state then judges whatever it
+  // finishes.
+  void PostVerCfg(int32_t op);
+  void PostEeprom(int32_t op);
 
   // Tells the front end that the operation entered `phase`, with the board's
   // MAC and address once they are known.

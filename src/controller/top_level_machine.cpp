@@ -1,6 +1,7 @@
 #include <algorithm>
 
 #include "common/format.h"
+#include "config/config_values.h"
 #include "controller/engine.h"
 #include "controller/operator_input.h"
 #include "isp/isp_dialogue.h"
@@ -17,25 +18,8 @@ constexpr int32_t kVerCfgE2pRead = 7;
 constexpr int32_t kEepromGetE2p256 = 29;
 constexpr int32_t kEepromGetModelName = 31;
 constexpr int32_t kEepromSetModelName = 32;
-constexpr int32_t kNewPlatformSignatureOffset = 0x13E;
-constexpr int32_t kOldPlatformSignatureOffset = 0x7CFF0;
-constexpr int32_t kJumpRemote = 4;
 
 const char* const kUpgradeCaption = "KOVA Upgrade...";
-
-void PostVerCfg(Engine& e, int32_t op) {
-  if (e.VerCfgState == 0) {
-    e.VerCfgOp = op;
-    e.VerCfgState = 1;
-  }
-}
-
-void PostEeprom(Engine& e, int32_t op) {
-  if (e.EepromState == 0) {
-    e.EepromOp = op;
-    e.EepromState = 1;
-  }
-}
 
 bool SignatureAt(const Engine& e, int32_t offset) {
   return e.Buf.AppImage[offset] == 0xAA && e.Buf.AppImage[offset + 1] == 0x55;
@@ -226,7 +210,7 @@ void Engine::MainStep() {
       EnterPhase(OperationPhase::kIdentify);
       Buf.DeviceRecord_Set(13, 0xFE);
       Buf.DeviceRecord_Set(14, 0x02);
-      PostVerCfg(*this, kVerCfgE2pRead);
+      PostVerCfg(kVerCfgE2pRead);
       next = 15;
       break;
 
@@ -243,8 +227,8 @@ void Engine::MainStep() {
       Log.MessageBox("... KOVA checkcode");
       if (action == kActionDryRun && run_jumptobootloade_flag == kJumpRemote) {
         next = 16;  // the remote road's image is text: no mark to check
-      } else if (!SignatureAt(*this, NewPlatform == 1 ? kNewPlatformSignatureOffset
-                                                      : kOldPlatformSignatureOffset)) {
+      } else if (!SignatureAt(*this,
+                              NewPlatform == 1 ? kNewPlatformMarkOffset : kOldPlatformMarkOffset)) {
         NoteFailure(FailReason::kBadSignature);
         next = STEP_FAIL;
       } else if (NewPlatform != 1 && !OldPlatformImageFits(*this)) {
@@ -256,7 +240,7 @@ void Engine::MainStep() {
       break;
 
     case 16:  // dry run: the board's version
-      PostVerCfg(*this, kVerCfgFwVerReq);
+      PostVerCfg(kVerCfgFwVerReq);
       next = 17;
       break;
 
@@ -321,9 +305,9 @@ void Engine::MainStep() {
     case 10:  // post a version / configuration request
       SetDelays(Inputs.delayIndex, kRecvDelayBusy);
       if (action == kActionGetVersion) {
-        PostVerCfg(*this, kVerCfgFwVerReq);
+        PostVerCfg(kVerCfgFwVerReq);
       } else if (action == kActionConfigReset) {
-        PostVerCfg(*this, kVerCfgE2pDefault);
+        PostVerCfg(kVerCfgE2pDefault);
       } else {
         next = STEP_FAIL;
         break;
@@ -341,11 +325,11 @@ void Engine::MainStep() {
     case 12:  // post an EEPROM / model-name request
       SetDelays(Inputs.delayIndex, kRecvDelayBusy);
       if (action == kActionGetModelName) {
-        PostEeprom(*this, kEepromGetModelName);
+        PostEeprom(kEepromGetModelName);
       } else if (action == kActionSetModelName) {
-        PostEeprom(*this, kEepromSetModelName);
+        PostEeprom(kEepromSetModelName);
       } else if (action == kActionGetEeprom) {
-        PostEeprom(*this, kEepromGetE2p256);
+        PostEeprom(kEepromGetE2p256);
       } else {
         next = STEP_FAIL;
         break;

@@ -26,8 +26,7 @@ void LoggingPanel::ShowMessageBox(const std::string& text, const std::string& ca
 
 void LoggingPanel::PhaseChanged(const PhaseNote& note) {
   if (note.addressKnown) {
-    address_ = std::to_string(note.address[0]) + "." + std::to_string(note.address[1]) + "." +
-               std::to_string(note.address[2]) + "." + std::to_string(note.address[3]);
+    address_ = DottedText(note.address.data());
   }
   inner_.PhaseChanged(note);
 }

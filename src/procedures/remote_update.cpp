@@ -129,24 +129,19 @@ Text ImageOf(const Engine& e) {
   return {e.Buf.AppImage.get(), e.Buf.AppImageLen};
 }
 
-// A busy machine gets nothing; the waiting state then judges whatever it
-// finishes.
-void PostVerCfg(Engine& e, int32_t op) {
-  if (e.VerCfgState == 0) {
-    e.VerCfgOp = op;
-    e.VerCfgState = 1;
-  }
-}
-
-void PostEeprom(Engine& e, int32_t op) {
-  if (e.EepromState == 0) {
-    e.EepromOp = op;
-    e.EepromState = 1;
-  }
-}
-
 bool Acknowledged(const Engine& e) {
   return e.EepromDone != 0 && e.Buf.UDPReply_Get(kReplyRemoteAck) == 1;
+}
+
+// Whether the command the unicast machine has finished went without its
+// acknowledgement; noted as the failure (a silent board the machine has
+// noted already).
+bool Unacknowledged(Engine& e) {
+  if (Acknowledged(e)) {
+    return false;
+  }
+  e.NoteFailure(FailReason::kUnexpectedReply);
+  return true;
 }
 
 // Puts the line at RemoteLine into the SEND_FILE argument, 0xFF after it,
@@ -160,7 +155,7 @@ void SendLine(Engine& e) {
   const int32_t n = std::min(e.RemoteLineEnd - e.RemoteLine, kMaxLineLength);
   std::memcpy(e.link.UDPCmdArgs, t.bytes + e.RemoteLine, static_cast<size_t>(n));
   e.link.UDPCmdArgs[n] = kArgumentEnd;
-  PostEeprom(e, udp_cmd::kSendFile);
+  e.PostEeprom(udp_cmd::kSendFile);
 }
 
 // The final wait: a status request every 10 s until one is acknowledged,
@@ -182,7 +177,7 @@ uint8_t AwaitFinish(Engine& e) {
     return STEP_OK;
   }
   if (e.Countdown.Get(countdown::kUnicastReply) == 0) {
-    PostEeprom(e, udp_cmd::kCheckRemoteUpdate);
+    e.PostEeprom(udp_cmd::kCheckRemoteUpdate);
     e.Countdown.Set(countdown::kUnicastReply, kPollTicks);
   }
   return kAwaitFinish;
@@ -214,7 +209,7 @@ void RemoteUpdate_Step(Engine& e) {
       break;
     }
     case kAskAddress:
-      PostVerCfg(e, broadcast_cmd::kEthReq);
+      e.PostVerCfg(broadcast_cmd::kEthReq);
       e.StepBusy = kAddress;
       e.Log.Say(1, "\n======KOVA : Retrieve remote IP ... ");
       break;
@@ -237,7 +232,7 @@ void RemoteUpdate_Step(Engine& e) {
       e.StepBusy = kErase;
       break;
     case kErase:
-      PostEeprom(e, udp_cmd::kRemoteErase);
+      e.PostEeprom(udp_cmd::kRemoteErase);
       e.StepBusy = kErased;
       e.Log.Say(1, "\n======KOVA : Erase remote FLASH ... ");
       break;
@@ -245,9 +240,7 @@ void RemoteUpdate_Step(Engine& e) {
       if (e.EepromState != 0) {
         break;
       }
-      if (!Acknowledged(e)) {
-        // A silent board has been noted as such by the unicast machine.
-        e.NoteFailure(FailReason::kUnexpectedReply);
+      if (Unacknowledged(e)) {
         e.StepBusy = STEP_FAIL;
         break;
       }
@@ -265,9 +258,7 @@ void RemoteUpdate_Step(Engine& e) {
       if (e.EepromState != 0) {
         break;
       }
-      if (!Acknowledged(e)) {
-        // A silent board has been noted as such by the unicast machine.
-        e.NoteFailure(FailReason::kUnexpectedReply);
+      if (Unacknowledged(e)) {
         e.StepBusy = STEP_FAIL;
         break;
       }
@@ -282,9 +273,7 @@ void RemoteUpdate_Step(Engine& e) {
       if (e.EepromState != 0) {
         break;
       }
-      if (!Acknowledged(e)) {
-        // A silent board has been noted as such by the unicast machine.
-        e.NoteFailure(FailReason::kUnexpectedReply);
+      if (Unacknowledged(e)) {
         e.StepBusy = STEP_FAIL;
         break;
       }
@@ -300,7 +289,7 @@ void RemoteUpdate_Step(Engine& e) {
       break;
     }
     case kInstall:
-      PostEeprom(e, udp_cmd::kRemoteUpdate);
+      e.PostEeprom(udp_cmd::kRemoteUpdate);
       e.StepBusy = kInstalled;
       e.Log.Say(1, "\n======KOVA : Update remote firmware ... ");
       break;
@@ -308,9 +297,7 @@ void RemoteUpdate_Step(Engine& e) {
       if (e.EepromState != 0) {
         break;
       }
-      if (!Acknowledged(e)) {
-        // A silent board has been noted as such by the unicast machine.
-        e.NoteFailure(FailReason::kUnexpectedReply);
+      if (Unacknowledged(e)) {
         e.StepBusy = STEP_FAIL;
         break;
       }
@@ -318,7 +305,7 @@ void RemoteUpdate_Step(Engine& e) {
       e.StepBusy = kAskFinish;
       break;
     case kAskFinish:
-      PostEeprom(e, udp_cmd::kCheckRemoteUpdate);
+      e.PostEeprom(udp_cmd::kCheckRemoteUpdate);
       e.StepBusy = kAwaitFinish;
       e.Log.Say(1, "\n======KOVA : Wait for remote finish ... ");
       e.Countdown.Set(countdown::kRemoteFinish, kFinishTicks);

@@ -43,16 +43,4 @@ class InputReader {
   size_t at_ = 0;
 };
 
-// A front end that shows nothing: the traces of millions of runs would
-// only fill memory.
-class SilentPanel : public OperatorPanel {
- public:
-  void AppendText(const std::string&) override {}
-  void ClearList() override {}
-  void EnableButtons(bool) override {}
-  void SetGauge(int) override {}
-  void ShowMessageBox(const std::string&, const std::string&) override {}
-  OperatorInputs ReadInputs() override { return {}; }
-};
-
 }  // namespace kova::fuzz
