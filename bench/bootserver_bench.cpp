@@ -202,7 +202,7 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "in.tftpd did not start\n");
     return 1;
   }
-  auto net = kova::MakeLinuxNetPlatform();
+  auto net = kova::MakeNetPlatform();
   std::vector<double> ours, theirs;
   bool ok = true;
   // The first pair warms the caches and is not counted.

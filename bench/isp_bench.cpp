@@ -68,7 +68,7 @@ bool ParseIP(const char* text, uint8_t out[4]) {
 // The real worker and receive thread run the dialogue: the worker's EEPROM
 // machine slot steps it, in an operation that the top-level machine keeps
 // open until the dialogue has ended, at a pass delay of 0.
-int RunEngine(const std::string& interface, const uint8_t board[4], double& seconds) {
+int RunEngine(const std::string& interfaceName, const uint8_t board[4], double& seconds) {
   char dirTemplate[] = "/tmp/kova-isp-bench-XXXXXX";
   const std::string dir = mkdtemp(dirTemplate);
   if (FILE* f = std::fopen((dir + "/KOVA_Config.cfg").c_str(), "wb")) {
@@ -87,12 +87,12 @@ int RunEngine(const std::string& interface, const uint8_t board[4], double& seco
   engine.LoadAdapters();
   int sel = -1;
   for (int i = 0; i < engine.Adapters.Count; ++i) {
-    if (engine.Adapters.AdapterDesc[i] == interface) {
+    if (engine.Adapters.AdapterDesc[i] == interfaceName) {
       sel = i;
     }
   }
   if (sel < 0) {
-    std::fprintf(stderr, "isp_bench: no interface %s\n", interface.c_str());
+    std::fprintf(stderr, "isp_bench: no interface %s\n", interfaceName.c_str());
     return 2;
   }
   engine.SelectInterface(sel);
@@ -183,10 +183,10 @@ int RunEngine(const std::string& interface, const uint8_t board[4], double& seco
 
 class Client {
  public:
-  Client(const std::string& interface, const uint8_t board[4]) {
+  Client(const std::string& interfaceName, const uint8_t board[4]) {
     fd_ = socket(AF_INET, SOCK_DGRAM, 0);
-    setsockopt(fd_, SOL_SOCKET, SO_BINDTODEVICE, interface.c_str(),
-               static_cast<socklen_t>(interface.size()));
+    setsockopt(fd_, SOL_SOCKET, SO_BINDTODEVICE, interfaceName.c_str(),
+               static_cast<socklen_t>(interfaceName.size()));
     timeval tv{5, 0};
     setsockopt(fd_, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
     to_.sin_family = AF_INET;
@@ -243,12 +243,12 @@ std::string UULine(const uint8_t* data, int count) {
   return line;
 }
 
-int RunMinimal(const std::string& interface, const uint8_t board[4], double& seconds) {
+int RunMinimal(const std::string& interfaceName, const uint8_t board[4], double& seconds) {
   std::vector<uint8_t> image(kRegion);
   for (size_t i = 0; i < kRegion; ++i) {
     image[i] = ImageByte(i);
   }
-  Client c(interface, board);
+  Client c(interfaceName, board);
   const auto start = Clock::now();
   bool ok = true;
   c.Send("?");

@@ -83,9 +83,12 @@ class BootServerRun {
       if (bound != kRunning) {
         return Finish(bound);
       }
-      const int handles[3] = {bootp_, tftp_, transfer_};
+      const int handles[4] = {bootp_, tftp_, transfer_, params_.wake};
       const int waitedTransfer = transferCount_;
-      const uint32_t ready = net_.Wait(handles, transfer_ >= 0 ? 3 : 2, params_.waitMs);
+      const uint32_t ready = net_.Wait(handles, 4, params_.waitMs);
+      if ((ready & 8u) != 0) {
+        continue;  // woken: the stop token is looked at first
+      }
       if (ready == 0) {
         OnSilence();
         continue;

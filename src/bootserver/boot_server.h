@@ -39,6 +39,10 @@ struct BootServerParams {
   uint32_t seed = 0;
   // The time the bounds are measured in; empty: the steady clock.
   std::function<std::chrono::steady_clock::time_point()> clock;
+  // A wake handle of the platform's (NetPlatform::OpenWake), or -1: the
+  // owner signals it after setting the stop token, so that the server's wait
+  // ends at once.
+  int wake = -1;
   // Receives a line for every request the server turns away; may be empty.
   std::function<void(const std::string&)> trace;
 };

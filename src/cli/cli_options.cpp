@@ -236,7 +236,7 @@ bool ParseOptions(int argc, char** argv, CliOptions& out, std::string& error) {
           error = "empty interface name: -i needs a name or an IPv4 address";
           return false;
         }
-        out.interface = optarg;
+        out.interfaceName = optarg;
         break;
       case 'm': {
         MacFields fields;

@@ -13,7 +13,7 @@ struct CliOptions {
   int32_t action = -1;
   std::string actionName;
   bool doctor = false;
-  std::string interface;  // name or dotted IPv4; empty: the first adapter
+  std::string interfaceName;  // name or dotted IPv4; empty: the first adapter
   // Every board, in order: -m as given, then the lines of --mac-file.
   std::vector<MacFields> macs;
   int delayIndex = 0;

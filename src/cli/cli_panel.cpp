@@ -1,10 +1,9 @@
 #include "cli/cli_panel.h"
 
-#include <unistd.h>
-
 #include "cli/answer_texts.h"
 #include "cli/json_line.h"
 #include "cli/progress_line.h"
+#include "platform/host_files.h"
 
 namespace kova::cli {
 
@@ -32,7 +31,7 @@ CliPanel::CliPanel(bool json, bool verbose, bool progressTerminal)
     : json_(json),
       verbose_(verbose),
       progressTerminal_(progressTerminal),
-      stdoutTerminal_(isatty(STDOUT_FILENO) == 1) {}
+      stdoutTerminal_(host::IsTerminal(1)) {}
 
 void CliPanel::SetInputs(const OperatorInputs& inputs) {
   std::lock_guard<std::mutex> lock(mutex_);

@@ -1,19 +1,6 @@
 #include "cli/doctor.h"
 
-#include <arpa/inet.h>
-#include <dirent.h>
-#include <net/if.h>
-#include <netinet/in.h>
-#include <sys/ioctl.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
-#include <cerrno>
-#include <cstdio>
-#include <cstring>
-#include <fstream>
-#include <sstream>
-
+#include "cli/doctor_host.h"
 #include "cli/interfaces.h"
 #include "common/message_log.h"
 #include "common/operation_events.h"
@@ -22,8 +9,6 @@
 #include "config/config_values.h"
 #include "controller/operator_input.h"
 #include "hostnet/adapter_list.h"
-#include "hostnet/capabilities.h"
-#include "hostnet/route_lookup.h"
 
 namespace kova::cli {
 
@@ -40,177 +25,37 @@ class QuietPanel : public SilentPanel {
   std::string firstProblem;
 };
 
-DoctorCheck Check(const char* name, bool ok, std::string detail, std::string fix = "") {
-  return {name, ok, std::move(detail), ok ? "" : std::move(fix)};
-}
-
-// Socket inodes bound to local UDP `port`, from /proc/net/udp and udp6.
-std::vector<std::string> SocketInodes(uint16_t port) {
-  std::vector<std::string> inodes;
-  for (const char* table : {"/proc/net/udp", "/proc/net/udp6"}) {
-    std::ifstream in(table);
-    std::string line;
-    std::getline(in, line);  // the heading
-    while (std::getline(in, line)) {
-      std::istringstream fields(line);
-      std::string slot, local, remote, state, queues, timer, retransmits, uid, timeout, inode;
-      if (!(fields >> slot >> local >> remote >> state >> queues >> timer >> retransmits >> uid >>
-            timeout >> inode)) {
-        continue;
-      }
-      const size_t colon = local.rfind(':');
-      if (colon != std::string::npos &&
-          std::strtoul(local.c_str() + colon + 1, nullptr, 16) == port && inode != "0") {
-        inodes.push_back(inode);
-      }
-    }
-  }
-  return inodes;
-}
-
-DoctorCheck PortCheck(uint16_t port, const char* service, const std::string& device,
-                      const std::string& program) {
-  const std::string name = "port-" + std::to_string(port);
-  const std::string what = "UDP port " + std::to_string(port) + " (" + service + ")";
-  const int err = ProbeUdpPort(port, device);
-  if (err == 0) {
-    return Check(name.c_str(), true, what + " is free");
-  }
-  if (err == EACCES || err == EPERM) {
-    return Check(name.c_str(), false, what + " needs cap_net_bind_service",
-                 "run as root, or: " + SetcapCommand(program));
-  }
-  if (err == EADDRINUSE) {
-    const std::string holder = UdpPortHolder(port);
-    return Check(name.c_str(), false,
-                 what + " is held by " + (holder.empty() ? "another socket" : holder),
-                 "stop it while new-platform boards are upgraded: they fetch their image from "
-                 "this tool's boot server");
-  }
-  return Check(name.c_str(), false, what + ": " + std::strerror(err),
-               "a socket on this port must be possible for the boot server");
-}
-
 }  // namespace
 
-int ProbeUdpPort(uint16_t port, const std::string& device) {
-  const int fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-  if (fd < 0) {
-    return errno;
-  }
-  if (!device.empty()) {
-    // Without the right to tie it, a socket on every interface is the
-    // stricter test.
-    setsockopt(fd, SOL_SOCKET, SO_BINDTODEVICE, device.c_str(),
-               static_cast<socklen_t>(device.size()));
-  }
-  sockaddr_in sa{};
-  sa.sin_family = AF_INET;
-  sa.sin_port = htons(port);
-  sa.sin_addr.s_addr = htonl(INADDR_ANY);
-  const int result = bind(fd, reinterpret_cast<const sockaddr*>(&sa), sizeof sa) == 0 ? 0 : errno;
-  close(fd);
-  return result;
-}
-
-std::string UdpPortHolder(uint16_t port) {
-  const std::vector<std::string> inodes = SocketInodes(port);
-  if (inodes.empty()) {
-    return "";
-  }
-  DIR* proc = opendir("/proc");
-  if (proc == nullptr) {
-    return "";
-  }
-  std::string holder;
-  while (const dirent* entry = readdir(proc)) {
-    const std::string pid = entry->d_name;
-    if (pid.find_first_not_of("0123456789") != std::string::npos || !holder.empty()) {
-      continue;
-    }
-    const std::string fdDir = "/proc/" + pid + "/fd";
-    DIR* fds = opendir(fdDir.c_str());
-    if (fds == nullptr) {
-      continue;
-    }
-    while (const dirent* fd = readdir(fds)) {
-      char target[64];
-      const ssize_t n = readlink((fdDir + "/" + fd->d_name).c_str(), target, sizeof target - 1);
-      if (n <= 0) {
-        continue;
-      }
-      target[n] = '\0';
-      for (const std::string& inode : inodes) {
-        if (std::string(target) == "socket:[" + inode + "]") {
-          std::string comm;
-          std::ifstream("/proc/" + pid + "/comm") >> comm;
-          holder = (comm.empty() ? std::string("a process") : comm) + " (pid " + pid + ")";
-        }
-      }
-    }
-    closedir(fds);
-  }
-  closedir(proc);
-  return holder;
+DoctorCheck Check(const char* name, bool ok, std::string detail, std::string fix) {
+  return {name, ok, std::move(detail), ok ? "" : std::move(fix)};
 }
 
 std::vector<DoctorCheck> RunDoctorChecks(const DoctorSetup& setup) {
   std::vector<DoctorCheck> checks;
   AdapterTable adapters;
   Load_AdapterList(adapters);
-  const int sel = setup.interface.empty() ? (adapters.Count > 0 ? 0 : -1)
-                                          : FindInterface(adapters, setup.interface);
-  const std::string name = sel >= 0 ? adapters.AdapterDesc[sel] : setup.interface;
+  const int sel = setup.interfaceName.empty() ? (adapters.Count > 0 ? 0 : -1)
+                                              : FindInterface(adapters, setup.interfaceName);
+  const std::string name = sel >= 0 ? adapters.AdapterDesc[sel] : setup.interfaceName;
   if (sel < 0) {
     checks.push_back(Check("interface", false,
-                           setup.interface.empty() ? std::string("no network interface")
-                                                   : "no interface " + setup.interface,
+                           setup.interfaceName.empty() ? std::string("no network interface")
+                                                       : "no interface " + setup.interfaceName,
                            "kova-upgrade --list-interfaces shows the interfaces"));
   } else {
     checks.push_back(Check("interface", true, "interface " + name + " exists"));
-    ifreq request{};
-    std::strncpy(request.ifr_name, name.c_str(), IFNAMSIZ - 1);
-    const int fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-    const bool read = fd >= 0 && ioctl(fd, SIOCGIFFLAGS, &request) == 0;
-    if (fd >= 0) {
-      close(fd);
-    }
-    const bool up = read && (request.ifr_flags & IFF_UP) != 0;
-    const bool running = read && (request.ifr_flags & IFF_RUNNING) != 0;
-    if (!up) {
-      checks.push_back(Check("link", false, name + " is down", "ip link set " + name + " up"));
-    } else {
-      checks.push_back(
-          Check("link", running,
-                running ? name + " is up and has a link" : name + " is up but has no link",
-                "check the cable and the switch port"));
-    }
+    checks.push_back(LinkCheck(name));
     const uint8_t* host = adapters.AdapterIP[sel].data();
     const bool addressed = host[0] != 0 || host[1] != 0 || host[2] != 0 || host[3] != 0;
     checks.push_back(
         Check("address", addressed,
               addressed ? name + " has " + DottedText(host) : name + " has no IPv4 address",
-              "give it the address of the board's segment, e.g. ip addr add "
-              "192.168.100.1/24 dev " +
-                  name));
+              AddressFix(name)));
     if (addressed) {
       uint8_t board[4];
       DeriveDeviceIP(host, board);
-      int routed = 0;
-      const bool found = LookupRouteInterface(board, routed) == 0;
-      const int index = static_cast<int>(if_nametoindex(name.c_str()));
-      char through[IF_NAMESIZE] = "";
-      if (found && routed != index) {
-        if_indextoname(static_cast<unsigned>(routed), through);
-      }
-      const std::string where = !found            ? std::string(" is not routed at all")
-                                : routed == index ? " is routed through " + name
-                                                  : std::string(" is routed through ") +
-                                                        (*through ? through : "another interface");
-      checks.push_back(Check(
-          "route", found && routed == index, "the board's address " + DottedText(board) + where,
-          "the board's segment must be reached through " + name +
-              ": check its netmask and the routes (ip route get " + DottedText(board) + ")"));
+      checks.push_back(RouteCheck(name, board));
     } else {
       checks.push_back(Check("route", false, "the board's address cannot be derived",
                              "give " + name + " an IPv4 address first"));
@@ -219,26 +64,7 @@ std::vector<DoctorCheck> RunDoctorChecks(const DoctorSetup& setup) {
   checks.push_back(PortCheck(67, "BOOTP", sel >= 0 ? name : "", setup.program));
   checks.push_back(PortCheck(69, "TFTP", sel >= 0 ? name : "", setup.program));
 
-  uint64_t effective = 0;
-  if (!EffectiveCapabilities(effective)) {
-    checks.push_back(Check("capabilities", false, "the capabilities of this process are unknown",
-                           "run as root, or: " + SetcapCommand(setup.program)));
-  } else {
-    std::vector<ProgramCapability> missing;
-    for (const ProgramCapability& cap : ProgramCapabilities()) {
-      if ((effective >> cap.number & 1) == 0) {
-        missing.push_back(cap);
-      }
-    }
-    std::string list;
-    for (const ProgramCapability& cap : missing.empty() ? ProgramCapabilities() : missing) {
-      list += (list.empty() ? "" : ", ") + std::string(cap.name) +
-              (missing.empty() ? "" : std::string(" (") + cap.use + ")");
-    }
-    checks.push_back(Check("capabilities", missing.empty(),
-                           missing.empty() ? list + " are effective" : "missing " + list,
-                           "run as root, or: " + SetcapCommand(setup.program)));
-  }
+  checks.push_back(PrivilegeCheck(setup.program));
 
   QuietPanel quiet;
   MessageLog log(quiet);

@@ -1,7 +1,5 @@
 #include "cli/interfaces.h"
 
-#include <arpa/inet.h>
-
 #include <cstdio>
 #include <cstring>
 
@@ -9,16 +7,44 @@
 
 namespace kova::cli {
 
+namespace {
+
+// Four decimal octets, dot separated, nothing else.
+bool ParseDotted(const std::string& text, uint8_t out[4]) {
+  int octet = 0;
+  int value = -1;
+  for (const char c : text) {
+    if (c >= '0' && c <= '9') {
+      value = (value < 0 ? 0 : value * 10) + (c - '0');
+      if (value > 255) {
+        return false;
+      }
+    } else if (c == '.' && value >= 0 && octet < 3) {
+      out[octet++] = static_cast<uint8_t>(value);
+      value = -1;
+    } else {
+      return false;
+    }
+  }
+  if (octet != 3 || value < 0) {
+    return false;
+  }
+  out[3] = static_cast<uint8_t>(value);
+  return true;
+}
+
+}  // namespace
+
 int FindInterface(const AdapterTable& table, const std::string& wanted) {
   for (int i = 0; i < table.Count; ++i) {
     if (table.AdapterDesc[i] == wanted) {
       return i;
     }
   }
-  in_addr addr{};
-  if (inet_pton(AF_INET, wanted.c_str(), &addr) == 1) {
+  uint8_t addr[4];
+  if (ParseDotted(wanted, addr)) {
     for (int i = 0; i < table.Count; ++i) {
-      if (std::memcmp(table.AdapterIP[i].data(), &addr.s_addr, 4) == 0) {
+      if (std::memcmp(table.AdapterIP[i].data(), addr, 4) == 0) {
         return i;
       }
     }

@@ -2,11 +2,6 @@
 // production lines. Runs one action against one board, or against each of
 // a batch in turn, and exits with the result.
 
-#include <pthread.h>
-#include <signal.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
@@ -20,11 +15,13 @@
 #include "cli/doctor.h"
 #include "cli/interfaces.h"
 #include "cli/json_line.h"
+#include "cli/stop_requests.h"
 #include "controller/engine.h"
 #include "frontend/interface_lock.h"
 #include "frontend/logging_panel.h"
 #include "frontend/operation_log.h"
 #include "hostnet/adapter_list.h"
+#include "platform/host_files.h"
 
 namespace kova::cli {
 namespace {
@@ -60,13 +57,8 @@ class Ticker {
 };
 
 std::string ProgramPath() {
-  char path[4096];
-  const ssize_t n = readlink("/proc/self/exe", path, sizeof path - 1);
-  if (n <= 0) {
-    return kProgram;
-  }
-  path[n] = '\0';
-  return path;
+  const std::string path = host::ExecutablePath();
+  return path.empty() ? kProgram : path;
 }
 
 void Warn(const std::string& text) {
@@ -77,7 +69,7 @@ void Warn(const std::string& text) {
 int RunDoctor(const CliOptions& opt, CliPanel& panel) {
   const auto started = std::chrono::steady_clock::now();
   const std::vector<DoctorCheck> checks =
-      RunDoctorChecks({opt.interface, opt.directory, ProgramPath()});
+      RunDoctorChecks({opt.interfaceName, opt.directory, ProgramPath()});
   bool all = true;
   for (const DoctorCheck& c : checks) {
     all = all && c.ok;
@@ -113,7 +105,7 @@ struct Run {
   CliPanel& panel;
   LoggingPanel& logged;
   OperationLog* log;
-  const sigset_t& stopSignals;
+  StopRequests& stop;
   std::string interfaceName;
   int32_t action;
   std::string actionName;
@@ -140,18 +132,16 @@ BoardOutcome RunBoard(const Run& run, const MacFields& mac, bool& interrupted) {
     engine.BootServerLimits.waitMs = 5 * run.opt.tickMs;
     engine.BootServerLimits.requestBound = std::chrono::milliseconds(600 * run.opt.tickMs);
     engine.BootServerLimits.ackBound = std::chrono::milliseconds(300 * run.opt.tickMs);
-    if (!run.opt.interface.empty()) {
+    if (!run.opt.interfaceName.empty()) {
       // An interface that went away since the start selects nothing.
-      engine.SelectInterface(FindInterface(engine.Adapters, run.opt.interface));
+      engine.SelectInterface(FindInterface(engine.Adapters, run.opt.interfaceName));
     }
     {
       Ticker ticker(engine, run.opt.tickMs);
       engine.StartThreads();
       bool posted = false;
-      const timespec poll{0, 10 * 1000 * 1000};
       for (;;) {
-        const int sig = sigtimedwait(&run.stopSignals, nullptr, &poll);
-        if (sig > 0) {
+        if (run.stop.Wait(std::chrono::milliseconds(10))) {
           interrupted = true;
           break;
         }
@@ -198,6 +188,7 @@ int RunBoards(const Run& run) {
 }
 
 int Main(int argc, char** argv) {
+  PrepareStandardStreams();
   CliOptions opt;
   std::string error;
   if (!ParseOptions(argc, argv, opt, error)) {
@@ -216,41 +207,24 @@ int Main(int argc, char** argv) {
     ListInterfaces();
     return 0;
   }
-  struct stat st {};
-  if (!opt.directory.empty() && (stat(opt.directory.c_str(), &st) != 0 || !S_ISDIR(st.st_mode))) {
+  if (!opt.directory.empty() && !host::IsDirectory(opt.directory)) {
     std::fprintf(stderr, "%s: not a directory: %s\n", kProgram, opt.directory.c_str());
     return kExitUsage;
   }
   AdapterTable adapters;
   Load_AdapterList(adapters);
-  const int sel = opt.interface.empty() ? (adapters.Count > 0 ? 0 : -1)
-                                        : FindInterface(adapters, opt.interface);
-  if (!opt.interface.empty() && sel < 0 && !opt.doctor) {
-    std::fprintf(stderr, "%s: unknown interface: %s\n", kProgram, opt.interface.c_str());
+  const int sel = opt.interfaceName.empty() ? (adapters.Count > 0 ? 0 : -1)
+                                            : FindInterface(adapters, opt.interfaceName);
+  if (!opt.interfaceName.empty() && sel < 0 && !opt.doctor) {
+    std::fprintf(stderr, "%s: unknown interface: %s\n", kProgram, opt.interfaceName.c_str());
     return kExitUsage;
   }
-  // A reader that goes away (| head) must not kill the process before it has
-  // shut the engine down; writes to it simply fail.
-  signal(SIGPIPE, SIG_IGN);
-  CliPanel panel(opt.json, opt.verbose, isatty(STDERR_FILENO) == 1);
+  CliPanel panel(opt.json, opt.verbose, host::IsTerminal(2));
   if (opt.doctor) {
     return RunDoctor(opt, panel);
   }
 
-  // Signals are taken by the main loop only, never by the engine's threads,
-  // and every one of them ends the run through the same shutdown: a dropped
-  // terminal or session must not leave the board's neighbour entry behind.
-  // A hang-up ignored on start (nohup) stays ignored.
-  sigset_t stopSignals;
-  sigemptyset(&stopSignals);
-  sigaddset(&stopSignals, SIGINT);
-  sigaddset(&stopSignals, SIGTERM);
-  sigaddset(&stopSignals, SIGQUIT);
-  struct sigaction hangup {};
-  if (sigaction(SIGHUP, nullptr, &hangup) != 0 || hangup.sa_handler != SIG_IGN) {
-    sigaddset(&stopSignals, SIGHUP);
-  }
-  pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
+  StopRequests stop;
 
   const std::string interfaceName = sel >= 0 ? adapters.AdapterDesc[sel] : "";
   InterfaceLock lock;
@@ -286,7 +260,7 @@ int Main(int argc, char** argv) {
                 panel,
                 logged,
                 log.get(),
-                stopSignals,
+                stop,
                 interfaceName,
                 opt.dryRun ? static_cast<int32_t>(kActionDryRun) : opt.action,
                 opt.dryRun ? "upgrade --dry-run" : opt.actionName};

@@ -1,6 +1,5 @@
 #include "config/raw_file.h"
 
-#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -9,6 +8,7 @@
 #include <cstring>
 
 #include "common/format.h"
+#include "platform/host_files.h"
 
 namespace kova {
 
@@ -37,8 +37,7 @@ std::string ErrorText(int error) {
 RawRead ReadRawFile(const std::string& path, uint8_t* dest, int32_t capacity, int32_t& count,
                     Oversize oversize) {
   RawRead result;
-  // Without O_NONBLOCK a FIFO would hold the open until a writer came.
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+  const int fd = host::OpenForReading(path);
   if (fd < 0) {
     result.status = RawReadStatus::kOpenFailed;
     result.error = errno;
@@ -69,7 +68,7 @@ RawRead ReadRawFile(const std::string& path, uint8_t* dest, int32_t capacity, in
   // A single read may return short, so keep reading until full or at EOF.
   int32_t total = 0;
   while (total < capacity) {
-    const ssize_t got = ::read(fd, dest + total, static_cast<size_t>(capacity - total));
+    const auto got = ::read(fd, dest + total, static_cast<unsigned>(capacity - total));
     if (got < 0 && errno == EINTR) {
       continue;
     }
@@ -104,10 +103,10 @@ std::string RawReadReason(const RawRead& read, int32_t capacity) {
 }
 
 std::string JoinConfigPath(const std::string& directory, const std::string& name) {
-  if (directory.empty() || (!name.empty() && name[0] == '/')) {
+  if (directory.empty() || host::IsAbsolutePath(name)) {
     return name;
   }
-  if (directory.back() == '/') {
+  if (host::IsPathSeparator(directory.back())) {
     return directory + name;
   }
   return directory + "/" + name;

@@ -58,6 +58,7 @@ bool Engine::StartBootServer() {
   job.image = Buf.AppImage.get();
   job.imageLength = static_cast<uint32_t>(std::max<int32_t>(Buf.AppImageLen, 0));
   job.params = BootServerLimits;
+  job.params.wake = bootWake_;
   job.params.trace = [this](const std::string& line) {
     std::lock_guard<std::mutex> lock(bootTraceLock_);
     bootTraces_.push_back(line);
@@ -90,6 +91,10 @@ std::string Engine::BootServerResultText() const {
 }
 
 bool Engine::StopBootServer() {
+  if (BootServerThread.Started() && BootServerThread.Exited.load() == 0) {
+    BootServerThread.Quit = 1;
+    Net->SignalWake(bootWake_);
+  }
   return BootServerThread.Stop(timings_.joinBound);
 }
 

@@ -13,6 +13,7 @@
 #include "hostnet/neighbour_table.h"
 #include "hostnet/static_arp.h"
 #include "maintenance/maintenance_machines.h"
+#include "platform/host_errors.h"
 #include "procedures/procedures.h"
 #include "protocol/channels.h"
 #include "protocol/line_exchange.h"
@@ -45,8 +46,8 @@ Engine::Engine(OperatorPanel& panel, std::string workDir, std::unique_ptr<NetPla
                std::unique_ptr<NeighbourTable> neighbours, EngineTimings timings)
     : WorkDir(std::move(workDir)),
       Log(panel),
-      Net(net ? std::move(net) : MakeLinuxNetPlatform()),
-      Neighbours(neighbours ? std::move(neighbours) : MakeLinuxNeighbourTable()),
+      Net(net ? std::move(net) : MakeNetPlatform()),
+      Neighbours(neighbours ? std::move(neighbours) : MakeHostNeighbourTable()),
       link(Link::Uses{Log, Countdown, Buf, *Net, DeviceIP, DeviceMAC, Adapters, InterfaceSel,
                       InterfaceCount, Progress, ProgressStep, &Wake}),
       timings_(timings) {
@@ -59,6 +60,8 @@ Engine::Engine(OperatorPanel& panel, std::string workDir, std::unique_ptr<NetPla
   UDPMachine = [](Engine& e) { UDP_applay(e.link); };
   Procedures = {JumpToBootloader_Step, WaitForBootUp_Step, BootloaderUpgrade_Step, AppUpgrade_Step,
                 RemoteUpdate_Step};
+  link.RecvWake = Net->OpenWake();
+  bootWake_ = Net->OpenWake();
 }
 
 Engine::~Engine() {
@@ -79,6 +82,11 @@ Engine::~Engine() {
   if (releasePending_) {
     releasePending_ = false;
     ReleaseHostState();
+  }
+  for (const int wake : {link.RecvWake.load(), bootWake_}) {
+    if (wake >= 0) {
+      Net->Close(wake);
+    }
   }
 }
 
@@ -196,8 +204,8 @@ void Engine::NoteFailure(FailReason reason) {
 }
 
 void Engine::NoteNeighbourFailure(int err) {
-  NoteFailure((err == EPERM || err == EACCES) ? FailReason::kNeighbourDenied
-                                              : FailReason::kNeighbourFailed);
+  NoteFailure(host_error::Denied(err) ? FailReason::kNeighbourDenied
+                                      : FailReason::kNeighbourFailed);
 }
 
 void Engine::SetBootProgress(int value) {
@@ -297,6 +305,8 @@ void Engine::ShutdownAll() {
     Log.Bar();
     stuck = true;
   }
+  Receiver.Quit = 1;
+  Net->SignalWake(link.RecvWake);
   if (!Receiver.Stop(timings_.joinBound)) {
     Log.Bar();
     stuck = true;

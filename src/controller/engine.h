@@ -163,6 +163,9 @@ class Engine {
   // it (StaticArpAdded, StaticArpIP, StaticArpMAC, StaticArpIfIndex); 1 on
   // success.
   int Create_StaticARP();
+  // Whether this process may make the board's entry; false after the boxes
+  // of a refusal, before an upgrade touches the board.
+  bool MayMakeNeighbourEntry();
   // Before an upgrade makes its entry: an entry of an earlier operation that
   // is still installed (its removal kept failing) is kept when it is the one
   // this upgrade would make, else removed now, so that no entry the tool
@@ -274,6 +277,7 @@ class Engine {
 
   EngineTimings timings_;
   std::string bootServerDevice_;
+  int bootWake_ = -1;  // cuts the boot server's wait short when it is stopped
   // Lines the boot server traced, kept until the worker logs them: only the
   // worker reaches the front end.
   std::mutex bootTraceLock_;

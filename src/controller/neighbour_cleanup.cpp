@@ -27,6 +27,14 @@ int Engine::Create_StaticARP() {
   return 1;
 }
 
+bool Engine::MayMakeNeighbourEntry() {
+  if (kova::Check_NeighbourPrivilege(Log, *Neighbours, DeviceIP) == 1) {
+    return true;
+  }
+  NoteFailure(FailReason::kNeighbourDenied);
+  return false;
+}
+
 int Engine::SettleEarlierStaticARP() {
   if (StaticArpAdded != 1) {
     return 1;

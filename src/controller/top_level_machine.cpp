@@ -182,6 +182,8 @@ void Engine::MainStep() {
             next = 10;
           } else if (action == kActionUpgrade && run_jumptobootloade_flag == kJumpRemote) {
             next = 4;
+          } else if (action == kActionUpgrade && !MayMakeNeighbourEntry()) {
+            next = STEP_FAIL;
           } else {
             next = 14;
           }

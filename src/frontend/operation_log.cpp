@@ -1,7 +1,5 @@
 #include "frontend/operation_log.h"
 
-#include <dirent.h>
-#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -15,6 +13,8 @@
 #include <utility>
 #include <vector>
 
+#include "platform/host_files.h"
+
 namespace kova {
 
 namespace {
@@ -22,10 +22,7 @@ namespace {
 constexpr size_t kFlushAt = 64 * 1024;
 
 std::tm LocalTime(std::chrono::system_clock::time_point when) {
-  const std::time_t t = std::chrono::system_clock::to_time_t(when);
-  std::tm local{};
-  localtime_r(&t, &local);
-  return local;
+  return host::LocalTime(std::chrono::system_clock::to_time_t(when));
 }
 
 std::string DateOf(std::chrono::system_clock::time_point when) {
@@ -47,18 +44,6 @@ bool IsDailyName(const std::string& name) {
     }
   }
   return true;
-}
-
-bool MakeDirectories(const std::string& path) {
-  for (size_t slash = path.find('/', 1);; slash = path.find('/', slash + 1)) {
-    const std::string part = path.substr(0, slash);
-    if (mkdir(part.c_str(), 0700) != 0 && errno != EEXIST) {
-      return false;
-    }
-    if (slash == std::string::npos) {
-      return true;
-    }
-  }
 }
 
 }  // namespace
@@ -94,15 +79,7 @@ OperationLog::~OperationLog() {
 }
 
 std::string OperationLog::DefaultDirectory() {
-  const char* state = std::getenv("XDG_STATE_HOME");
-  if (state != nullptr && *state == '/') {
-    return std::string(state) + "/kova-upgrade";
-  }
-  const char* home = std::getenv("HOME");
-  if (home != nullptr && *home != '\0') {
-    return std::string(home) + "/.local/state/kova-upgrade";
-  }
-  return "";
+  return host::UserStateDirectory("kova-upgrade");
 }
 
 std::chrono::system_clock::time_point OperationLog::Now() const {
@@ -137,22 +114,12 @@ void OperationLog::Fail(const std::string& what, int err) {
 }
 
 void OperationLog::Prune(const std::string& today) {
-  DIR* dir = opendir(directory_.c_str());
-  if (dir == nullptr) {
-    return;
-  }
   std::vector<std::pair<std::string, uint64_t>> files;
-  while (const dirent* entry = readdir(dir)) {
-    const std::string name = entry->d_name;
-    if (!IsDailyName(name)) {
-      continue;
-    }
-    struct stat st {};
-    if (stat((directory_ + "/" + name).c_str(), &st) == 0 && S_ISREG(st.st_mode)) {
-      files.emplace_back(name, static_cast<uint64_t>(st.st_size));
+  for (const host::DirectoryFile& file : host::RegularFiles(directory_)) {
+    if (IsDailyName(file.name)) {
+      files.emplace_back(file.name, file.size);
     }
   }
-  closedir(dir);
   std::sort(files.begin(), files.end());  // the names sort by date
 
   const auto firstKept = Now() - std::chrono::hours(24) * (std::max(limits_.days, 1) - 1);
@@ -161,7 +128,7 @@ void OperationLog::Prune(const std::string& today) {
   std::vector<std::pair<std::string, uint64_t>> kept;
   for (const auto& file : files) {
     if (file.first < oldestKept && file.first != today) {
-      unlink((directory_ + "/" + file.first).c_str());
+      host::RemoveFile(directory_ + "/" + file.first);
     } else {
       kept.push_back(file);
       total += file.second;
@@ -171,7 +138,7 @@ void OperationLog::Prune(const std::string& today) {
   for (const auto& file : kept) {
     if (file.first == today) {
       todayBytes = file.second;
-    } else if (total > limits_.bytes && unlink((directory_ + "/" + file.first).c_str()) == 0) {
+    } else if (total > limits_.bytes && host::RemoveFile(directory_ + "/" + file.first)) {
       total -= file.second;
     }
   }
@@ -183,10 +150,10 @@ void OperationLog::OpenForToday() {
   std::string path = path_;
   if (daily_) {
     if (directory_.empty()) {
-      Fail("(no directory: neither XDG_STATE_HOME nor HOME is set)", ENOENT);
+      Fail("(no directory: " + host::UserStateDirectoryRule() + ")", ENOENT);
       return;
     }
-    if (!MakeDirectories(directory_)) {
+    if (!host::MakeDirectories(directory_)) {
       Fail(directory_, errno);
       return;
     }
@@ -204,7 +171,7 @@ void OperationLog::OpenForToday() {
     fd_ = -1;
   }
   path_ = path;
-  fd_ = open(path_.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0600);
+  fd_ = host::OpenForAppending(path_);
   if (fd_ < 0) {
     Fail(path_, errno);
     return;
@@ -217,7 +184,8 @@ void OperationLog::OpenForToday() {
 void OperationLog::Flush() {
   size_t done = 0;
   while (fd_ >= 0 && done < pending_.size()) {
-    const ssize_t n = write(fd_, pending_.data() + done, pending_.size() - done);
+    const auto n =
+        write(fd_, pending_.data() + done, static_cast<unsigned>(pending_.size() - done));
     if (n < 0) {
       if (errno == EINTR) {
         continue;
@@ -282,9 +250,9 @@ void OperationLog::Begin(const OperationStart& start) {
   Flush();
   OpenForToday();
   Put(DateOf(Now()) + " " + TimeOfDay() + " ==== " + start.action + " on " +
-      (start.interface.empty() ? std::string("(no interface)") : start.interface) + ", board " +
-      (start.mac.empty() ? std::string("(none)") : start.mac) + " (" + start.program + ", pid " +
-      std::to_string(static_cast<long>(getpid())) + ")\n");
+      (start.interfaceName.empty() ? std::string("(no interface)") : start.interfaceName) +
+      ", board " + (start.mac.empty() ? std::string("(none)") : start.mac) + " (" + start.program +
+      ", pid " + std::to_string(host::ProcessId()) + ")\n");
   Flush();
 }
 

@@ -19,7 +19,7 @@ struct LogLimits {
 struct OperationStart {
   std::string program;  // "kova-upgrade", "kova-upgrade-tool"
   std::string action;
-  std::string interface;
+  std::string interfaceName;
   std::string mac;
 };
 

@@ -8,8 +8,10 @@
 
 namespace kova {
 
-// The kernel's neighbour table over routing netlink. Every result below is 0
-// or a positive errno.
+// The host's neighbour table (routing netlink on Linux, IP Helper on
+// Windows). Every result below is 0 or the host's positive error number,
+// with the meanings of platform/host_errors.h: ENOENT and EEXIST below are
+// host_error::kNoEntry and kExists.
 
 // Reads the IPv4 rows of the table.
 int DumpNeighbours(std::vector<NeighbourEntry>& rows);
@@ -20,10 +22,10 @@ int DumpNeighbours(std::vector<NeighbourEntry>& rows);
 int AddPermanentNeighbour(int ifindex, const uint8_t ip[4], const uint8_t mac[6]);
 
 // Removes the entry for `ip` on the interface, whatever its kind; ENOENT when
-// there is none.
+// there is none, ENODEV when the interface is gone.
 int DeleteNeighbour(int ifindex, const uint8_t ip[4]);
 
 // The host's own tables behind the engine's neighbour-table interface.
-std::unique_ptr<NeighbourTable> MakeLinuxNeighbourTable();
+std::unique_ptr<NeighbourTable> MakeHostNeighbourTable();
 
 }  // namespace kova

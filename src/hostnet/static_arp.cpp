@@ -1,6 +1,5 @@
 #include "hostnet/static_arp.h"
 
-#include <cerrno>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -8,6 +7,7 @@
 #include "common/format.h"
 #include "common/message_log.h"
 #include "hostnet/capabilities.h"
+#include "platform/host_errors.h"
 #include "platform/neighbour_table.h"
 
 namespace kova {
@@ -20,7 +20,7 @@ constexpr const char* kAccessDeniedText = "\nERROR_ACCESS_DENIED (User is not Ad
 constexpr int kAccessDeniedCode = 5;
 
 bool AccessDenied(int err) {
-  return err == EPERM || err == EACCES;
+  return host_error::Denied(err);
 }
 
 void Box(MessageLog& log, const std::string& text) {
@@ -47,13 +47,13 @@ std::string DeleteFailedText(const uint8_t ip[4]) {
 }
 
 // Adds the entry. A permanent entry for the address that is there already
-// is left when it names the board's MAC (EEXIST) and replaced when it names
+// is left when it names the board's MAC (kExists) and replaced when it names
 // another: every board is given the same derived address, and the lines
 // must go to this one.
 int AddEntry(MessageLog& log, NeighbourTable& table, int ifindex, const uint8_t ip[4],
              const uint8_t mac[6]) {
   const int err = table.AddPermanentNeighbour(ifindex, ip, mac);
-  if (err != EEXIST) {
+  if (err != host_error::kExists) {
     return err;
   }
   std::vector<NeighbourEntry> rows;
@@ -63,14 +63,14 @@ int AddEntry(MessageLog& log, NeighbourTable& table, int ifindex, const uint8_t 
   }
   const NeighbourEntry* row = FindNeighbour(rows, ifindex, ip);
   if (row == nullptr || (row->hasMac && std::memcmp(row->mac.data(), mac, 6) == 0)) {
-    return EEXIST;
+    return host_error::kExists;
   }
   const auto& old = row->mac;
   log.Say(0, Format("\nStatic IP Address (%d.%d.%d.%d) was bound to "
                     "%02x:%02x:%02x:%02x:%02x:%02x ... replaced !",
                     ip[0], ip[1], ip[2], ip[3], old[0], old[1], old[2], old[3], old[4], old[5]));
   const int removed = table.DeleteNeighbour(ifindex, ip);
-  if (removed != 0 && removed != ENOENT) {
+  if (removed != 0 && removed != host_error::kNoEntry) {
     return removed;
   }
   return table.AddPermanentNeighbour(ifindex, ip, mac);
@@ -88,12 +88,12 @@ int Create_StaticARP(MessageLog& log, NeighbourTable& table, const uint8_t ip[4]
   int routed = 0;
   int shown = 0;  // a failed route lookup is shown as error 0
   if (error != nullptr) {
-    *error = ENETUNREACH;
+    *error = host_error::kUnreachable;
   }
   if (table.LookupRouteInterface(ip, routed) == 0) {
     const int err = AddEntry(log, table, routed, ip, mac);
-    if (err == 0 || err == EEXIST) {
-      if (err == EEXIST) {
+    if (err == 0 || err == host_error::kExists) {
+      if (err == host_error::kExists) {
         log.Say(0, Format("\nStatic IP Address (%d.%d.%d.%d) is already exist !", ip[0], ip[1],
                           ip[2], ip[3]));
       }
@@ -117,6 +117,18 @@ int Create_StaticARP(MessageLog& log, NeighbourTable& table, const uint8_t ip[4]
   return 0;
 }
 
+int Check_NeighbourPrivilege(MessageLog& log, NeighbourTable& table, const uint8_t ip[4]) {
+  if (table.HoldsCapability(kCapNetAdmin)) {
+    return 1;
+  }
+  // What the host's refusal would show, before the board is touched.
+  Box(log, kAccessDeniedText);
+  SayMissingNetAdmin(log, table);
+  Box(log, Format("\nERROR (%d) !", kAccessDeniedCode));
+  log.Say(0, CreateFailedText(ip));
+  return 0;
+}
+
 int Check_StaticARP(MessageLog& log, NeighbourTable& table, const uint8_t ip[4]) {
   int ifindex = 0;
   std::vector<NeighbourEntry> rows;
@@ -133,7 +145,7 @@ int Check_StaticARP(MessageLog& log, NeighbourTable& table, const uint8_t ip[4])
 int Delete_StaticARP(MessageLog& log, NeighbourTable& table, int ifindex, const uint8_t ip[4],
                      const uint8_t* /*mac*/, bool showBoxes, int* error) {
   if (error != nullptr) {
-    *error = ENETUNREACH;
+    *error = host_error::kUnreachable;
   }
   if (ifindex <= 0 && table.LookupRouteInterface(ip, ifindex) != 0) {
     log.Say(0, DeleteFailedText(ip));
@@ -147,7 +159,7 @@ int Delete_StaticARP(MessageLog& log, NeighbourTable& table, int ifindex, const 
   const int err = table.DeleteNeighbour(ifindex, ip);
   // Nothing to remove is what the removal was for; so is an interface that
   // went away meanwhile.
-  if (err == 0 || err == ENOENT || err == ESRCH || err == ENODEV) {
+  if (err == 0 || err == host_error::kNoEntry || err == host_error::kNoInterface) {
     log.Say(0, DeletedText(ip));
     return 1;
   }

@@ -16,9 +16,16 @@ class NeighbourTable;
 // same address) is replaced, with a trace naming the MAC it had. `ifindex`,
 // if given, receives the interface the entry is on: the entry is removed
 // there, wherever the route has gone since. `error`, if given, receives the
-// errno of a failure (ENETUNREACH when no route leads to the board).
+// host's error number of a failure (host_error::kUnreachable when no route
+// leads to the board).
 int Create_StaticARP(MessageLog& log, NeighbourTable& table, const uint8_t ip[4],
                      const uint8_t mac[6], int* ifindex = nullptr, int* error = nullptr);
+// Whether this process may change the host's neighbour table (Linux: the
+// capability cap_net_admin; Windows: an elevated process, Administrator).
+// 0 shows what a refused entry would show (the access-denied box, the
+// advice, the "ERROR (5)" box), so that an upgrade fails before it touches
+// the board instead of leaving it in its bootloader.
+int Check_NeighbourPrivilege(MessageLog& log, NeighbourTable& table, const uint8_t ip[4]);
 int Check_StaticARP(MessageLog& log, NeighbourTable& table, const uint8_t ip[4]);
 // Removes the entry made on interface `ifindex` (0: on the interface the
 // route leads to now). An interface that no longer exists took its entries

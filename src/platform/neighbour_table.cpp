@@ -1,14 +1,8 @@
 #include "platform/neighbour_table.h"
 
-#include <linux/neighbour.h>
-
 #include <cstring>
 
 namespace kova {
-
-bool NeighbourEntry::Permanent() const {
-  return (state & NUD_PERMANENT) != 0;
-}
 
 const NeighbourEntry* FindNeighbour(const std::vector<NeighbourEntry>& rows, int ifindex,
                                     const uint8_t ip[4]) {

@@ -1,10 +1,9 @@
-#include <cerrno>
-
 #include "common/countdown_slots.h"
 #include "controller/engine.h"
 #include "hostnet/capabilities.h"
 #include "hostnet/static_arp.h"
 #include "isp/isp_dialogue.h"
+#include "platform/host_errors.h"
 #include "procedures/procedures.h"
 #include "protocol/channels.h"
 #include "protocol/sockets.h"
@@ -55,11 +54,10 @@ FailReason BootServerReason(int result, int openError) {
   switch (result) {
     case kBootServerNoBootpSocket:
     case kBootServerNoTftpSocket:
-      if (openError == EADDRINUSE) {
+      if (openError == host_error::kAddressInUse) {
         return FailReason::kPortInUse;
       }
-      return (openError == EACCES || openError == EPERM) ? FailReason::kPortDenied
-                                                         : FailReason::kSocketFailed;
+      return host_error::Denied(openError) ? FailReason::kPortDenied : FailReason::kSocketFailed;
     case kBootServerNoMagicSocket:
     case kBootServerNoTransferPort:
       return FailReason::kSocketFailed;

@@ -76,6 +76,9 @@ class Link {
   // --- Owned ---------------------------------------------------------------
   std::atomic<int32_t> NetStarted{0};  // the receive thread reads it
   std::atomic<int32_t> RecvThreadDelay{5};
+  // The receive thread's wake handle (NetPlatform::OpenWake): signalled, its
+  // wait ends at once, so that a stop is seen without waiting it out.
+  std::atomic<int> RecvWake{-1};
   SocketRecord BroadcastSocket;
   SocketRecord UDPSocket;
   std::atomic<uint32_t> BroadcastRxDropped{0};  // datagrams that did not fit the ring

@@ -73,13 +73,15 @@ void TakeOne(Link& link, SocketRecord& sock, uint8_t* buffer, Ring ring,
 void RecvPass(Link& link) {
   const int delay = std::max(0, static_cast<int>(link.RecvThreadDelay.load()));
   if (link.NetStarted.load() != 1) {
-    link.Net.Wait(nullptr, 0, delay);
+    const int wake = link.RecvWake.load();
+    link.Net.Wait(&wake, 1, delay);
     return;
   }
   // Waiting on the sockets rather than sleeping blindly: a reply is taken as
   // soon as it arrives, and an idle pass still lasts the delay.
-  const int handles[2] = {OpenHandle(link.BroadcastSocket), OpenHandle(link.UDPSocket)};
-  const uint32_t readable = link.Net.Wait(handles, 2, delay);
+  const int handles[3] = {OpenHandle(link.BroadcastSocket), OpenHandle(link.UDPSocket),
+                          link.RecvWake.load()};
+  const uint32_t readable = link.Net.Wait(handles, 3, delay);
   if ((readable & 1u) != 0) {
     TakeOne(link, link.BroadcastSocket, link.Buf.BroadcastRxBuffer.get(), Ring::kBroadcast,
             link.BroadcastRxDropped);

@@ -31,7 +31,7 @@ namespace {
 
 // The kernel's own tables, as the engine reaches them.
 NeighbourTable& HostTable() {
-  static const std::unique_ptr<NeighbourTable> table = MakeLinuxNeighbourTable();
+  static const std::unique_ptr<NeighbourTable> table = MakeHostNeighbourTable();
   return *table;
 }
 

@@ -127,7 +127,7 @@ class RealSocketsTest : public ::testing::Test {
     ASSERT_EQ(std::system("ip link set kova-h0 mtu 9000 && ip link set kova-b0 mtu 9000"), 0);
   }
 
-  std::unique_ptr<NetPlatform> net = MakeLinuxNetPlatform();
+  std::unique_ptr<NetPlatform> net = MakeNetPlatform();
 };
 
 TEST_F(RealSocketsTest, DatagramLargerThanTheBufferIsRefusedWholeAndTheNextOneIsTaken) {

@@ -158,11 +158,11 @@ ParseOutcome Parse(const std::vector<std::string>& args) {
 bool Same(const ParseOutcome& a, const ParseOutcome& b) {
   const cli::CliOptions& x = a.options;
   const cli::CliOptions& y = b.options;
-  return a.ok == b.ok && a.error == b.error && x.action == y.action && x.interface == y.interface &&
-         x.macs == y.macs && x.delayIndex == y.delayIndex && x.ipField == y.ipField &&
-         x.directory == y.directory && x.listInterfaces == y.listInterfaces &&
-         x.verbose == y.verbose && x.tickMs == y.tickMs && x.help == y.help &&
-         x.version == y.version && x.doctor == y.doctor && x.json == y.json &&
+  return a.ok == b.ok && a.error == b.error && x.action == y.action &&
+         x.interfaceName == y.interfaceName && x.macs == y.macs && x.delayIndex == y.delayIndex &&
+         x.ipField == y.ipField && x.directory == y.directory &&
+         x.listInterfaces == y.listInterfaces && x.verbose == y.verbose && x.tickMs == y.tickMs &&
+         x.help == y.help && x.version == y.version && x.doctor == y.doctor && x.json == y.json &&
          x.keepGoing == y.keepGoing && x.dryRun == y.dryRun && x.logFile == y.logFile &&
          x.noLog == y.noLog;
 }

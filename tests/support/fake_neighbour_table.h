@@ -1,12 +1,11 @@
 #pragma once
 
-#include <linux/neighbour.h>
-#include <cerrno>
 #include <cstring>
 #include <mutex>
 #include <set>
 #include <vector>
 
+#include "platform/host_errors.h"
 #include "platform/neighbour_table.h"
 
 namespace kova::test {
@@ -41,7 +40,7 @@ class FakeNeighbourTable : public NeighbourTable {
     }
     NeighbourEntry* row = Find(ifindex, ip);
     if (row != nullptr && row->Permanent()) {
-      return EEXIST;
+      return host_error::kExists;
     }
     if (row == nullptr) {
       rows.emplace_back();
@@ -51,7 +50,7 @@ class FakeNeighbourTable : public NeighbourTable {
     std::memcpy(row->ip.data(), ip, 4);
     std::memcpy(row->mac.data(), mac, 6);
     row->hasMac = true;
-    row->state = NUD_PERMANENT;
+    row->permanent = true;
     return 0;
   }
 
@@ -62,7 +61,7 @@ class FakeNeighbourTable : public NeighbourTable {
       return deleteError;
     }
     if (goneInterfaces.count(ifindex) != 0) {
-      return ENODEV;
+      return host_error::kNoInterface;
     }
     for (auto it = rows.begin(); it != rows.end(); ++it) {
       if (it->ifindex == ifindex && std::memcmp(it->ip.data(), ip, 4) == 0) {
@@ -70,7 +69,7 @@ class FakeNeighbourTable : public NeighbourTable {
         return 0;
       }
     }
-    return ENOENT;
+    return host_error::kNoEntry;
   }
 
   bool InterfaceExists(int ifindex) override {
@@ -99,14 +98,14 @@ class FakeNeighbourTable : public NeighbourTable {
   }
 
   // A row as the kernel would hold it, e.g. one learnt or left by another run.
-  void Put(int ifindex, std::array<uint8_t, 4> ip, std::array<uint8_t, 6> mac, uint16_t state) {
+  void Put(int ifindex, std::array<uint8_t, 4> ip, std::array<uint8_t, 6> mac, bool permanent) {
     std::lock_guard<std::mutex> lock(mutex_);
     NeighbourEntry row;
     row.ifindex = ifindex;
     row.ip = ip;
     row.mac = mac;
     row.hasMac = true;
-    row.state = state;
+    row.permanent = permanent;
     rows.push_back(row);
   }
 

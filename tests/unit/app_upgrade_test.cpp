@@ -1,5 +1,4 @@
 #include <gtest/gtest.h>
-#include <linux/neighbour.h>
 
 #include <cerrno>
 #include <chrono>
@@ -179,7 +178,7 @@ TEST_F(AppUpgradeTest, UpgradeFailsBeforeTheDialogueWithoutEntryOrSocket) {
     const char* what;
     std::function<void()> arrange;
   } cases[] = {
-      {"entry refused", [this] { neighbours->addError = EPERM; }},
+      {"entry refused", [this] { neighbours->addError = host_error::kNotPermitted; }},
       {"entry not found afterwards", [this] { neighbours->dumpError = EIO; }},
       {"socket not made",
        [this] {
@@ -237,10 +236,12 @@ TEST_F(AppUpgradeTest, ARefusalForWantOfACapabilityNamesIt) {
     int missing;  // the capability the process lacks, -1 none
     int named;    // the capability the list names, -1 none
   } cases[] = {
-      {"entry refused, cap_net_admin missing", false, EPERM, kCapNetAdmin, kCapNetAdmin},
-      {"entry refused (EACCES), cap_net_admin missing", false, EACCES, kCapNetAdmin, kCapNetAdmin},
-      {"entry refused, cap_net_admin held", false, EPERM, -1, -1},
-      {"entry failing otherwise", false, ENOBUFS, kCapNetAdmin, -1},
+      {"entry refused, cap_net_admin missing", false, host_error::kNotPermitted, kCapNetAdmin,
+       kCapNetAdmin},
+      {"entry refused (EACCES), cap_net_admin missing", false, host_error::kDenied, kCapNetAdmin,
+       kCapNetAdmin},
+      {"entry refused, cap_net_admin held", false, host_error::kNotPermitted, -1, -1},
+      {"entry failing otherwise", false, ENOBUFS, -1, -1},
       {"port 67 refused, cap_net_bind_service missing", true, 0, kCapNetBindService,
        kCapNetBindService},
       {"port 67 held by another server", true, 0, -1, -1},
@@ -346,7 +347,7 @@ TEST_F(AppUpgradeTest, ExistingPermanentEntryIsTakenOnlyWithTheBoardsMac) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.trace);
-    neighbours->Put(2, kBoardIP, c.mac, NUD_PERMANENT);
+    neighbours->Put(2, kBoardIP, c.mac, true);
     std::array<uint8_t, 6> macWhileRunning{};
     AnswerOnlyFirstLine(board, [&] { macWhileRunning = Entry() ? Entry()->mac : kOtherMAC; });
     panel.traces.clear();
@@ -377,7 +378,7 @@ TEST_F(AppUpgradeTest, EntryOfAnEarlierOperationIsNeverForgotten) {
     SCOPED_TRACE(c.what);
     neighbours->rows.clear();
     neighbours->adds = 0;
-    neighbours->deleteError = EPERM;
+    neighbours->deleteError = host_error::kNotPermitted;
     panel.inputs.macFields[5] = "5E";
     board.Attach();
     AnswerOnlyFirstLine(board);
@@ -386,7 +387,7 @@ TEST_F(AppUpgradeTest, EntryOfAnEarlierOperationIsNeverForgotten) {
 
     IspBoardPeer peer(*net);
     AnswerOnlyFirstLine(peer);
-    neighbours->deleteError = c.removable ? 0 : EPERM;
+    neighbours->deleteError = c.removable ? 0 : host_error::kNotPermitted;
     panel.inputs.macFields[5] = c.secondMac;
     Upgrade();
     EXPECT_EQ(neighbours->adds, c.adds);
@@ -413,7 +414,7 @@ TEST_F(AppUpgradeTest, EntryIsRemovedWhereItWasMade) {
       {"interface unplugged",
        [this] {
          neighbours->RemoveInterface(2);
-         neighbours->routeError = ENETUNREACH;
+         neighbours->routeError = host_error::kUnreachable;
        },
        "\n    Interface 2 is gone, and its entries with it !"},
   };
@@ -452,7 +453,8 @@ TEST_F(AppUpgradeTest, FailureReasonNamesWhatStoppedTheUpgrade) {
     FailReason reason;
   } cases[] = {
       {"programmed", [] {}, FailReason::kNone},
-      {"entry refused", [this] { neighbours->addError = EPERM; }, FailReason::kNeighbourDenied},
+      {"entry refused", [this] { neighbours->addError = host_error::kNotPermitted; },
+       FailReason::kNeighbourDenied},
       {"entry not found afterwards", [this] { neighbours->dumpError = EIO; },
        FailReason::kNeighbourFailed},
       {"a line unanswered", [&] { board.script = silentAtJ; }, FailReason::kNoReply},
@@ -497,8 +499,8 @@ TEST_F(AppUpgradeTest, BootServerPortFailureTellsInUseFromDenied) {
     int err;
     FailReason reason;
   } cases[] = {
-      {EADDRINUSE, FailReason::kPortInUse},
-      {EACCES, FailReason::kPortDenied},
+      {host_error::kAddressInUse, FailReason::kPortInUse},
+      {host_error::kSocketDenied, FailReason::kPortDenied},
       {EINVAL, FailReason::kSocketFailed},
   };
   for (const auto& c : cases) {

@@ -1,4 +1,4 @@
-#include "hostnet/netlink_request.h"
+#include "hostnet/netlink_request_linux.h"
 
 #include <linux/netlink.h>
 #include <netlink/errno.h>

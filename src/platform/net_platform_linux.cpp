@@ -2,6 +2,7 @@
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <poll.h>
+#include <sys/eventfd.h>
 #include <sys/socket.h>
 #include <sys/time.h>
 #include <unistd.h>
@@ -9,7 +10,10 @@
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <cstdint>
 #include <cstring>
+#include <mutex>
+#include <set>
 #include <thread>
 
 #include "platform/net_platform.h"
@@ -72,7 +76,30 @@ class LinuxNetPlatform : public NetPlatform {
   // Linux releases the descriptor even when close() reports EINTR or EIO;
   // calling it failed then would keep a number marked open that the next
   // socket of anyone may receive. Only a descriptor that was not open fails.
-  int Close(int handle) override { return (::close(handle) == 0 || errno != EBADF) ? 0 : -1; }
+  int Close(int handle) override {
+    {
+      std::lock_guard<std::mutex> lock(wakesLock_);
+      wakes_.erase(handle);
+    }
+    return (::close(handle) == 0 || errno != EBADF) ? 0 : -1;
+  }
+
+  int OpenWake() override {
+    const int fd = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+    if (fd >= 0) {
+      std::lock_guard<std::mutex> lock(wakesLock_);
+      wakes_.insert(fd);
+    }
+    return fd;
+  }
+
+  void SignalWake(int handle) override {
+    if (handle >= 0) {
+      const uint64_t one = 1;
+      const ssize_t n = ::write(handle, &one, sizeof one);
+      (void)n;  // a counter that is already signalled stays so
+    }
+  }
 
   uint32_t Wait(const int* handles, int count, int timeoutMs) override {
     // poll() returns as soon as a datagram arrives, so waiting at least 1 ms
@@ -102,6 +129,7 @@ class LinuxNetPlatform : public NetPlatform {
     for (int i = 0; i < used; ++i) {
       if ((fds[i].revents & (POLLIN | POLLERR)) != 0) {
         readable |= 1u << index[i];
+        TakeWake(fds[i].fd);
       }
     }
     return readable;
@@ -110,6 +138,21 @@ class LinuxNetPlatform : public NetPlatform {
  private:
   // Per thread: the boot server opens its ports on a thread of its own.
   static thread_local int lastOpenError_;
+  std::mutex wakesLock_;
+  std::set<int> wakes_;
+
+  // A signalled wake handle is reset by the wait that saw it.
+  void TakeWake(int fd) {
+    {
+      std::lock_guard<std::mutex> lock(wakesLock_);
+      if (wakes_.count(fd) == 0) {
+        return;
+      }
+    }
+    uint64_t count = 0;
+    const ssize_t n = ::read(fd, &count, sizeof count);
+    (void)n;
+  }
 
   static bool Configure(int fd, const UdpSocketSpec& spec) {
     const int one = 1;
@@ -146,7 +189,7 @@ thread_local int LinuxNetPlatform::lastOpenError_ = 0;
 
 }  // namespace
 
-std::unique_ptr<NetPlatform> MakeLinuxNetPlatform() {
+std::unique_ptr<NetPlatform> MakeNetPlatform() {
   return std::make_unique<LinuxNetPlatform>();
 }
 

@@ -7,7 +7,7 @@
 
 #include <cerrno>
 
-#include "hostnet/netlink_request.h"
+#include "hostnet/netlink_request_linux.h"
 
 namespace kova {
 

@@ -13,7 +13,7 @@
 #include <memory>
 
 #include "hostnet/capabilities.h"
-#include "hostnet/netlink_request.h"
+#include "hostnet/netlink_request_linux.h"
 #include "hostnet/route_lookup.h"
 
 namespace kova {
@@ -85,7 +85,7 @@ void CollectRow(nlmsghdr& reply, std::vector<NeighbourEntry>& rows) {
     std::memcpy(row.mac.data(), nl_addr_get_binary_addr(lladdr), 6);
     row.hasMac = true;
   }
-  row.state = static_cast<uint16_t>(rtnl_neigh_get_state(neigh.get()));
+  row.permanent = (rtnl_neigh_get_state(neigh.get()) & NUD_PERMANENT) != 0;
   rows.push_back(row);
 }
 
@@ -137,7 +137,9 @@ int DeleteNeighbour(int ifindex, const uint8_t ip[4]) {
     return ENOMEM;
   }
   Msg msg(raw);
-  return NetlinkRequest(msg.get());
+  const int rc = NetlinkRequest(msg.get());
+  // The kernel says ESRCH for an entry that is not there on some paths.
+  return rc == ESRCH ? ENOENT : rc;
 }
 
 namespace {
@@ -167,7 +169,7 @@ class LinuxNeighbourTable : public NeighbourTable {
 
 }  // namespace
 
-std::unique_ptr<NeighbourTable> MakeLinuxNeighbourTable() {
+std::unique_ptr<NeighbourTable> MakeHostNeighbourTable() {
   return std::make_unique<LinuxNeighbourTable>();
 }
 
