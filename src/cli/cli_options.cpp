@@ -306,6 +306,13 @@ bool ParseOptions(int argc, char** argv, CliOptions& out, std::string& error) {
         out.version = true;
         return true;
       case ':':
+        // MinGW's getopt_long says ':' also for a value given to an option
+        // that takes none ("--verbose=1"); glibc calls that unknown.
+        if (std::string(argv[element]).rfind("--", 0) == 0 &&
+            std::string(argv[element]).find('=') != std::string::npos) {
+          error = "unknown option: " + OptionName(argv[element]);
+          return false;
+        }
         error = "option needs a value: " + OptionName(argv[element]);
         return false;
       default:

@@ -41,9 +41,9 @@ RawRead ReadRawFile(const std::string& path, uint8_t* dest, int32_t capacity, in
   if (fd < 0) {
     result.status = RawReadStatus::kOpenFailed;
     result.error = errno;
-    // A socket cannot be opened at all; it is as much not a file as a FIFO.
-    struct stat st {};
-    if (result.error == ENXIO && ::stat(path.c_str(), &st) == 0 && !S_ISREG(st.st_mode)) {
+    // A socket cannot be opened at all, nor a directory on Windows; either
+    // is as much not a file as a FIFO.
+    if (result.error != ENOENT && host::IsOtherThanRegularFile(path)) {
       result.notRegular = true;
     }
     return result;

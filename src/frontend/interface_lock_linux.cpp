@@ -121,19 +121,20 @@ InterfaceLock::Outcome InterfaceLock::Take(const std::string& interfaceName,
     const ssize_t written = pwrite(fd, record.data(), record.size(), 0);
     (void)written;  // the holder's record is a courtesy; the flock is the lock
   }
-  fd_ = fd;
+  lock_ = fd;
   return Outcome::kTaken;
 }
 
 void InterfaceLock::Release() {
-  if (fd_ < 0) {
+  if (lock_ < 0) {
     return;
   }
-  if (ftruncate(fd_, 0) != 0) {
+  const int fd = static_cast<int>(lock_);
+  if (ftruncate(fd, 0) != 0) {
     // Left as it was: the next holder rewrites it.
   }
-  close(fd_);
-  fd_ = -1;
+  close(fd);
+  lock_ = -1;
 }
 
 }  // namespace kova

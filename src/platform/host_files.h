@@ -31,6 +31,9 @@ struct DirectoryFile {
 std::vector<DirectoryFile> RegularFiles(const std::string& directory);
 bool RemoveFile(const std::string& path);
 bool IsDirectory(const std::string& path);
+// Something is at `path`, and it is no regular file (a directory, a FIFO, a
+// device or a socket).
+bool IsOtherThanRegularFile(const std::string& path);
 // "/x" on Linux; "C:\x", "\x", "/x" and "\\server\x" on Windows.
 bool IsAbsolutePath(const std::string& path);
 // '/', and on Windows '\' too.

@@ -57,6 +57,11 @@ bool IsDirectory(const std::string& path) {
   return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
+bool IsOtherThanRegularFile(const std::string& path) {
+  struct stat st {};
+  return ::stat(path.c_str(), &st) == 0 && !S_ISREG(st.st_mode);
+}
+
 bool IsAbsolutePath(const std::string& path) {
   return !path.empty() && path[0] == '/';
 }

@@ -14,24 +14,17 @@
 #include "fake_net.h"
 #include "recording_panel.h"
 #include "step_until.h"
+#include "temp_dir.h"
 
 namespace kova::test {
 
 // A working directory with a configuration file and an application image.
 class WorkDir {
  public:
-  WorkDir() {
-    char tmpl[] = "/tmp/kova-test-XXXXXX";
-    path_ = mkdtemp(tmpl);
-  }
-  ~WorkDir() { std::filesystem::remove_all(path_); }
-  WorkDir(const WorkDir&) = delete;
-  WorkDir& operator=(const WorkDir&) = delete;
-
-  const std::string& path() const { return path_; }
+  const std::string& path() const { return dir_.path(); }
 
   void Write(const std::string& name, const std::string& content) const {
-    std::ofstream(path_ + "/" + name, std::ios::binary) << content;
+    std::ofstream(path() + "/" + name, std::ios::binary) << content;
   }
 
   // A valid configuration that loads the application image "app.bin".
@@ -55,7 +48,7 @@ class WorkDir {
   }
 
  private:
-  std::string path_;
+  TempDir dir_;
 };
 
 // An engine stepped by hand on an in-memory network and neighbour table: one adapter "eth1" at

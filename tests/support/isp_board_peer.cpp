@@ -200,7 +200,8 @@ std::vector<std::string> IspBoardPeer::Command(const std::string& line) {
     return {"0"};
   }
   if (word == "W" && n.size() == 2) {
-    if (n[0] < static_cast<long>(kRamBase + 0x200) || n[0] + n[1] > kRamBase + kRamSize) {
+    if (n[0] < static_cast<long>(kRamBase + 0x200) ||
+        n[0] + n[1] > static_cast<long>(kRamBase + kRamSize)) {
       return {"14"};
     }
     writing_ = true;

@@ -92,7 +92,7 @@ TEST_F(WorkerThreadTest, UpgradeWaitsForBootUpAgainstARealTick) {
   engine.Procedures[3] = quickStep;
   dir.WriteConfig("ENABLE");
   dir.WriteImage(true, false);
-  TickThread ticks(engine, 200us);
+  TickThread ticks(engine, 1ms);  // a sleep below 1 ms is none on Windows
   engine.StartThreads();
   ASSERT_TRUE(WaitFor([&] { return engine.MainState.load() == 0; }));
   ASSERT_TRUE(engine.PostAction(kActionUpgrade));

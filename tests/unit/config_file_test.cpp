@@ -1,12 +1,6 @@
 #include "config/config_file.h"
 
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <stdlib.h>
-#include <sys/socket.h>
-#include <sys/stat.h>
-#include <sys/un.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
@@ -23,6 +17,8 @@
 #include "common/message_log.h"
 #include "common/shared_buffers.h"
 #include "recording_panel.h"
+#include "special_files.h"
+#include "temp_dir.h"
 
 namespace kova {
 namespace {
@@ -59,21 +55,13 @@ const Files kStd = {{"app.bin", kApp}, {"bl.bin", kBl}, {"upbl.bin", kUpBl}};
 
 class TempDir {
  public:
-  TempDir() {
-    char name[] = "/tmp/kova-cfg-XXXXXX";
-    if (mkdtemp(name) == nullptr) {
-      std::abort();  // never write test files anywhere else
-    }
-    path_ = name;
-  }
-  ~TempDir() { fs::remove_all(path_); }
-  const std::string& path() const { return path_; }
+  const std::string& path() const { return dir_.path(); }
   void Write(const std::string& name, const std::string& content) const {
-    std::ofstream(path_ + "/" + name, std::ios::binary) << content;
+    std::ofstream(path() + "/" + name, std::ios::binary) << content;
   }
 
  private:
-  std::string path_;
+  test::TempDir dir_{"kova-cfg-"};
 };
 
 std::string InDir(std::string text, const std::string& dir) {
@@ -84,42 +72,7 @@ std::string InDir(std::string text, const std::string& dir) {
   return text;
 }
 
-// A loader that opened a FIFO blocking would wait in open() for a writer for
-// ever; this one comes by now and then, so that such a fault fails the test
-// with a wrong result instead of hanging it.
-class FifoRelease {
- public:
-  explicit FifoRelease(std::vector<std::string> fifos)
-      : fifos_(std::move(fifos)), thread_([this] { Run(); }) {}
-  ~FifoRelease() {
-    {
-      std::lock_guard<std::mutex> lock(mutex_);
-      done_ = true;
-    }
-    cv_.notify_all();
-    thread_.join();
-  }
-
- private:
-  void Run() {
-    std::unique_lock<std::mutex> lock(mutex_);
-    while (!fifos_.empty() &&
-           !cv_.wait_for(lock, std::chrono::seconds(5), [this] { return done_; })) {
-      for (const std::string& fifo : fifos_) {
-        const int fd = open(fifo.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
-        if (fd >= 0) {
-          close(fd);
-        }
-      }
-    }
-  }
-
-  std::vector<std::string> fifos_;
-  std::mutex mutex_;
-  std::condition_variable cv_;
-  bool done_ = false;
-  std::thread thread_;
-};
+using test::FifoRelease;
 
 // Loading must leave an untouched image exactly as it was; these mark it.
 constexpr uint8_t kOldByte = 0x5A;
@@ -266,22 +219,19 @@ TEST_P(ConfigFileTest, LoadsAsConfigured) {
     const std::string name = node.substr(colon + 1);
     if (kind == "dir") {
       fs::create_directory(dir.path() + "/" + name);
-    } else if (kind == "fifo") {
-      fifos.push_back(dir.path() + "/" + name);
-      ASSERT_EQ(mkfifo(fifos.back().c_str(), 0600), 0);
-    } else if (kind == "sock") {
-      sockaddr_un addr{};
-      addr.sun_family = AF_UNIX;
-      const std::string path = dir.path() + "/" + name;
-      ASSERT_LT(path.size(), sizeof addr.sun_path);
-      path.copy(addr.sun_path, path.size());
-      const int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-      ASSERT_GE(fd, 0);
-      EXPECT_EQ(bind(fd, reinterpret_cast<const sockaddr*>(&addr), sizeof addr), 0);
-      close(fd);
-    } else {
-      const size_t arrow = name.find('>');
-      fs::create_symlink(name.substr(arrow + 1), dir.path() + "/" + name.substr(0, arrow));
+      continue;
+    }
+    const size_t arrow = name.find('>');
+    const std::string path = dir.path() + "/" + name.substr(0, arrow);
+    const std::string target = arrow == std::string::npos ? "" : name.substr(arrow + 1);
+    std::string why;
+    const test::NodeMade made = test::MakeSpecialNode(kind, path, target, why);
+    if (made == test::NodeMade::kNotOnThisSystem) {
+      GTEST_SKIP() << why;
+    }
+    ASSERT_EQ(made, test::NodeMade::kMade) << why;
+    if (kind == "fifo") {
+      fifos.push_back(path);
     }
   }
   for (const auto& [name, content] : c.files) {

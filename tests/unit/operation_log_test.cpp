@@ -1,5 +1,4 @@
 #include <gtest/gtest.h>
-#include <sys/stat.h>
 
 #include <chrono>
 #include <filesystem>
@@ -11,6 +10,7 @@
 #include "engine_fixture.h"
 #include "frontend/interface_lock.h"
 #include "frontend/operation_log.h"
+#include "platform/host_files.h"
 
 namespace kova::test {
 namespace {
@@ -149,7 +149,8 @@ TEST(InterfaceLockTest, OneHolderPerInterfaceAndItIsNamed) {
   std::string detail;
   ASSERT_EQ(first.Take("eth1", "kova-upgrade", detail), InterfaceLock::Outcome::kTaken);
   EXPECT_EQ(second.Take("eth1", "kova-upgrade-tool", detail), InterfaceLock::Outcome::kHeld);
-  EXPECT_EQ(detail.rfind("kova-upgrade, pid " + std::to_string(getpid()) + ", since ", 0), 0u)
+  EXPECT_EQ(detail.rfind("kova-upgrade, pid " + std::to_string(host::ProcessId()) + ", since ", 0),
+            0u)
       << detail;
   EXPECT_EQ(second.Take("eth2", "kova-upgrade-tool", detail), InterfaceLock::Outcome::kTaken);
   first.Release();
@@ -157,9 +158,10 @@ TEST(InterfaceLockTest, OneHolderPerInterfaceAndItIsNamed) {
   EXPECT_FALSE(first.Taken());
 
   // Where no lock file can be made the caller is told, not refused.
-  InterfaceLock nowhere(dir.path() + "/missing");
+  dir.Write("file", "a file where the directory should be");
+  InterfaceLock nowhere(dir.path() + "/file/locks");
   EXPECT_EQ(nowhere.Take("eth1", "kova-upgrade", detail), InterfaceLock::Outcome::kUnavailable);
-  EXPECT_NE(detail.find("No such file or directory"), std::string::npos) << detail;
+  EXPECT_NE(detail.find(dir.path() + "/file"), std::string::npos) << detail;
 }
 
 }  // namespace

@@ -1,3 +1,4 @@
+// Linux only: the kernel's capability sets and their advice texts.
 #include "hostnet/capabilities.h"
 
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// Linux only: glibc's error texts and a file made unreadable by its mode bits.
 #include "config/raw_file.h"
 
 #include <gtest/gtest.h>

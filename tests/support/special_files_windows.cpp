@@ -1,0 +1,17 @@
+#include "special_files.h"
+
+namespace kova::test {
+
+NodeMade MakeSpecialNode(const std::string& kind, const std::string& /*path*/,
+                         const std::string& /*target*/, std::string& why) {
+  why = "Windows has no " + kind + " node a user may make";
+  return NodeMade::kNotOnThisSystem;
+}
+
+// Windows has no FIFOs in the file system: nothing to release.
+struct FifoRelease::State {};
+
+FifoRelease::FifoRelease(std::vector<std::string> /*fifos*/) : state_(nullptr) {}
+FifoRelease::~FifoRelease() = default;
+
+}  // namespace kova::test
