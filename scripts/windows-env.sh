@@ -1,0 +1,57 @@
+# shellcheck shell=bash
+# Shared by the Windows scripts: the packages the cross build and Wine need,
+# the build directory and its Wine prefix, and a wine server kept running so
+# that a test process costs milliseconds instead of seconds.
+
+KOVA_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+KOVA_WIN_BUILD=${KOVA_WIN_BUILD:-$KOVA_ROOT/build-windows}
+# The prefix the unit tests run in; the end-to-end tests copy it, one copy
+# per network namespace (a wine server serves the namespace it started in).
+KOVA_WINEPREFIX=${KOVA_WINEPREFIX:-$KOVA_WIN_BUILD/wine-prefix}
+export WINEDEBUG=${WINEDEBUG:--all}
+
+windows_install_deps() {
+  local packages=(cmake make g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix
+                  binutils-mingw-w64-x86-64 libgtest-dev wine wine64 xvfb xauth x11-utils
+                  nsis zip unzip)
+  local missing=() p
+  for p in "${packages[@]}"; do
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' ||
+      missing+=("$p")
+  done
+  if [ ${#missing[@]} -gt 0 ]; then
+    echo "installing: ${missing[*]}"
+    export DEBIAN_FRONTEND=noninteractive
+    apt-get update -qq
+    apt-get install -y -qq --no-install-recommends "${missing[@]}"
+  fi
+}
+
+# wine_prefix_ready [PREFIX]: makes the prefix once, then keeps its server
+# running. The first wine call starts service processes that inherit
+# stdout, so nothing of it goes to a pipe.
+wine_prefix_ready() {
+  local prefix=${1:-$KOVA_WINEPREFIX}
+  mkdir -p "$prefix"
+  # The persistent server first, so that wineboot uses it; where one runs
+  # already (it may be this one), it is used as it is.
+  WINEPREFIX=$prefix wineserver -p >/dev/null 2>&1 </dev/null || true
+  if [ ! -f "$prefix/system.reg" ]; then
+    WINEPREFIX=$prefix wine wineboot -i >/dev/null 2>&1 </dev/null
+  fi
+  WINEPREFIX=$prefix wine wineboot >/dev/null 2>&1 </dev/null
+}
+
+wine_prefix_stop() {
+  local prefix=${1:-$KOVA_WINEPREFIX}
+  WINEPREFIX=$prefix wineserver -k >/dev/null 2>&1 </dev/null || true
+}
+
+# windows_configure [CMAKE OPTIONS...]: the cross build, as CI builds it.
+windows_configure() {
+  cmake -S "$KOVA_ROOT" -B "$KOVA_WIN_BUILD" \
+    -DCMAKE_TOOLCHAIN_FILE="$KOVA_ROOT/cmake/mingw-w64-x86_64.cmake" \
+    -DCMAKE_BUILD_TYPE=Release -DKOVA_WERROR=ON \
+    "-DCMAKE_CROSSCOMPILING_EMULATOR=env;WINEPREFIX=$KOVA_WINEPREFIX;WINEDEBUG=-all;wine" \
+    "$@" >/dev/null
+}
