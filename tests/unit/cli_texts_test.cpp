@@ -9,6 +9,7 @@
 #include "cli/batch_summary.h"
 #include "cli/cli_options.h"
 #include "cli/dry_run_text.h"
+#include "cli/interfaces.h"
 #include "cli/json_line.h"
 #include "cli/progress_line.h"
 #include "engine_fixture.h"
@@ -106,6 +107,33 @@ TEST(ParseOptionsTest, BatchesDryRunLogAndDoctor) {
     if (ok) {
       EXPECT_EQ(opt.macs.size(), c.boards) << c.args.back();
     }
+  }
+}
+
+TEST(FindInterfaceTest, ByNameOrByItsDottedAddressOnly) {
+  AdapterTable table;
+  table.AdapterDesc[0] = "eth0";
+  table.AdapterIP[0] = {192, 0, 2, 2};
+  table.AdapterDesc[1] = "Intel(R) Ethernet Connection I219-LM";
+  table.AdapterIP[1] = {192, 168, 100, 1};
+  table.Count = 2;
+  const struct {
+    const char* wanted;
+    int index;
+  } cases[] = {
+      {"eth0", 0},
+      {"Intel(R) Ethernet Connection I219-LM", 1},
+      {"192.168.100.1", 1},
+      {"192.0.2.2", 0},
+      {"192.168.100.1 ", -1},
+      {"192.168.100", -1},
+      {"192.168.100.1.5", -1},
+      {"192.168.100.257", -1},
+      {"eth1", -1},
+      {"", -1},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(FindInterface(table, c.wanted), c.index) << c.wanted;
   }
 }
 

@@ -16,6 +16,8 @@
 
 #include "common/message_log.h"
 #include "common/shared_buffers.h"
+#include "config/raw_file.h"
+#include "platform/host_files.h"
 #include "recording_panel.h"
 #include "special_files.h"
 #include "temp_dir.h"
@@ -274,6 +276,30 @@ TEST_P(ConfigFileTest, LoadsAsConfigured) {
 
 INSTANTIATE_TEST_SUITE_P(Cases, ConfigFileTest, ::testing::ValuesIn(Cases()),
                          [](const auto& p) { return std::string(p.param.name); });
+
+// Image names are found from the working directory unless they are absolute
+// as the system sees it.
+TEST(JoinConfigPathTest, RelativeNamesFollowTheDirectoryAbsoluteOnesStand) {
+  const bool windows = host::IsPathSeparator('\\');
+  const struct {
+    const char* directory;
+    const char* name;
+    const char* onLinux;
+    const char* onWindows;
+  } cases[] = {
+      {"", "app.bin", "app.bin", "app.bin"},
+      {"fw", "app.bin", "fw/app.bin", "fw/app.bin"},
+      {"fw/", "app.bin", "fw/app.bin", "fw/app.bin"},
+      {"/fw", "/img/app.bin", "/img/app.bin", "/img/app.bin"},
+      {"C:\\fw\\", "app.bin", "C:\\fw\\/app.bin", "C:\\fw\\app.bin"},
+      {"fw", "C:\\img\\app.bin", "fw/C:\\img\\app.bin", "C:\\img\\app.bin"},
+      {"fw", "\\\\server\\img\\app.bin", "fw/\\\\server\\img\\app.bin", "\\\\server\\img\\app.bin"},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(JoinConfigPath(c.directory, c.name), windows ? c.onWindows : c.onLinux)
+        << c.directory << " + " << c.name;
+  }
+}
 
 TEST(ConfigFileTraceTest, ListsEveryLineAndTheOutcome) {
   TempDir dir;

@@ -3,6 +3,7 @@
 #include <array>
 #include <string>
 
+#include "common/adapter_table.h"
 #include "controller/operator_input.h"
 #include "engine_fixture.h"
 
@@ -50,6 +51,23 @@ struct MacCase {
   int result;
   std::array<uint8_t, 6> bytes;
 };
+
+// The adapter list on Windows gives each adapter's address as text.
+TEST(AdapterAddressTest, ReadsTheListsDottedTextAsTheChoiceAlwaysHas) {
+  const IpCase cases[] = {
+      {"192.168.1.10", 1, {192, 168, 1, 10}},
+      {"0.0.0.0", 1, {0, 0, 0, 0}},  // an adapter without an address
+      {"", 1, {0, 0, 0, 0}},
+      {"10.1.2", 1, {10, 1, 2, 0}},
+      {"1.2.3.4.5", 1, {1, 2, 3, 4}},   // nothing past the fourth byte
+      {"1.a.3.4", 1, {1, 10, 3, 4}},    // a hex digit's value
+      {"1.x.3.4", 1, {1, 255, 3, 4}},   // no digit: 255
+      {"300.1.1.1", 1, {44, 1, 1, 1}},  // 8 bits
+  };
+  for (const IpCase& c : cases) {
+    EXPECT_EQ(ParseAdapterAddress(c.text), c.bytes) << c.text;
+  }
+}
 
 TEST(ReadMACFieldsTest, ReadsSixHexFieldsOrNothing) {
   const MacCase cases[] = {

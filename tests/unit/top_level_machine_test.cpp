@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "engine_fixture.h"
+#include "hostnet/capabilities.h"
 
 namespace kova::test {
 namespace {
@@ -141,6 +142,47 @@ TEST_F(TopLevelTest, UpgradeWithJumpRunsStepsZeroOneThreeOnAnOldBoard) {
   EXPECT_EQ(engine.DeviceIP[3], 2);
   EXPECT_EQ(panel.buttonCalls, (std::vector<bool>{false, true}));
   EXPECT_EQ(engine.MainThreadDelay.load(), 5);
+}
+
+// Without the right to make the board's neighbour entry (cap_net_admin on
+// Linux, an elevated process on Windows) an upgrade that would need it
+// fails before it sends anything: a board jumped into its bootloader and
+// then left there would be worse off than before. The remote road needs no
+// entry and goes on.
+TEST_F(TopLevelTest, UpgradeWithoutTheRightForTheEntryFailsBeforeTouchingTheBoard) {
+  struct Case {
+    const char* jump;
+    bool refused;
+  } cases[] = {{"ENABLE", true}, {"DISABLE", true}, {"REMOTE", false}};
+  ScriptEverything();
+  neighbours->missingCapabilities.insert(kCapNetAdmin);
+  dir.WriteImage(true, false);
+  StartUp();
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.jump);
+    dir.WriteConfig(c.jump);
+    ran.clear();
+    verCfg.ops.clear();
+    panel.boxes.clear();
+    RunAction(kActionUpgrade);
+    if (!c.refused) {
+      EXPECT_EQ(ran, (std::vector<int>{4}));
+      continue;
+    }
+    EXPECT_TRUE(ran.empty());
+    EXPECT_TRUE(verCfg.ops.empty()) << "the board was asked for its platform";
+    EXPECT_TRUE(net->Sent().empty());
+    EXPECT_EQ(neighbours->adds, 0);
+    EXPECT_EQ(engine.LastReason(), FailReason::kNeighbourDenied);
+    std::vector<std::string> texts;
+    for (const auto& box : panel.boxes) {
+      texts.push_back(box.text);
+    }
+    EXPECT_EQ(texts,
+              (std::vector<std::string>{"\nERROR_ACCESS_DENIED (User is not Administrator) !",
+                                        "\nERROR (5) !", "\nKOVA firmware upgrade ... Failed !"}));
+    EXPECT_NE(panel.list.find(MissingCapabilityText(kCapNetAdmin)), std::string::npos);
+  }
 }
 
 TEST_F(TopLevelTest, UpgradeWithoutJumpRunsOnlyTheApplicationStep) {
