@@ -5,12 +5,15 @@
 # add a deb-src entry and install what is missing (dpkg-dev, make, the MinGW
 # posix compilers; xvfb and xauth for --check).
 #
-# Usage: scripts/build-wx-msw.sh [--print-prefix] [--check]
+# Usage: scripts/build-wx-msw.sh [--print-prefix] [--fetch] [--check]
 #   (no option)     build unless a finished build is there; progress goes to
 #                   stderr, the install prefix is the only line on stdout, so
 #                   prefix=$(scripts/build-wx-msw.sh) works
 #   --print-prefix  print the prefix of the finished build and exit; exit 1
 #                   (nothing on stdout) if there is none; never builds
+#   --fetch         only what needs apt (packages, the deb-src entry, the
+#                   source download), so that the build itself can run
+#                   later, in the background, beside other apt users
 #   --check         also build a throwaway wx program against the install and
 #                   run it under Wine on a virtual X display (xvfb-run)
 #
@@ -34,10 +37,12 @@
 set -euo pipefail
 
 print_prefix=0
+fetch=0
 check=0
 for arg in "$@"; do
   case $arg in
     --print-prefix) print_prefix=1 ;;
+    --fetch) fetch=1 ;;
     --check) check=1 ;;
     -h | --help) sed -n '2,/^set -euo/{/^set -euo/d;s/^# \{0,1\}//;p}' "$0"; exit 0 ;;
     *) echo "build-wx-msw.sh: unknown option: $arg" >&2; exit 2 ;;
@@ -350,6 +355,10 @@ if [ "$(id -u)" = 0 ] && id _apt >/dev/null 2>&1; then chown _apt "$downloads"; 
 (cd "$downloads" && apt-get source --download-only -qq "$source_package=$full_version" >&2)
 dsc=$downloads/${source_package}_$version.dsc
 [ -f "$dsc" ] || die "apt-get source left no $dsc"
+if [ $fetch = 1 ]; then
+  log "fetched $source_package $version"
+  exit 0
+fi
 build=$cache/wx-msw-build/$(basename "$prefix")
 # Build trees left by failed runs, of this configuration or others, and a
 # half-made install of this one.

@@ -11,7 +11,9 @@
 #include <iterator>
 #include <sstream>
 
+#include "cli/stop_requests.h"
 #include "controller/operator_input.h"
+#include "platform/host_files.h"
 
 namespace kova::cli {
 
@@ -104,34 +106,40 @@ std::string OptionName(const char* arg) {
 }  // namespace
 
 const char* UsageText() {
-  return "usage: kova-upgrade [options] ACTION\n"
-         "       kova-upgrade [-i NAME] [-C DIR] [--json] doctor\n"
-         "ACTION:\n"
-         "  upgrade | version | config-reset | model-name | set-model-name | eeprom\n"
-         "options:\n"
-         "  -i, --interface NAME|A.B.C.D  host interface (default: the first adapter)\n"
-         "  -m, --mac MAC                 board MAC, needed by every ACTION: 00:1A:2B:3C:4D:5E,\n"
-         "                                00-1A-2B-3C-4D-5E or 001A2B3C4D5E; several -m make a\n"
-         "                                batch, one board after the other\n"
-         "  --mac-file FILE               more boards: one MAC per line, # comments\n"
-         "  --keep-going                  a batch goes on after a board failed\n"
-         "  --dry-run                     upgrade: check the files, find the board, print the\n"
-         "                                steps; nothing that changes the board is sent\n"
-         "  --json                        stdout: one JSON event per line "
-         "(docs/cli-events.schema.json)\n"
-         "  --log FILE                    append the log of every operation to FILE\n"
-         "  --no-log                      no log (default: $XDG_STATE_HOME/kova-upgrade/)\n"
-         "  -d, --delay 0..19             pass delay in milliseconds during an operation (default "
-         "0)\n"
-         "  --ip A.B.C.D                  board address for model-name, set-model-name, eeprom\n"
-         "                                (default 192.168.100.100)\n"
-         "  -C, --directory DIR           where KOVA_Config.cfg and the images are (default: .)\n"
-         "  --list-interfaces             print the adapters (index, name, IPv4, MAC) and exit\n"
-         "  -v, --verbose                 also print trace lines\n"
-         "  --tick-ms N                   length of one countdown tick (default 100)\n"
-         "  -h, --help                    this text\n"
-         "  --version                     print the tool's version and exit\n"
-         "exit status: 0 success, 1 the operation failed or a signal stopped it, 2 usage error\n";
+  static const std::string text =
+      std::string(
+          "usage: kova-upgrade [options] ACTION\n"
+          "       kova-upgrade [-i NAME] [-C DIR] [--json] doctor\n"
+          "ACTION:\n"
+          "  upgrade | version | config-reset | model-name | set-model-name | eeprom\n"
+          "options:\n"
+          "  -i, --interface NAME|A.B.C.D  host interface (default: the first adapter)\n"
+          "  -m, --mac MAC                 board MAC, needed by every ACTION: 00:1A:2B:3C:4D:5E,\n"
+          "                                00-1A-2B-3C-4D-5E or 001A2B3C4D5E; several -m make a\n"
+          "                                batch, one board after the other\n"
+          "  --mac-file FILE               more boards: one MAC per line, # comments\n"
+          "  --keep-going                  a batch goes on after a board failed\n"
+          "  --dry-run                     upgrade: check the files, find the board, print the\n"
+          "                                steps; nothing that changes the board is sent\n"
+          "  --json                        stdout: one JSON event per line "
+          "(docs/cli-events.schema.json)\n"
+          "  --log FILE                    append the log of every operation to FILE\n"
+          "  --no-log                      no log (default: ") +
+      host::UserStateDirectoryShown("kova-upgrade") +
+      ")\n"
+      "  -d, --delay 0..19             pass delay in milliseconds during an operation (default "
+      "0)\n"
+      "  --ip A.B.C.D                  board address for model-name, set-model-name, eeprom\n"
+      "                                (default 192.168.100.100)\n"
+      "  -C, --directory DIR           where KOVA_Config.cfg and the images are (default: .)\n"
+      "  --list-interfaces             print the adapters (index, name, IPv4, MAC) and exit\n"
+      "  -v, --verbose                 also print trace lines\n"
+      "  --tick-ms N                   length of one countdown tick (default 100)\n"
+      "  -h, --help                    this text\n"
+      "  --version                     print the tool's version and exit\n"
+      "exit status: 0 success, 1 the operation failed or " +
+      StopRequestsShown() + " stopped it, 2 usage error\n";
+  return text.c_str();
 }
 
 std::string MacText(const MacFields& fields) {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <chrono>
+#include <string>
 
 namespace kova::cli {
 
@@ -27,6 +28,10 @@ class StopRequests {
   // Waits at most `limit` for a request; true when one came (now or before).
   bool Wait(std::chrono::milliseconds limit);
 };
+
+// What stops a run, for the usage text: "a signal", or on Windows the
+// console's keys and its closing.
+std::string StopRequestsShown();
 
 // Readies the standard streams before anything is written: a reader that
 // goes away (| head) must not kill the process before it has shut the engine

@@ -36,6 +36,10 @@ bool StopRequests::Wait(std::chrono::milliseconds limit) {
   return sigtimedwait(&set, nullptr, &wait) > 0;
 }
 
+std::string StopRequestsShown() {
+  return "a signal";
+}
+
 void PrepareStandardStreams() {
   signal(SIGPIPE, SIG_IGN);
 }

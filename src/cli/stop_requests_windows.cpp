@@ -60,6 +60,10 @@ bool StopRequests::Wait(std::chrono::milliseconds limit) {
   return WaitForSingleObject(stopEvent, static_cast<DWORD>(limit.count())) == WAIT_OBJECT_0;
 }
 
+std::string StopRequestsShown() {
+  return "Ctrl+C, Ctrl+Break or closing the console";
+}
+
 void PrepareStandardStreams() {
   _setmode(_fileno(stdout), _O_BINARY);
   _setmode(_fileno(stderr), _O_BINARY);

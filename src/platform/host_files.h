@@ -43,6 +43,9 @@ bool IsPathSeparator(char c);
 // $XDG_STATE_HOME/PROGRAM, else $HOME/.local/state/PROGRAM; on Windows
 // %LOCALAPPDATA%\PROGRAM. Empty when the environment names no place.
 std::string UserStateDirectory(const std::string& program);
+// The same as the user reads it in a help text: "$XDG_STATE_HOME/PROGRAM/"
+// or "%LOCALAPPDATA%\\PROGRAM\\".
+std::string UserStateDirectoryShown(const std::string& program);
 // Which variables UserStateDirectory looks at, for a message when it found none.
 std::string UserStateDirectoryRule();
 

@@ -82,6 +82,10 @@ std::string UserStateDirectory(const std::string& program) {
   return "";
 }
 
+std::string UserStateDirectoryShown(const std::string& program) {
+  return "$XDG_STATE_HOME/" + program + "/";
+}
+
 std::string UserStateDirectoryRule() {
   return "neither XDG_STATE_HOME nor HOME is set";
 }

@@ -94,6 +94,10 @@ std::string UserStateDirectory(const std::string& program) {
   return Narrow(local) + "\\" + program;
 }
 
+std::string UserStateDirectoryShown(const std::string& program) {
+  return "%LOCALAPPDATA%\\" + program + "\\";
+}
+
 std::string UserStateDirectoryRule() {
   return "LOCALAPPDATA is not set";
 }

@@ -64,7 +64,9 @@ export WORK
 # A prefix of this test's own, served by a server started on the virtual
 # display; the server is ended by its prefix, never by name.
 export WINEPREFIX=$WORK/prefix WINEDEBUG=-all
-cp -al "$base" "$WINEPREFIX"
+# shellcheck source=scripts/windows-env.sh
+source "$(dirname "$0")/../../scripts/windows-env.sh"
+wine_prefix_copy "$base" "$WINEPREFIX"
 mkdir "$WORK/run"
 trap 'wineserver -k >/dev/null 2>&1 || true; rm -rf "$WORK"' EXIT
 xvfb-run -a -s "-screen 0 1024x768x24" bash "$0" --on-display "$dialog" "$press" "$picture"
