@@ -100,7 +100,7 @@ stage "fuzzing" bash scripts/fuzz.sh 5
 stage "windows build" bash scripts/build-windows.sh
 stage "windows unit and thread tests" in_dir build-windows ctest --output-on-failure \
   --timeout 300 -j"$jobs" -L 'unit|threads'
-stage "windows end-to-end under wine" in_dir build-windows ctest --output-on-failure \
+stage "windows end-to-end under wine" in_dir build-windows ctest --output-on-failure -j"$jobs" \
   --timeout 600 -L 'wine-e2e'
 
 if [ -n "$wx_pid" ]; then

@@ -7,6 +7,7 @@
 # entry that pins the board's address while the upgrade runs.
 source "$(dirname "$0")/lib.sh"
 e2e_setup
+linux_side_neighbour_entry
 for setting in DISABLE ENABLE; do
   write_config "$WORK/$setting" "$setting"
   write_image "$WORK/$setting" old
@@ -70,17 +71,34 @@ expect_whole_upgrade() {
   expect_report board 'len(report["isp"]["erases"]), report["isp"]["problem_count"]' "(28, 0)"
 }
 
-# 1. from the bootloader, with the entry watched while it runs
+# 1. from the bootloader, with the entry watched while it runs. Under Wine
+# the entry is the one put in from the Linux side, which no watch tells from
+# the tool's; a second run with traces shows instead that the tool found it
+# in place and reported removing it.
 start_board board --platform old --start-in bootloader --flash-file "$WORK/board.flash"
 started=$EPOCHREALTIME
 start_cli "$WORK/out" -m "$TOPO_BOARD_MAC" -C "$WORK/DISABLE" upgrade
-[ "$(watch_entry)" = yes ] || fail "no permanent entry with the board's MAC while programming"
+if [ "$E2E_WINDOWS" = 1 ]; then
+  echo "Windows: the entry is not watched while the upgrade runs (it is the Linux side's)"
+else
+  [ "$(watch_entry)" = yes ] || fail "no permanent entry with the board's MAC while programming"
+fi
 finish_cli
 echo "DISABLE upgrade: $("$PYTHON" -c "print(round($EPOCHREALTIME - $started, 1))")s"
 expect_whole_upgrade
 [ -z "$(board_entry)" ] || fail "the entry outlived the upgrade"
 expect_line "${STEP_ONE}Successful !======"
 expect_line "======(2). Upgrade synchronized ... Successful !======"
+if [ "$E2E_WINDOWS" = 1 ]; then
+  start_board board --platform old --start-in bootloader --flash-file "$WORK/board.flash"
+  run_cli "$WORK/out" -v -m "$TOPO_BOARD_MAC" -C "$WORK/DISABLE" upgrade
+  expect_rc 0
+  expect_line "$UPGRADE_OK"
+  expect_entry_used_and_removed
+  stop_board board
+  expect_flash board
+  expect_report board 'report["isp"]["mismatched_copies"], len(report["isp"]["copies"])' "(0, 504)"
+fi
 
 # 2. from the application: jump, boot-up wait, then the bootloader (already
 # synchronised, so step 2 is skipped)

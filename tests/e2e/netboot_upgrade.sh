@@ -8,6 +8,7 @@
 # datagrams lost both ways.
 source "$(dirname "$0")/lib.sh"
 e2e_setup
+linux_side_neighbour_entry
 # A multiple of 512 bytes (the transfer ends with an empty block), and not.
 write_config "$WORK/DISABLE" DISABLE
 write_new_image "$WORK/DISABLE" 2048
