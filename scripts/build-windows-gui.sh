@@ -11,5 +11,5 @@ windows_install_deps
 wx_prefix=$(bash "$KOVA_ROOT/scripts/build-wx-msw.sh")
 wine_prefix_ready
 windows_configure -DKOVA_BUILD_GUI=ON -DKOVA_WX_MSW_PREFIX="$wx_prefix"
-cmake --build "$KOVA_WIN_BUILD" -j2 --target kova-upgrade-tool
+cmake --build "$KOVA_WIN_BUILD" -j2 --target kova-upgrade-tool press_button
 echo "built: $KOVA_WIN_BUILD/kova-upgrade-tool.exe"

@@ -33,14 +33,16 @@ class BoundedThread {
   // Joins a thread that missed its bound, waiting at most `bound` more.
   bool Reap(std::chrono::milliseconds bound);
 
+  // Waits at most `bound` for the thread to have left its loop; true once it
+  // has (at once when it had already).
+  bool AwaitExit(std::chrono::milliseconds bound);
+
   // The quit request, also read by a body that waits inside one call.
   std::atomic<int32_t> Quit{0};
   // 0 while the loop runs, 1 once it has left.
   std::atomic<int32_t> Exited{0};
 
  private:
-  bool AwaitExit(std::chrono::milliseconds bound);
-
   std::thread thread_;
   std::mutex mutex_;
   std::condition_variable cv_;

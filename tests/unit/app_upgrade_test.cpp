@@ -74,10 +74,11 @@ class AppUpgradeTest : public EngineTest {
         [this] {
           RecvPass(engine.link);
           engine.RunPass();
-          // Passes must not outrun a boot server thread that the machine
-          // has not scheduled yet: the backstop counts their ticks.
+          // Passes must not outrun a boot server thread that the system
+          // has not scheduled yet: the backstop counts their ticks. (A
+          // sleep of less than a millisecond is none on Windows.)
           if (engine.BootServerThread.Started() && engine.BootServerThread.Exited.load() == 0) {
-            std::this_thread::sleep_for(std::chrono::microseconds(50));
+            engine.BootServerThread.AwaitExit(std::chrono::milliseconds(1));
           }
         },
         [&] { return engine.OperationsEnded() > before; });
