@@ -19,10 +19,9 @@
 # Every build treats warnings as errors. Each stage's time is printed at the end.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-bash scripts/install-deps.sh
+bash scripts/install-deps.sh linux windows
 # shellcheck source=scripts/windows-env.sh
 source scripts/windows-env.sh
-windows_install_deps
 
 jobs=2
 status=0

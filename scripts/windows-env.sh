@@ -13,20 +13,7 @@ export WINEDEBUG=${WINEDEBUG:--all}
 export WINEDLLOVERRIDES=${WINEDLLOVERRIDES:-winemenubuilder.exe=d}
 
 windows_install_deps() {
-  local packages=(cmake make g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix
-                  binutils-mingw-w64-x86-64 libgtest-dev wine wine64 xvfb xauth x11-utils
-                  nsis zip unzip librsvg2-bin python3 netpbm gettext)
-  local missing=() p
-  for p in "${packages[@]}"; do
-    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' ||
-      missing+=("$p")
-  done
-  if [ ${#missing[@]} -gt 0 ]; then
-    echo "installing: ${missing[*]}"
-    export DEBIAN_FRONTEND=noninteractive
-    apt-get update -qq
-    apt-get install -y -qq --no-install-recommends "${missing[@]}"
-  fi
+  bash "$KOVA_ROOT/scripts/install-deps.sh" windows
 }
 
 # wine_prefix_ready [PREFIX]: makes the prefix once, then keeps its server

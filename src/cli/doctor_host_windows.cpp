@@ -57,20 +57,6 @@ std::string Connection(const std::string& name) {
   return state.connection.empty() ? name : state.connection;
 }
 
-std::string SystemMessage(int code) {
-  wchar_t* text = nullptr;
-  const DWORD n = FormatMessageW(
-      FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-      nullptr, static_cast<DWORD>(code), 0, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
-  std::string message = n > 0 ? host::Narrow(text) : "error " + std::to_string(code);
-  LocalFree(text);
-  while (!message.empty() && (message.back() == '\n' || message.back() == '\r' ||
-                              message.back() == ' ' || message.back() == '.')) {
-    message.pop_back();
-  }
-  return message;
-}
-
 std::string ProcessName(DWORD pid) {
   const HANDLE process = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid);
   if (process == nullptr) {
@@ -193,7 +179,7 @@ DoctorCheck PortCheck(uint16_t port, const char* service, const std::string& dev
                  "this tool's boot server (a DHCP server, or Internet Connection Sharing, often "
                  "holds port 67)");
   }
-  return Check(name.c_str(), false, what + ": " + SystemMessage(err),
+  return Check(name.c_str(), false, what + ": " + host::SystemMessage(static_cast<DWORD>(err)),
                "a socket on this port must be possible for the boot server");
 }
 

@@ -8,7 +8,8 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
-#include <ctime>
+
+#include "frontend/lock_holder.h"
 
 namespace kova {
 
@@ -22,43 +23,11 @@ std::string NetworkNamespaceId() {
   return std::to_string(static_cast<unsigned long long>(st.st_ino));
 }
 
-std::string SafeName(const std::string& name) {
-  std::string safe = name;
-  for (char& c : safe) {
-    const bool plain = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') ||
-                       c == '.' || c == '-' || c == '_';
-    if (!plain) {
-      c = '_';
-    }
-  }
-  return safe;
-}
-
-std::string Now() {
-  const std::time_t now = std::time(nullptr);
-  std::tm local{};
-  localtime_r(&now, &local);
-  char text[32];
-  std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", &local);
-  return text;
-}
-
-// The holder's record: "PID PROGRAM DATE TIME".
-std::string DescribeHolder(int fd) {
+// The holder's record, read without waiting for the lock.
+std::string Holder(int fd) {
   char buffer[256];
-  const ssize_t n = pread(fd, buffer, sizeof buffer - 1, 0);
-  if (n <= 0) {
-    return "another process";
-  }
-  buffer[n] = '\0';
-  char program[128] = "";
-  char date[16] = "";
-  char time[16] = "";
-  long pid = 0;
-  if (std::sscanf(buffer, "%ld %127s %15s %15s", &pid, program, date, time) != 4) {
-    return "another process";
-  }
-  return std::string(program) + ", pid " + std::to_string(pid) + ", since " + date + " " + time;
+  const ssize_t n = pread(fd, buffer, sizeof buffer, 0);
+  return DescribeHolder(buffer, n > 0 ? static_cast<size_t>(n) : 0);
 }
 
 }  // namespace
@@ -83,8 +52,8 @@ InterfaceLock::~InterfaceLock() {
 }
 
 std::string InterfaceLock::PathFor(const std::string& interfaceName) const {
-  return directory_ + "/kova-upgrade." + NetworkNamespaceId() + "." + SafeName(interfaceName) +
-         ".lock";
+  return directory_ + "/kova-upgrade." + NetworkNamespaceId() + "." +
+         LockFileSafeName(interfaceName) + ".lock";
 }
 
 InterfaceLock::Outcome InterfaceLock::Take(const std::string& interfaceName,
@@ -107,7 +76,7 @@ InterfaceLock::Outcome InterfaceLock::Take(const std::string& interfaceName,
   if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
     const int err = errno;
     if (err == EWOULDBLOCK) {
-      detail = DescribeHolder(fd);
+      detail = Holder(fd);
       close(fd);
       return Outcome::kHeld;
     }
@@ -115,8 +84,7 @@ InterfaceLock::Outcome InterfaceLock::Take(const std::string& interfaceName,
     close(fd);
     return Outcome::kUnavailable;
   }
-  const std::string record =
-      std::to_string(static_cast<long>(getpid())) + " " + program + " " + Now() + "\n";
+  const std::string record = HolderRecord(program);
   if (ftruncate(fd, 0) == 0) {
     const ssize_t written = pwrite(fd, record.data(), record.size(), 0);
     (void)written;  // the holder's record is a courtesy; the flock is the lock

@@ -1,10 +1,9 @@
 #include <windows.h>
 
-#include <cstdio>
 #include <cstdlib>
-#include <ctime>
 
 #include "frontend/interface_lock.h"
+#include "frontend/lock_holder.h"
 #include "platform/host_files.h"
 #include "platform/wide_text_windows.h"
 
@@ -16,56 +15,15 @@ namespace {
 // finds the lock taken can still read who holds it.
 constexpr DWORD kLockOffset = 0x7FFFFFFF;
 
-std::string SafeName(const std::string& name) {
-  std::string safe = name;
-  for (char& c : safe) {
-    const bool plain = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') ||
-                       c == '.' || c == '-' || c == '_';
-    if (!plain) {
-      c = '_';
-    }
-  }
-  return safe;
-}
-
-std::string Now() {
-  const std::tm local = host::LocalTime(std::time(nullptr));
-  char text[32];
-  std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", &local);
-  return text;
-}
-
-std::string SystemMessage(DWORD code) {
-  wchar_t* text = nullptr;
-  const DWORD n = FormatMessageW(
-      FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-      nullptr, code, 0, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
-  std::string message = n > 0 ? host::Narrow(text) : "error " + std::to_string(code);
-  LocalFree(text);
-  while (!message.empty() && (message.back() == '\n' || message.back() == '\r' ||
-                              message.back() == ' ' || message.back() == '.')) {
-    message.pop_back();
-  }
-  return message;
-}
-
-// The holder's record: "PID PROGRAM DATE TIME".
-std::string DescribeHolder(HANDLE file) {
+// The holder's record, read without waiting for the lock.
+std::string Holder(HANDLE file) {
   char buffer[256];
   DWORD n = 0;
   OVERLAPPED at{};
-  if (!ReadFile(file, buffer, sizeof buffer - 1, &n, &at) || n == 0) {
-    return "another process";
+  if (!ReadFile(file, buffer, sizeof buffer, &n, &at)) {
+    n = 0;
   }
-  buffer[n] = '\0';
-  char program[128] = "";
-  char date[16] = "";
-  char time[16] = "";
-  long pid = 0;
-  if (std::sscanf(buffer, "%ld %127s %15s %15s", &pid, program, date, time) != 4) {
-    return "another process";
-  }
-  return std::string(program) + ", pid " + std::to_string(pid) + ", since " + date + " " + time;
+  return DescribeHolder(buffer, n);
 }
 
 HANDLE OpenLockFile(const std::wstring& path, DWORD access) {
@@ -96,14 +54,14 @@ InterfaceLock::~InterfaceLock() {
 }
 
 std::string InterfaceLock::PathFor(const std::string& interfaceName) const {
-  return directory_ + "\\kova-upgrade." + SafeName(interfaceName) + ".lock";
+  return directory_ + "\\kova-upgrade." + LockFileSafeName(interfaceName) + ".lock";
 }
 
 InterfaceLock::Outcome InterfaceLock::Take(const std::string& interfaceName,
                                            const std::string& program, std::string& detail) {
   Release();
   if (!host::MakeDirectories(directory_)) {
-    detail = directory_ + ": " + SystemMessage(GetLastError());
+    detail = directory_ + ": " + host::SystemMessage(GetLastError());
     return Outcome::kUnavailable;
   }
   const std::string path = PathFor(interfaceName);
@@ -115,7 +73,7 @@ InterfaceLock::Outcome InterfaceLock::Take(const std::string& interfaceName,
     file = OpenLockFile(wide, GENERIC_READ);
   }
   if (file == INVALID_HANDLE_VALUE) {
-    detail = path + ": " + SystemMessage(GetLastError());
+    detail = path + ": " + host::SystemMessage(GetLastError());
     return Outcome::kUnavailable;
   }
   OVERLAPPED at{};
@@ -123,15 +81,15 @@ InterfaceLock::Outcome InterfaceLock::Take(const std::string& interfaceName,
   if (!LockFileEx(file, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0, &at)) {
     const DWORD err = GetLastError();
     if (err == ERROR_LOCK_VIOLATION || err == ERROR_IO_PENDING) {
-      detail = DescribeHolder(file);
+      detail = Holder(file);
       CloseHandle(file);
       return Outcome::kHeld;
     }
-    detail = path + ": " + SystemMessage(err);
+    detail = path + ": " + host::SystemMessage(err);
     CloseHandle(file);
     return Outcome::kUnavailable;
   }
-  const std::string record = std::to_string(host::ProcessId()) + " " + program + " " + Now() + "\n";
+  const std::string record = HolderRecord(program);
   // The holder's record is a courtesy; the lock is the lock.
   SetFilePointer(file, 0, nullptr, FILE_BEGIN);
   if (SetEndOfFile(file)) {

@@ -25,6 +25,10 @@ int AddPermanentNeighbour(int ifindex, const uint8_t ip[4], const uint8_t mac[6]
 // there is none, ENODEV when the interface is gone.
 int DeleteNeighbour(int ifindex, const uint8_t ip[4]);
 
+// Whether the host still has an interface with this index (an adapter
+// unplugged took its entries with it).
+bool InterfaceStillExists(int ifindex);
+
 // The host's own tables behind the engine's neighbour-table interface.
 std::unique_ptr<NeighbourTable> MakeHostNeighbourTable();
 

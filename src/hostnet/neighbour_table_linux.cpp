@@ -12,7 +12,6 @@
 #include <cstring>
 #include <memory>
 
-#include "hostnet/capabilities.h"
 #include "hostnet/netlink_request_linux.h"
 #include "hostnet/route_lookup.h"
 
@@ -142,35 +141,10 @@ int DeleteNeighbour(int ifindex, const uint8_t ip[4]) {
   return rc == ESRCH ? ENOENT : rc;
 }
 
-namespace {
-
-// The kernel's tables through libnl and route lookups.
-class LinuxNeighbourTable : public NeighbourTable {
- public:
-  int LookupRouteInterface(const uint8_t ip[4], int& ifindex) override {
-    return kova::LookupRouteInterface(ip, ifindex);
-  }
-  int DumpNeighbours(std::vector<NeighbourEntry>& rows) override {
-    return kova::DumpNeighbours(rows);
-  }
-  int AddPermanentNeighbour(int ifindex, const uint8_t ip[4], const uint8_t mac[6]) override {
-    return kova::AddPermanentNeighbour(ifindex, ip, mac);
-  }
-  int DeleteNeighbour(int ifindex, const uint8_t ip[4]) override {
-    return kova::DeleteNeighbour(ifindex, ip);
-  }
-  bool InterfaceExists(int ifindex) override {
-    char name[IF_NAMESIZE];
-    // Only a definite "no such device" counts as gone.
-    return if_indextoname(static_cast<unsigned>(ifindex), name) != nullptr || errno != ENXIO;
-  }
-  bool HoldsCapability(int capability) override { return HasEffectiveCapability(capability); }
-};
-
-}  // namespace
-
-std::unique_ptr<NeighbourTable> MakeHostNeighbourTable() {
-  return std::make_unique<LinuxNeighbourTable>();
+bool InterfaceStillExists(int ifindex) {
+  char name[IF_NAMESIZE];
+  // Only a definite "no such device" counts as gone.
+  return if_indextoname(static_cast<unsigned>(ifindex), name) != nullptr || errno != ENXIO;
 }
 
 }  // namespace kova

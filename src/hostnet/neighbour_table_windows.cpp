@@ -11,7 +11,6 @@
 #include <cstring>
 #include <vector>
 
-#include "hostnet/capabilities.h"
 #include "hostnet/neighbour_table.h"
 #include "hostnet/route_lookup.h"
 #include "platform/host_errors.h"
@@ -98,37 +97,13 @@ int DeleteNeighbour(int ifindex, const uint8_t ip[4]) {
   return static_cast<int>(rc);
 }
 
-namespace {
-
-class WindowsNeighbourTable : public NeighbourTable {
- public:
-  int LookupRouteInterface(const uint8_t ip[4], int& ifindex) override {
-    return kova::LookupRouteInterface(ip, ifindex);
-  }
-  int DumpNeighbours(std::vector<NeighbourEntry>& rows) override {
-    return kova::DumpNeighbours(rows);
-  }
-  int AddPermanentNeighbour(int ifindex, const uint8_t ip[4], const uint8_t mac[6]) override {
-    return kova::AddPermanentNeighbour(ifindex, ip, mac);
-  }
-  int DeleteNeighbour(int ifindex, const uint8_t ip[4]) override {
-    return kova::DeleteNeighbour(ifindex, ip);
-  }
-  bool InterfaceExists(int ifindex) override {
-    MIB_IFROW row;
-    std::memset(&row, 0, sizeof row);
-    row.dwIndex = static_cast<DWORD>(ifindex);
-    // Only a definite "no such interface" counts as gone.
-    const DWORD rc = GetIfEntry(&row);
-    return rc != ERROR_FILE_NOT_FOUND && rc != ERROR_NOT_FOUND && rc != ERROR_INVALID_DATA;
-  }
-  bool HoldsCapability(int capability) override { return HasEffectiveCapability(capability); }
-};
-
-}  // namespace
-
-std::unique_ptr<NeighbourTable> MakeHostNeighbourTable() {
-  return std::make_unique<WindowsNeighbourTable>();
+bool InterfaceStillExists(int ifindex) {
+  MIB_IFROW row;
+  std::memset(&row, 0, sizeof row);
+  row.dwIndex = static_cast<DWORD>(ifindex);
+  // Only a definite "no such interface" counts as gone.
+  const DWORD rc = GetIfEntry(&row);
+  return rc != ERROR_FILE_NOT_FOUND && rc != ERROR_NOT_FOUND && rc != ERROR_INVALID_DATA;
 }
 
 }  // namespace kova

@@ -52,4 +52,19 @@ inline std::string AnsiToUtf8(const char* text) {
   return Narrow(wide.c_str());
 }
 
+// The system's own words for an error code, without the closing period.
+inline std::string SystemMessage(DWORD code) {
+  wchar_t* text = nullptr;
+  const DWORD n = FormatMessageW(
+      FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+      nullptr, code, 0, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
+  std::string message = n > 0 ? Narrow(text) : "error " + std::to_string(code);
+  LocalFree(text);
+  while (!message.empty() && (message.back() == '\n' || message.back() == '\r' ||
+                              message.back() == ' ' || message.back() == '.')) {
+    message.pop_back();
+  }
+  return message;
+}
+
 }  // namespace kova::host
