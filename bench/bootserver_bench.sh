@@ -7,7 +7,7 @@
 # Run as root; installs tftpd-hpa and tftp-hpa when missing, with the
 # daemon kept off: the bench starts its own in.tftpd inside the namespace.
 set -uo pipefail
-cd "$(dirname "$0")/.."
+cd "$(dirname "$0")/.." || exit 1
 BENCH=${1:-build/bootserver_bench}
 READS=${2:-30}
 

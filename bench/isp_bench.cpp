@@ -18,10 +18,12 @@
 #include <mutex>
 #include <string>
 #include <thread>
+#include <tuple>
 #include <vector>
 
 #include "bench/isp_minimal_client.h"
 #include "controller/engine.h"
+#include "engine_access.h"
 #include "isp/isp_dialogue.h"
 #include "protocol/channels.h"
 #include "protocol/line_exchange.h"
@@ -88,8 +90,8 @@ int RunEngine(const std::string& interfaceName, const uint8_t board[4], double& 
   kova::Engine engine(panel, dir);
   engine.LoadAdapters();
   int sel = -1;
-  for (int i = 0; i < engine.Adapters.Count; ++i) {
-    if (engine.Adapters.AdapterDesc[i] == interfaceName) {
+  for (int i = 0; i < kova::EngineTestAccess::Adapters(engine).Count; ++i) {
+    if (kova::EngineTestAccess::Adapters(engine).AdapterDesc[i] == interfaceName) {
       sel = i;
     }
   }
@@ -99,7 +101,7 @@ int RunEngine(const std::string& interfaceName, const uint8_t board[4], double& 
   }
   engine.SelectInterface(sel);
   for (size_t i = 0; i < kRegion; ++i) {
-    engine.Buf.AppImage[i] = ImageByte(i);
+    kova::EngineTestAccess::Op(engine).Buf.AppImage[i] = ImageByte(i);
   }
 
   enum class Phase { kSocket, kSocketMade, kStep, kStepRuns, kDone };
@@ -107,10 +109,13 @@ int RunEngine(const std::string& interfaceName, const uint8_t board[4], double& 
   bool ok = false;
   Clock::time_point start;
   Clock::time_point end;
-  engine.EepromMachine = [&](kova::Engine& e) {
+  // As the engine's own machines do, the script says whether it moved: a
+  // worker at delay 0 waits only when nothing did.
+  kova::EngineTestAccess::Machines(engine).Eeprom = [&](kova::Operation& e) {
+    const auto before = std::make_tuple(e.Record(), phase);
     kova::IspDialogue& isp = e.Isp;
-    if (e.EepromState == 0) {
-      return;
+    if (e.Eeprom.State == 0) {
+      return false;
     }
     switch (phase) {
       case Phase::kSocket:
@@ -148,10 +153,11 @@ int RunEngine(const std::string& interfaceName, const uint8_t board[4], double& 
         break;
       case Phase::kDone:
         end = Clock::now();
-        e.EepromDone = ok ? 1 : 0;
-        e.EepromState = 0;
+        e.Eeprom.Done = ok ? 1 : 0;
+        e.Eeprom.State = 0;
         break;
     }
+    return std::make_tuple(e.Record(), phase) != before;
   };
   std::atomic<bool> ticking{true};
   std::thread ticker([&] {
@@ -161,7 +167,7 @@ int RunEngine(const std::string& interfaceName, const uint8_t board[4], double& 
     }
   });
   engine.StartThreads();
-  while (engine.MainState.load() != 0) {
+  while (kova::EngineTestAccess::MainState(engine).load() != 0) {
     std::this_thread::sleep_for(std::chrono::milliseconds(1));
   }
   engine.PostAction(kova::kActionGetEeprom);

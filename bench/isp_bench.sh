@@ -55,7 +55,7 @@ time_one() {
   kill -TERM "$board" 2>/dev/null
   wait "$board" 2>/dev/null
   board=
-  return $status
+  return "$status"
 }
 
 if [ -n "$windows" ]; then

@@ -17,9 +17,11 @@
 #include <cstdlib>
 #include <string>
 #include <thread>
+#include <tuple>
 #include <vector>
 
 #include "controller/engine.h"
+#include "engine_access.h"
 #include "protocol/receive_path.h"
 
 namespace {
@@ -98,19 +100,22 @@ void WorkerLatency(uint16_t port) {
     panel.inputs.macFields = {"00", "1A", "2B", "3C", "4D", "5E"};
     panel.inputs.delayIndex = delay;
     kova::Engine engine(panel, dir);
-    engine.Adapters.AdapterDesc[0] = "lo";
-    engine.Adapters.AdapterIP[0] = {127, 0, 0, 1};
-    engine.Adapters.Count = 1;
-    engine.InterfaceCount = 1;
+    kova::EngineTestAccess::Adapters(engine).AdapterDesc[0] = "lo";
+    kova::EngineTestAccess::Adapters(engine).AdapterIP[0] = {127, 0, 0, 1};
+    kova::EngineTestAccess::Adapters(engine).Count = 1;
+    engine.SetInterfaceCount(1);
     std::vector<double> micros;
     Clock::time_point sentAt;
     bool waiting = false;
-    engine.VerCfgMachine = [&](kova::Engine& e) {
-      if (e.VerCfgState == 1) {
+    kova::EngineTestAccess::Machines(engine).VerCfg = [&](kova::Operation& e) {
+      // Moved when it took a reply or sent a request, as the engine's own
+      // machines tell it.
+      const auto before = std::make_tuple(e.Record(), waiting, micros.size());
+      if (e.VerCfg.State == 1) {
         e.link.UDPSocket_Create(port, 0);
         e.link.UDPOp = 1;  // replies are read as frames
-        e.VerCfgState = 2;
-      } else if (e.VerCfgState == 2) {
+        e.VerCfg.State = 2;
+      } else if (e.VerCfg.State == 2) {
         if (waiting && e.Buf.UDPReply_Get(10) == 1) {
           micros.push_back(
               std::chrono::duration<double, std::micro>(Clock::now() - sentAt).count());
@@ -122,10 +127,11 @@ void WorkerLatency(uint16_t port) {
           e.link.UDPSocket_Send(request, sizeof(request));
           waiting = true;
         } else if (micros.size() >= 300) {
-          e.VerCfgDone = 1;
-          e.VerCfgState = 0;
+          e.VerCfg.Done = 1;
+          e.VerCfg.State = 0;
         }
       }
+      return std::make_tuple(e.Record(), waiting, micros.size()) != before;
     };
     std::atomic<bool> ticking{true};
     std::thread ticker([&] {
@@ -135,7 +141,7 @@ void WorkerLatency(uint16_t port) {
       }
     });
     engine.StartThreads();
-    while (engine.MainState.load() != 0) {
+    while (kova::EngineTestAccess::MainState(engine).load() != 0) {
       std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
     engine.PostAction(kova::kActionGetVersion);
@@ -164,40 +170,40 @@ void WorkerLatency(uint16_t port) {
 int main() {
   SilentPanel panel;
   kova::Engine engine(panel);
-  engine.Adapters.AdapterDesc[0] = "lo";
-  engine.Adapters.AdapterIP[0] = {127, 0, 0, 1};
-  engine.Adapters.Count = 1;
-  engine.InterfaceCount = 1;
+  kova::EngineTestAccess::Adapters(engine).AdapterDesc[0] = "lo";
+  kova::EngineTestAccess::Adapters(engine).AdapterIP[0] = {127, 0, 0, 1};
+  kova::EngineTestAccess::Adapters(engine).Count = 1;
+  engine.SetInterfaceCount(1);
   engine.SelectInterface(0);
-  engine.link.Net_Startup();
-  engine.DeviceIP[0] = 127;
-  engine.DeviceIP[1] = 0;
-  engine.DeviceIP[2] = 0;
-  engine.DeviceIP[3] = 1;
+  kova::EngineTestAccess::LinkOf(engine).Net_Startup();
+  kova::EngineTestAccess::Op(engine).DeviceIP[0] = 127;
+  kova::EngineTestAccess::Op(engine).DeviceIP[1] = 0;
+  kova::EngineTestAccess::Op(engine).DeviceIP[2] = 0;
+  kova::EngineTestAccess::Op(engine).DeviceIP[3] = 1;
 
   EchoPeer peer;
-  if (engine.link.UDPSocket_Create(peer.port(), 0) != 1) {
+  if (kova::EngineTestAccess::LinkOf(engine).UDPSocket_Create(peer.port(), 0) != 1) {
     std::printf("cannot open the UDP client socket on loopback\n");
     return 1;
   }
   std::atomic<bool> stop{false};
   std::thread receiver([&] {
     while (!stop) {
-      kova::RecvPass(engine.link);
+      kova::RecvPass(kova::EngineTestAccess::LinkOf(engine));
     }
   });
 
   const uint8_t request[9] = {0x00, 0x09, 0x81, 0x04, 'R', 'E', 'S', 'E', 'T'};
   for (const int delay : {2, 5, 19}) {
-    engine.link.RecvThreadDelay = delay;
+    kova::EngineTestAccess::LinkOf(engine).RecvThreadDelay = delay;
     std::vector<double> micros;
     for (int i = 0; i < 200; ++i) {
       const auto start = Clock::now();
-      engine.link.UDPSocket_Send(request, sizeof(request));
+      kova::EngineTestAccess::LinkOf(engine).UDPSocket_Send(request, sizeof(request));
       int seen = 0;
       while (seen < 6 && Clock::now() - start < std::chrono::seconds(1)) {
-        if (kova::UDP_RxAvailable(engine.link)) {
-          kova::UDP_RxSkip(engine.link);
+        if (kova::UDP_RxAvailable(kova::EngineTestAccess::LinkOf(engine))) {
+          kova::UDP_RxSkip(kova::EngineTestAccess::LinkOf(engine));
           ++seen;
         }
       }
@@ -209,7 +215,7 @@ int main() {
   }
   stop = true;
   receiver.join();
-  engine.link.UDPSocket_Close();
+  kova::EngineTestAccess::LinkOf(engine).UDPSocket_Close();
   WorkerLatency(peer.port());
   return 0;
 }

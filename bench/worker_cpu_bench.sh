@@ -7,7 +7,7 @@
 # each run.
 #   bench/worker_cpu_bench.sh [KOVA_UPGRADE] [DELAY ...]
 set -uo pipefail
-cd "$(dirname "$0")/.."
+cd "$(dirname "$0")/.." || exit 1
 CLI=$(realpath "${1:-build/kova-upgrade}")
 shift
 DELAYS=("$@")

@@ -3,7 +3,7 @@
 # template, and the template carries every caption the engine gives its
 # message boxes (the engine passes them as written; the dialog looks them up).
 set -uo pipefail
-cd "$(dirname "$0")/.."
+cd "$(dirname "$0")/.." || exit 1
 tmp=$(mktemp -d)
 trap 'rm -rf "$tmp"' EXIT
 status=0
@@ -23,5 +23,6 @@ while IFS= read -r caption; do
     { echo "FAIL: the caption \"$caption\" is not in the template"; status=1; }
 done <<<"$captions"
 
-[ $status -eq 0 ] && echo "PASS: $(ls po/*.po | wc -l) catalogue(s), $(wc -l <<<"$captions") captions"
+catalogues=(po/*.po)
+[ $status -eq 0 ] && echo "PASS: ${#catalogues[@]} catalogue(s), $(wc -l <<<"$captions") captions"
 exit $status

@@ -11,6 +11,7 @@ source "$(dirname "$0")/windows-env.sh"
 windows_install_deps
 wine_prefix_ready
 # The dialog stays as it is: on when build-windows-gui.sh turned it on.
+# shellcheck disable=SC2119 # no options on purpose, for that reason
 windows_configure
 cmake --build "$KOVA_WIN_BUILD" -j2 --target kova-upgrade unit_tests thread_tests isp_bench
 echo "built: $KOVA_WIN_BUILD/kova-upgrade.exe"

@@ -29,7 +29,7 @@ for target in "${targets[@]}"; do
   fi
 done
 
-build=build-fuzz
+build="build-fuzz"
 CC=clang CXX=clang++ cmake -S tests/fuzz -B "$build" -DKOVA_WERROR=ON >/dev/null
 cmake --build "$build" -j2 --target "${targets[@]/#/fuzz_}" >/dev/null
 

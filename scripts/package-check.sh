@@ -6,7 +6,7 @@
 #   usage: scripts/package-check.sh [BUILD_DIR]   (default: build; built already)
 # Run as root on Debian 12.
 set -uo pipefail
-cd "$(dirname "$0")/.."
+cd "$(dirname "$0")/.." || exit 1
 build=$(realpath "${1:-build}")
 group=kova-upgrade
 caps=cap_net_bind_service,cap_net_admin=ep
@@ -17,7 +17,7 @@ files=("${programs[@]}"
        /usr/share/locale/de/LC_MESSAGES/kova-upgrade-tool.mo
        /usr/share/man/man1/kova-upgrade.1.gz)
 status=0
-member= outsider=
+member='' outsider=''
 
 fail() {
   echo "package-check: FAIL: $*"
@@ -28,6 +28,7 @@ installed() {
   dpkg-query -W -f='${Status}' kova-upgrade 2>/dev/null | grep -q 'ok installed'
 }
 
+# shellcheck disable=SC2317 # run by the EXIT trap below
 cleanup() {
   [ -n "$member" ] && userdel "$member" 2>/dev/null
   [ -n "$outsider" ] && userdel "$outsider" 2>/dev/null
@@ -95,6 +96,7 @@ fi
 as_user() {
   local user=$1
   shift
+  # shellcheck disable=SC2016 # the inner sh expands them
   setpriv --reuid "$user" --regid nogroup --init-groups sh -c 'exec "$0" "$@"' "$@"
 }
 

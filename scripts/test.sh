@@ -72,7 +72,8 @@ wx_started=$SECONDS
 
 format_and_layers() {
   git ls-files -z '*.cpp' '*.h' | xargs -0 -r clang-format --dry-run --Werror &&
-    bash scripts/check-includes.sh
+    bash scripts/check-includes.sh &&
+    bash scripts/shellcheck.sh
 }
 stage "format and include rules" format_and_layers
 

@@ -16,11 +16,11 @@ windows_install_deps() {
   bash "$KOVA_ROOT/scripts/install-deps.sh" windows
 }
 
-# wine_prefix_ready [PREFIX]: makes the prefix once, then keeps its server
-# running. The first wine call starts service processes that inherit
+# wine_prefix_ready: makes the prefix (KOVA_WINEPREFIX) once, then keeps its
+# server running. The first wine call starts service processes that inherit
 # stdout, so nothing of it goes to a pipe.
 wine_prefix_ready() {
-  local prefix=${1:-$KOVA_WINEPREFIX}
+  local prefix=$KOVA_WINEPREFIX
   mkdir -p "$prefix"
   # The persistent server first, so that wineboot uses it; where one runs
   # already (it may be this one), it is used as it is.
@@ -44,8 +44,9 @@ wine_prefix_copy() {
   return 0
 }
 
+# wine_prefix_stop: ends the server wine_prefix_ready left running.
 wine_prefix_stop() {
-  local prefix=${1:-$KOVA_WINEPREFIX}
+  local prefix=$KOVA_WINEPREFIX
   WINEPREFIX=$prefix wineserver -k >/dev/null 2>&1 </dev/null || true
 }
 

@@ -164,7 +164,7 @@ void KOVA_UpgradeToolDialog::ConnectEvents() {
   Bind(wxEVT_BUTTON, post(kActionUpgrade), ID_BUTTON_Start);
   Bind(wxEVT_BUTTON, post(kActionGetVersion), ID_BUTTON_FN1);
   Bind(
-      wxEVT_BUTTON, [this](wxCommandEvent&) { engine_.Log.ClearMessages(1); }, ID_BUTTON_Clear);
+      wxEVT_BUTTON, [this](wxCommandEvent&) { engine_.ClearMessages(); }, ID_BUTTON_Clear);
   Bind(
       wxEVT_BUTTON, [this](wxCommandEvent&) { RunWhileIdle([this] { engine_.DumpAppImage(); }); },
       ID_BUTTON_FN2);
@@ -212,12 +212,9 @@ void KOVA_UpgradeToolDialog::InitialiseDialog() {
   Choice_DelayTimeSel->SetSelection(0);
   engine_.SetDelays(kDelayIdleMs, kDelayIdleMs);
 
-  engine_.InterfaceSel = 0;
-  engine_.InterfaceCount = 0;
-  engine_.Adapters.Clear();
   engine_.LoadAdapters();
-  FillInterfaceChoice(*Choice_InterfaceSel, engine_.Adapters);
-  engine_.InterfaceCount = static_cast<int32_t>(Choice_InterfaceSel->GetCount());
+  FillInterfaceChoice(*Choice_InterfaceSel, engine_.Adapters());
+  engine_.SetInterfaceCount(static_cast<int32_t>(Choice_InterfaceSel->GetCount()));
   engine_.SelectInterface(std::max(Choice_InterfaceSel->GetSelection(), 0));
 
   TextCtrl_KOVAIPAddress->ChangeValue(kDefaultDeviceIP);
@@ -233,7 +230,7 @@ void KOVA_UpgradeToolDialog::InitialiseDialog() {
   }
   engine_.StartThreads();
 
-  engine_.Countdown.ClearCountdowns();
+  engine_.ResetCountdowns();
   UiTimer.SetOwner(this, kUiTimerId);
   UiTimer.Start(kUiTimerPeriodMs, wxTIMER_CONTINUOUS);
 }
@@ -283,9 +280,9 @@ void KOVA_UpgradeToolDialog::PostOperation(int32_t action) {
   if (!engine_.IsIdle()) {
     return;
   }
-  const int32_t sel = engine_.InterfaceSel.load();
-  const std::string name =
-      (sel >= 0 && sel < engine_.Adapters.Count) ? engine_.Adapters.AdapterDesc[sel] : "";
+  const int32_t sel = engine_.SelectedInterface();
+  const AdapterTable& adapters = engine_.Adapters();
+  const std::string name = (sel >= 0 && sel < adapters.Count) ? adapters.AdapterDesc[sel] : "";
   if (!name.empty()) {
     std::string holder;
     if (lock_.Take(name, kProgram, holder) == InterfaceLock::Outcome::kHeld) {
@@ -328,7 +325,7 @@ void KOVA_UpgradeToolDialog::OnQuit(wxCommandEvent&) {
 }
 
 void KOVA_UpgradeToolDialog::OnInterfaceSel(wxCommandEvent&) {
-  engine_.InterfaceCount = static_cast<int32_t>(Choice_InterfaceSel->GetCount());
+  engine_.SetInterfaceCount(static_cast<int32_t>(Choice_InterfaceSel->GetCount()));
   const int sel = Choice_InterfaceSel->GetSelection();
   engine_.SelectInterface(sel);
   Choice_InterfaceSel->SetToolTip(sel >= 0 ? Choice_InterfaceSel->GetString(sel) : wxString());

@@ -12,25 +12,13 @@
 #include <sstream>
 
 #include "cli/stop_requests.h"
+#include "common/action_codes.h"
 #include "controller/operator_input.h"
 #include "platform/host_files.h"
 
 namespace kova::cli {
 
 namespace {
-
-struct ActionName {
-  const char* name;
-  int32_t code;
-  bool needsMac;  // the engine fails the action without the board's MAC
-};
-
-constexpr int32_t kActionUpgradeCode = 0;
-
-constexpr ActionName kActions[] = {
-    {"upgrade", 0, true},    {"version", 2, true},        {"config-reset", 3, true},
-    {"model-name", 7, true}, {"set-model-name", 8, true}, {"eeprom", 9, true},
-};
 
 enum LongOnly {
   kOptIp = 1000,
@@ -354,14 +342,15 @@ bool ParseOptions(int argc, char** argv, CliOptions& out, std::string& error) {
     out.actionName = action;
     return true;
   }
-  for (const ActionName& a : kActions) {
-    if (action == a.name) {
-      if (a.needsMac && out.macs.empty()) {
+  for (const ActionInfo& a : kActions) {
+    if (a.commandWord && action == a.name) {
+      // Every action fails in the engine without the board's MAC.
+      if (out.macs.empty()) {
         error = std::string("no MAC address given: ") + a.name + " needs -m MAC" +
                 (macFiles.empty() ? "" : " (the MAC file holds none)");
         return false;
       }
-      if (out.dryRun && a.code != kActionUpgradeCode) {
+      if (out.dryRun && a.code != kActionUpgrade) {
         error = "--dry-run goes with upgrade only";
         return false;
       }

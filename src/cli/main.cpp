@@ -129,12 +129,14 @@ BoardOutcome RunBoard(const Run& run, const MacFields& mac, bool& interrupted) {
     engine.LoadAdapters();
     // The boot server's waits follow the tick like every other wait: at the
     // real 100 ms tick they are its own 500 ms, 60 s and 30 s.
-    engine.BootServerLimits.waitMs = 5 * run.opt.tickMs;
-    engine.BootServerLimits.requestBound = std::chrono::milliseconds(600 * run.opt.tickMs);
-    engine.BootServerLimits.ackBound = std::chrono::milliseconds(300 * run.opt.tickMs);
+    BootServerParams limits;
+    limits.waitMs = 5 * run.opt.tickMs;
+    limits.requestBound = std::chrono::milliseconds(600 * run.opt.tickMs);
+    limits.ackBound = std::chrono::milliseconds(300 * run.opt.tickMs);
+    engine.SetBootServerLimits(limits);
     if (!run.opt.interfaceName.empty()) {
       // An interface that went away since the start selects nothing.
-      engine.SelectInterface(FindInterface(engine.Adapters, run.opt.interfaceName));
+      engine.SelectInterface(FindInterface(engine.Adapters(), run.opt.interfaceName));
     }
     {
       Ticker ticker(engine, run.opt.tickMs);

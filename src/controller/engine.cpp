@@ -1,19 +1,14 @@
 #include "controller/engine.h"
 
-#include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
+#include <thread>
 
-#include "common/countdown_slots.h"
 #include "config/config_file.h"
-#include "controller/dispatcher.h"
 #include "hostnet/adapter_list.h"
 #include "hostnet/neighbour_table.h"
-#include "hostnet/static_arp.h"
 #include "maintenance/maintenance_machines.h"
-#include "platform/host_errors.h"
 #include "procedures/procedures.h"
 #include "protocol/channels.h"
 #include "protocol/line_exchange.h"
@@ -21,47 +16,28 @@
 
 namespace kova {
 
-std::string ActionName(int32_t code) {
-  switch (code) {
-    case kActionUpgrade:
-      return "upgrade";
-    case kActionGetVersion:
-      return "version";
-    case kActionConfigReset:
-      return "config-reset";
-    case kActionGetModelName:
-      return "model-name";
-    case kActionSetModelName:
-      return "set-model-name";
-    case kActionGetEeprom:
-      return "eeprom";
-    case kActionDryRun:
-      return "dry-run";
-    default:
-      return "action " + std::to_string(code);
-  }
-}
-
 Engine::Engine(OperatorPanel& panel, std::string workDir, std::unique_ptr<NetPlatform> net,
                std::unique_ptr<NeighbourTable> neighbours, EngineTimings timings)
     : WorkDir(std::move(workDir)),
       Log(panel),
       Net(net ? std::move(net) : MakeNetPlatform()),
       Neighbours(neighbours ? std::move(neighbours) : MakeHostNeighbourTable()),
-      link(Link::Uses{Log, Countdown, Buf, *Net, DeviceIP, DeviceMAC, Adapters, InterfaceSel,
-                      InterfaceCount, Progress, ProgressStep, &Wake}),
+      op_(Operation::Uses{Log, Countdown, Buf, link_, *Net, *Neighbours, adapters_, InterfaceSel,
+                          InterfaceCount,
+                          OperationTimings{timings.joinBound, timings.neighbourRetryPause}}),
+      link_(Link::Uses{Log, Countdown, Buf, *Net, op_.DeviceIP, op_.DeviceMAC, adapters_,
+                       InterfaceSel, InterfaceCount, op_.Progress, op_.ProgressStep, &Wake}),
       timings_(timings) {
   Buf.AllocSharedBuffers();
   Countdown.ClearCountdowns();
-  VerCfgMachine = VerCfg_applay;
-  EepromMachine = Eeprom_applay;
-  LineMachine = [](Engine& e) { Line_applay(e.link); };
-  BroadcastMachine = [](Engine& e) { Broadcast_applay(e.link); };
-  UDPMachine = [](Engine& e) { UDP_applay(e.link); };
-  Procedures = {JumpToBootloader_Step, WaitForBootUp_Step, BootloaderUpgrade_Step, AppUpgrade_Step,
-                RemoteUpdate_Step};
-  link.RecvWake = Net->OpenWake();
-  bootWake_ = Net->OpenWake();
+  machines_.VerCfg = VerCfg_applay;
+  machines_.Eeprom = Eeprom_applay;
+  machines_.Line = Line_applay;
+  machines_.Broadcast = Broadcast_applay;
+  machines_.UDP = UDP_applay;
+  machines_.Procedures = {JumpToBootloader_Step, WaitForBootUp_Step, BootloaderUpgrade_Step,
+                          AppUpgrade_Step, RemoteUpdate_Step};
+  link_.RecvWake = Net->OpenWake();
 }
 
 Engine::~Engine() {
@@ -71,7 +47,7 @@ Engine::~Engine() {
   // may have started a server after shutdown looked.
   const auto bound = timings_.finalBound;
   const bool worker = Worker.Reap(bound);
-  const bool server = BootServerThread.Stop(bound);
+  const bool server = op_.BootServerThread.Stop(bound);
   const bool receiver = Receiver.Reap(bound);
   if (!worker || !server || !receiver) {
     // Still inside a call that does not return: leaving would free what it
@@ -83,16 +59,14 @@ Engine::~Engine() {
     releasePending_ = false;
     ReleaseHostState();
   }
-  for (const int wake : {link.RecvWake.load(), bootWake_}) {
-    if (wake >= 0) {
-      Net->Close(wake);
-    }
+  if (link_.RecvWake >= 0) {
+    Net->Close(link_.RecvWake);
   }
 }
 
 void Engine::LoadAdapters() {
-  Load_AdapterList(Adapters);
-  InterfaceCount = Adapters.Count;
+  Load_AdapterList(adapters_);
+  InterfaceCount = adapters_.Count;
   InterfaceSel = 0;
 }
 
@@ -104,6 +78,10 @@ void Engine::DelayChoiceChanged(int index) {
   if (MainState.load() != 0) {
     SetDelays(index, index);
   }
+}
+
+void Engine::SetBootServerLimits(const BootServerParams& limits) {
+  op_.BootServerLimits = limits;
 }
 
 bool Engine::PostAction(int32_t code) {
@@ -127,121 +105,94 @@ void Engine::SetMainState(uint8_t from, uint8_t to) {
 
 void Engine::SetDelays(int32_t mainDelay, int32_t recvDelay) {
   MainThreadDelay = mainDelay;
-  link.RecvThreadDelay = recvDelay;
+  link_.RecvThreadDelay = recvDelay;
 }
 
-void Engine::RunPass() {
+bool Engine::RunPass() {
+  if (Log.Barred()) {
+    return false;
+  }
+  bool moved = MainStep();
+  // A thread barred in the middle of a pass takes no further step.
+  const auto step = [this, &moved](const auto& machine) {
+    if (!Log.Barred()) {
+      moved = machine() || moved;
+    }
+  };
+  step([this] { return machines_.VerCfg && machines_.VerCfg(op_); });
+  step([this] { return machines_.Eeprom && machines_.Eeprom(op_); });
+  step([this] { return RunProcedure(); });
   // The line exchange sits between the procedure that posts its lines and
   // the UDP channel that carries them.
-  const Machine* lower[] = {&VerCfgMachine, &EepromMachine,    nullptr,
-                            &LineMachine,   &BroadcastMachine, &UDPMachine};
-  if (Log.Barred()) {
-    return;
+  step([this] { return machines_.Line && machines_.Line(link_); });
+  step([this] { return machines_.Broadcast && machines_.Broadcast(link_); });
+  step([this] { return machines_.UDP && machines_.UDP(link_); });
+  if (!Log.Barred()) {
+    UpdateProgress();
   }
-  MainStep();
-  for (const Machine* m : lower) {
-    if (Log.Barred()) {
-      return;
+  return moved;
+}
+
+bool Engine::RunProcedure() {
+  const DispatcherRecord before = Dispatcher;
+  bool moved = false;
+  switch (Dispatcher.ProcState) {
+    case 0:
+      break;
+    case 1:
+      Dispatcher.ProcDone = 0;
+      op_.Step.Busy = 1;
+      Dispatcher.ProcState = 2;
+      break;
+    case 2: {
+      uint8_t next = 2;
+      if (op_.Step.Busy == 0) {
+        next = (op_.Step.Done == 1) ? 3 : STEP_FAIL;
+      }
+      // The procedure is called even in the pass that noticed its end; an
+      // ended procedure ignores the call.
+      if (Dispatcher.ProcStep > 4) {
+        op_.Step.Busy = 0;
+        next = STEP_FAIL;
+      } else if (machines_.Procedures[Dispatcher.ProcStep]) {
+        moved = machines_.Procedures[Dispatcher.ProcStep](op_);
+      }
+      Dispatcher.ProcState = next;
+      break;
     }
-    if (m == nullptr) {
-      RunProcedure(*this);
-    } else if (*m) {
-      (*m)(*this);
-    }
+    case 3:
+      Dispatcher.ProcState = STEP_OK;
+      break;
+    case STEP_OK:
+      Dispatcher.ProcDone = 1;
+      Dispatcher.ProcState = STEP_END;
+      break;
+    case STEP_FAIL:
+      Dispatcher.ProcDone = 0;
+      Dispatcher.ProcState = STEP_END;
+      break;
+    default:
+      Dispatcher.ProcState = 0;
+      break;
   }
-  UpdateProgress();
+  return moved || Dispatcher != before;
 }
 
 void Engine::UpdateProgress() {
-  int32_t value = Progress.load();
+  int32_t value = op_.Progress.load();
   if (value == ProgressShown) {
     return;
   }
   if (value > 100) {
     value = 100;
-    Progress = value;
+    op_.Progress = value;
   }
   Log.SetGauge(value);
   ProgressShown = value;
 }
 
-void Engine::EnterPhase(OperationPhase phase, uint32_t imageBytes) {
-  if (Log.Barred()) {
-    return;
-  }
-  PhaseNote note;
-  note.phase = phase;
-  note.imageBytes = imageBytes;
-  note.macKnown = macKnown_;
-  if (macKnown_) {
-    std::memcpy(note.mac.data(), DeviceMAC, sizeof(DeviceMAC));
-  }
-  note.addressKnown = addressKnown_;
-  if (addressKnown_) {
-    std::memcpy(note.address.data(), DeviceIP, sizeof(DeviceIP));
-  }
-  Log.Panel().PhaseChanged(note);
-}
-
-void Engine::PostVerCfg(int32_t op) {
-  if (VerCfgState == 0) {
-    VerCfgOp = op;
-    VerCfgState = 1;
-  }
-}
-
-void Engine::PostEeprom(int32_t op) {
-  if (EepromState == 0) {
-    EepromOp = op;
-    EepromState = 1;
-  }
-}
-
-void Engine::NoteFailure(FailReason reason) {
-  if (failReason_ == FailReason::kNone) {
-    failReason_ = reason;
-  }
-}
-
-void Engine::NoteNeighbourFailure(int err) {
-  NoteFailure(host_error::Denied(err) ? FailReason::kNeighbourDenied
-                                      : FailReason::kNeighbourFailed);
-}
-
-void Engine::SetBootProgress(int value) {
-  if (value == -1) {
-    Countdown.Set(countdown::kBootWait, 0);
-  } else {
-    Progress = value;
-  }
-}
-
 int Engine::Load_UpgradeFile() {
   return kova::Load_UpgradeFile(WorkDir, Log, Buf, run_jumptobootloade_flag);
-}
-
-Engine::PassFootprint Engine::Footprint() const {
-  return {MainState.load(),
-          VerCfgState,
-          EepromState,
-          ProcState,
-          StepBusy,
-          link.BroadcastState,
-          link.UDPState,
-          link.BroadcastDecodeState,
-          link.UDPDecodeState,
-          link.UDPMsgState,
-          Buf.BroadcastRxRead.load(std::memory_order_relaxed),
-          Buf.UDPRxRead.load(std::memory_order_relaxed),
-          static_cast<uint32_t>(Progress.load()),
-          static_cast<uint32_t>(JumpRetries),
-          link.LineState,
-          Isp.IspStep,
-          Isp.IspState,
-          static_cast<uint32_t>(Isp.EraseCmd),
-          static_cast<uint32_t>(Isp.IspLine),
-          Isp.IspBlockOffset,
-          static_cast<uint32_t>(Isp.IspHalf)};
 }
 
 bool Engine::MainThread() {
@@ -255,10 +206,8 @@ bool Engine::MainThread() {
     return true;
   }
   // As fast as the board answers, without spinning: the next pass at once
-  // while the machines move, else a wait for something to happen.
-  const PassFootprint before = Footprint();
-  RunPass();
-  if (Footprint() == before) {
+  // while a machine moves, else a wait for something to happen.
+  if (!RunPass()) {
     Wake.Wait(std::chrono::milliseconds(1));
   }
   return true;
@@ -274,7 +223,7 @@ void Engine::StartThreads() {
     if (Log.Barred()) {
       return false;
     }
-    RecvPass(link);
+    RecvPass(link_);
     return true;
   });
 }
@@ -301,12 +250,12 @@ void Engine::ShutdownAll() {
   }
   // After the worker, which alone starts it. Stopped, the server closes
   // its sockets itself, so none stays bound past this point.
-  if (!StopBootServer()) {
+  if (!op_.StopBootServer()) {
     Log.Bar();
     stuck = true;
   }
   Receiver.Quit = 1;
-  Net->SignalWake(link.RecvWake);
+  Net->SignalWake(link_.RecvWake);
   if (!Receiver.Stop(timings_.joinBound)) {
     Log.Bar();
     stuck = true;
@@ -322,15 +271,10 @@ void Engine::ShutdownAll() {
 }
 
 void Engine::ReleaseHostState() {
-  // A failed removal is shown once, unless the idle step has already shown
-  // it: the operator should know that an entry stays behind.
-  if (StaticArpAdded == 1 && kova::Delete_StaticARP(Log, *Neighbours, StaticArpIfIndex, StaticArpIP,
-                                                    StaticArpMAC, !arpDeleteFailing_) == 1) {
-    StaticArpAdded = 0;
-  }
-  link.BroadcastSocket_Close();
-  link.UDPSocket_Close();
-  link.Net_Cleanup();
+  op_.ReleaseEntry();
+  link_.BroadcastSocket_Close();
+  link_.UDPSocket_Close();
+  link_.Net_Cleanup();
 }
 
 }  // namespace kova

@@ -3,16 +3,13 @@
 #include <array>
 #include <atomic>
 #include <chrono>
-#include <condition_variable>
 #include <cstdint>
 #include <functional>
 #include <memory>
-#include <mutex>
 #include <string>
-#include <thread>
-#include <vector>
 
 #include "bootserver/boot_server.h"
+#include "common/action_codes.h"
 #include "common/adapter_table.h"
 #include "common/bounded_thread.h"
 #include "common/countdown.h"
@@ -21,28 +18,12 @@
 #include "common/shared_buffers.h"
 #include "common/step_states.h"
 #include "common/wake_event.h"
-#include "isp/isp_dialogue.h"
+#include "operation/operation.h"
 #include "platform/neighbour_table.h"
 #include "platform/net_platform.h"
 #include "protocol/link.h"
 
 namespace kova {
-
-// Action codes that the front end posts.
-enum ActionCodes : int32_t {
-  kActionUpgrade = 0,
-  kActionGetVersion = 2,
-  kActionConfigReset = 3,
-  kActionGetModelName = 7,
-  kActionSetModelName = 8,
-  kActionGetEeprom = 9,
-  // The upgrade's checks and the board's version and platform, then the
-  // plan of what an upgrade would do; nothing that changes the board.
-  kActionDryRun = 10,
-};
-
-// "upgrade", "version", ..., "dry-run"; "action N" for any other code.
-std::string ActionName(int32_t code);
 
 // Waits that tests shorten: how long shutdown waits for each thread, and how
 // often a neighbour entry whose removal keeps failing is tried again.
@@ -54,14 +35,40 @@ struct EngineTimings {
   std::chrono::milliseconds finalBound{10000};
 };
 
-// The upgrade engine: every operation's state, the machines that run it and
-// the worker thread that steps them. A front end owns one engine, posts
-// actions to it, drives its tick and shuts it down; everything else happens
-// on the worker. Two engines can live in one process.
+// The machines a worker pass steps after the top-level one, each returning
+// whether anything it owns moved. The engine's own by default; tests may
+// put scripts in their place.
+struct LowerMachines {
+  std::function<bool(Operation&)> VerCfg;
+  std::function<bool(Operation&)> Eeprom;
+  std::function<bool(Link&)> Line;
+  std::function<bool(Link&)> Broadcast;
+  std::function<bool(Link&)> UDP;
+  // The five upgrade procedures, indexed by the dispatcher's ProcStep.
+  std::array<std::function<bool(Operation&)>, 5> Procedures;
+};
+
+// The dispatcher's record: the procedure it runs, its state and verdict.
+struct DispatcherRecord {
+  uint8_t ProcStep = 0;
+  uint8_t ProcState = 0;
+  int32_t ProcDone = 0;
+
+  bool operator==(const DispatcherRecord& o) const {
+    return ProcStep == o.ProcStep && ProcState == o.ProcState && ProcDone == o.ProcDone;
+  }
+  bool operator!=(const DispatcherRecord& o) const { return !(*this == o); }
+};
+
+// The upgrade engine: the worker and receive threads, the top-level machine
+// and the dispatcher, and the calls a front end makes. The operation it
+// runs, with the board's link, belongs to it; the procedures and the
+// maintenance machines work on the operation only. A front end owns one
+// engine, posts actions to it, drives its tick and shuts it down;
+// everything else happens on the worker. Two engines can live in one
+// process.
 class Engine {
  public:
-  using Machine = std::function<void(Engine&)>;
-
   // Allocates the shared buffers and resets every channel. `workDir` is where
   // KOVA_Config.cfg and relative image names are looked up (empty: current).
   // `net` is the socket layer and `neighbours` the host's neighbour table;
@@ -77,10 +84,19 @@ class Engine {
 
   // Reads the workstation's adapters into the table and selects entry 0.
   void LoadAdapters();
-  // The interface choice changed.
+  const AdapterTable& Adapters() const { return adapters_; }
+  // The interface choice: its entry count as the front end shows it, and the
+  // entry chosen (-1: none).
+  void SetInterfaceCount(int32_t count) { InterfaceCount = count; }
   void SelectInterface(int sel);
+  int32_t SelectedInterface() const { return InterfaceSel.load(); }
+  int32_t InterfaceEntries() const { return InterfaceCount.load(); }
   // The delay choice changed: takes effect at once only while an operation runs.
   void DelayChoiceChanged(int index);
+  // Sets the pass delays of the worker and the receive thread.
+  void SetDelays(int32_t mainDelay, int32_t recvDelay);
+  // The boot server's waits and bounds, for the next new-platform upgrade.
+  void SetBootServerLimits(const BootServerParams& limits);
   // Posts an action if the engine is idle; returns whether it was accepted.
   bool PostAction(int32_t code);
   // One 100 ms tick of the countdowns.
@@ -88,6 +104,10 @@ class Engine {
     Countdown.CountdownTick();
     Wake.Signal();
   }
+  // Every countdown back to 0, as when the dialog starts.
+  void ResetCountdowns() { Countdown.ClearCountdowns(); }
+  // Empties the message list.
+  void ClearMessages() { Log.ClearMessages(1); }
   // Starts the worker and the receive thread; the worker's first pass runs
   // the start-up state.
   void StartThreads();
@@ -111,78 +131,47 @@ class Engine {
   // Why the last operation failed; kNone after a success.
   FailReason LastReason() const { return static_cast<FailReason>(lastReason_.load()); }
   // After ShutdownAll: whether the last neighbour entry could not be removed.
-  bool NeighbourEntryLeft() const { return StaticArpAdded == 1; }
+  bool NeighbourEntryLeft() const { return op_.Entry.StaticArpAdded == 1; }
 
   // --- Worker side ---------------------------------------------------------
 
-  // One worker pass: the top-level step, then one step of every lower machine.
-  void RunPass();
-  // The top-level state machine's step.
-  void MainStep();
+  // One worker pass: the top-level step, then one step of every lower
+  // machine; whether any of them moved.
+  bool RunPass();
+  // The top-level state machine's step; whether it moved.
+  bool MainStep();
+
+ private:
+  friend class EngineTestAccess;  // tests/support: what tests set up and check
+
+  // The dispatcher: runs procedure ProcStep (0..4) once ProcState has been
+  // moved to 1, and reports its verdict in ProcDone.
+  //
+  //   ProcState 0      idle
+  //             1      ProcDone = 0, StepBusy = 1            -> 2
+  //             2      a procedure that has ended decides 3 or STEP_FAIL;
+  //                    then, same call: ProcStep > 4 fails, else the
+  //                    procedure takes one step               -> 2, 3, STEP_FAIL
+  //             3                                             -> STEP_OK
+  //             STEP_OK / STEP_FAIL  ProcDone = 1 / 0         -> STEP_END
+  //             STEP_END, other                               -> 0
+  bool RunProcedure();
   // The idle step: release sockets, the neighbour entry and the buttons.
   void IdleStep();
   void UpdateProgress();
-  // The boot server's progress callback: -1 ends its wait, else a percentage.
-  void SetBootProgress(int value);
-  void SetDelays(int32_t mainDelay, int32_t recvDelay);
-  // Starts a request of the version/configuration or the EEPROM machine. A
-  // busy machine gets nothing; the waiting state then judges whatever it
-  // finishes.
-  void PostVerCfg(int32_t op);
-  void PostEeprom(int32_t op);
-
-  // Tells the front end that the operation entered `phase`, with the board's
-  // MAC and address once they are known.
-  void EnterPhase(OperationPhase phase, uint32_t imageBytes = 0);
-  // Records why the operation fails; the first reason of an operation stays.
-  void NoteFailure(FailReason reason);
-  // A neighbour-table call failed with `err`.
-  void NoteNeighbourFailure(int err);
-  // DeviceIP now holds the board's own address (the remote road asks it).
-  void BoardAddressLearnt() { addressKnown_ = true; }
-
-  // The boot server of a new-platform upgrade, on a thread of its own. It is
-  // started for this operation's board: DeviceMAC, DeviceIP, AppImage and
-  // the selected interface's address and name, read once here. UDPDone is
-  // 0 before the thread starts and 1 once the server has returned, with its
-  // result in BootServerExit. False, with nothing started, when no
-  // interface is selected, a server still runs or shutdown has begun.
-  bool StartBootServer();
-  // Whether the server has returned; moves the lines it traced into the log.
-  bool BootServerFinished();
-  // The operator's text for the server's result.
-  std::string BootServerResultText() const;
-  // Asks a running server to stop and joins its thread within the join
-  // bound; true once no server thread is left.
-  bool StopBootServer();
-
-  // Operations of the lower layers that the top-level machine calls.
   int Load_UpgradeFile();
-
-  // Installs the board's neighbour entry for DeviceIP / DeviceMAC and records
-  // it (StaticArpAdded, StaticArpIP, StaticArpMAC, StaticArpIfIndex); 1 on
-  // success.
-  int Create_StaticARP();
-  // Whether this process may make the board's entry; false after the boxes
-  // of a refusal, before an upgrade touches the board.
-  bool MayMakeNeighbourEntry();
-  // Before an upgrade makes its entry: an entry of an earlier operation that
-  // is still installed (its removal kept failing) is kept when it is the one
-  // this upgrade would make, else removed now, so that no entry the tool
-  // made is ever forgotten. 0 when it could not be removed.
-  int SettleEarlierStaticARP();
-  // The neighbour entry of the last operation, removed when it ends. A
-  // failing removal shows its box once, then retries quietly about once a
-  // second, keeping StaticArpAdded set so that shutdown tries again.
-  int Delete_StaticARP();
-
-  // --- State ---------------------------------------------------------------
+  // One turn of the worker's loop: a pass, then its delay.
+  bool MainThread();
+  // Moves MainState from `from` to `to` unless the front end changed it.
+  void SetMainState(uint8_t from, uint8_t to);
+  // Removes the neighbour entry and closes the sockets once no thread runs.
+  void ReleaseHostState();
 
   std::string WorkDir;
   MessageLog Log;
   Countdowns Countdown;
   SharedBuffers Buf;
-  AdapterTable Adapters;
+  AdapterTable adapters_;
 
   std::atomic<uint8_t> MainState{1};
   std::atomic<int32_t> ActionCode{0};
@@ -195,104 +184,28 @@ class Engine {
 
   int32_t run_jumptobootloade_flag = 0;
   int32_t ControlsLocked = 0;
-  std::atomic<int32_t> Progress{0};
   int32_t ProgressShown = 0;
-  int32_t ProgressStep = 0;
-
-  // Operation dispatcher and the running procedure's hand-shake.
-  uint8_t ProcStep = 0;
-  uint8_t ProcState = 0;
-  int32_t ProcDone = 0;
-  uint8_t StepBusy = 0;
-  int32_t StepDone = 0;
-
-  // Maintenance request channels.
-  uint8_t VerCfgState = 0;
-  int32_t VerCfgOp = 0;
-  int32_t VerCfgDone = 0;
-  uint8_t EepromState = 0;
-  int32_t EepromOp = 0;
-  int32_t EepromDone = 0;
-
-  // The board this operation talks to.
-  uint8_t DeviceIP[4] = {0, 0, 0, 0};
-  uint8_t DeviceMAC[6] = {0, 0, 0, 0, 0, 0};
-  int32_t NewPlatform = 0;
-  int32_t StaticArpAdded = 0;
-  uint8_t StaticArpIP[4] = {0, 0, 0, 0};  // the installed entry's own address
-  uint8_t StaticArpMAC[6] = {0, 0, 0, 0, 0, 0};
-  int StaticArpIfIndex = 0;  // the interface it was made on, where it is removed
+  DispatcherRecord Dispatcher;
 
   std::unique_ptr<NetPlatform> Net;
   std::unique_ptr<NeighbourTable> Neighbours;
-  // Sockets, receive thread, decoders and channels.
-  Link link;
-  // The old platform's bootloader dialogue.
-  IspDialogue Isp{link, IspProgress{Progress, ProgressStep}};
-
-  // Jump to the bootloader.
-  int32_t JumpRetries = 0;
-
-  // Remote update: offsets into AppImage of the S-record line being sent and
-  // of its end (the CR, or the image's end for a last line without one), and
-  // why the file was refused, if it was.
-  int32_t RemoteLine = 0;
-  int32_t RemoteLineEnd = 0;
-  std::string RemoteRefusal;
-
-  // The lower machines stepped once per pass, and the five upgrade
-  // procedures indexed by ProcStep. Tests may replace them with scripts.
-  Machine VerCfgMachine;
-  Machine EepromMachine;
-  Machine LineMachine;
-  Machine BroadcastMachine;
-  Machine UDPMachine;
-  std::array<Machine, 5> Procedures;
+  // The operation comes before the link it reaches, which refers to its
+  // board and progress; it only stores the link's reference while the link
+  // is made.
+  Operation op_;
+  Link link_;
+  LowerMachines machines_;
 
   // The worker runs MainThread's passes; the receiver fills the rings.
   BoundedThread Worker;
   BoundedThread Receiver;
 
-  // The boot server's thread (its Quit is the server's stop token), the
-  // waits and bounds it runs with (tests shorten them) and its result, -1
-  // until a run has returned.
-  BoundedThread BootServerThread;
-  BootServerParams BootServerLimits;
-  std::atomic<int32_t> BootServerExit{-1};
-  // Why the server could not open a port (an errno), when it could not.
-  std::atomic<int> BootServerOpenError{0};
-  int32_t BootServerProgressSeen = -1;  // the backstop is armed again when it moves
-
- private:
-  // One turn of the worker's loop: a pass, then its delay.
-  bool MainThread();
-  // The state of every machine and how far the decoders have read: a pass
-  // that leaves it as it was has found nothing to do.
-  using PassFootprint = std::array<uint32_t, 21>;
-  PassFootprint Footprint() const;
-  // Moves MainState from `from` to `to` unless the front end changed it.
-  void SetMainState(uint8_t from, uint8_t to);
-  // Removes the neighbour entry and closes the sockets once no thread runs.
-  void ReleaseHostState();
-
   EngineTimings timings_;
-  std::string bootServerDevice_;
-  int bootWake_ = -1;  // cuts the boot server's wait short when it is stopped
-  // Lines the boot server traced, kept until the worker logs them: only the
-  // worker reaches the front end.
-  std::mutex bootTraceLock_;
-  std::vector<std::string> bootTraces_;
   bool releasePending_ = false;
-  bool arpDeleteFailing_ = false;
-  std::chrono::steady_clock::time_point arpDeleteLastTry_{};
   bool shutDown_ = false;
   std::atomic<int> operationsEnded_{0};
   std::atomic<uint8_t> lastOutcome_{0};
   std::atomic<uint8_t> lastReason_{0};
-  // The running operation's: its first failure, and what of the board is known.
-  FailReason failReason_ = FailReason::kNone;
-  bool macKnown_ = false;
-  bool addressKnown_ = false;
 };
 
 }  // namespace kova

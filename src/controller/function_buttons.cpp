@@ -24,7 +24,7 @@ void Engine::Get_MACAddres(const std::array<std::string, 6>& fields) {
 
 void Engine::SendTestText() {
   const std::string text = Format("4776%c%c", 13, 10);
-  const int count = UDPSocket_SendStringFromFrontEnd(link, text);
+  const int count = UDPSocket_SendStringFromFrontEnd(link_, text);
   Log.AppendMessage(1, Format("\n   UDPSocket_SendString(len=%d) !", count));
 }
 

@@ -1,10 +1,12 @@
 #include <algorithm>
+#include <tuple>
 
 #include "common/format.h"
 #include "config/config_values.h"
 #include "controller/engine.h"
 #include "controller/operator_input.h"
 #include "isp/isp_dialogue.h"
+#include "protocol/reply_records.h"
 
 namespace kova {
 
@@ -21,8 +23,8 @@ constexpr int32_t kEepromSetModelName = 32;
 
 const char* const kUpgradeCaption = "KOVA Upgrade...";
 
-bool SignatureAt(const Engine& e, int32_t offset) {
-  return e.Buf.AppImage[offset] == 0xAA && e.Buf.AppImage[offset + 1] == 0x55;
+bool SignatureAt(const SharedBuffers& buf, int32_t offset) {
+  return buf.AppImage[offset] == 0xAA && buf.AppImage[offset + 1] == 0x55;
 }
 
 bool UpgradeLike(int32_t action) {
@@ -30,25 +32,26 @@ bool UpgradeLike(int32_t action) {
 }
 
 // What an upgrade of the board just identified would do.
-UpgradePlan MakePlan(const Engine& e) {
+UpgradePlan MakePlan(const Operation& op, int32_t jumpSetting) {
   UpgradePlan plan;
-  plan.jumpSetting = e.run_jumptobootloade_flag;
-  plan.newPlatform = e.NewPlatform == 1;
-  plan.versionKnown = e.VerCfgDone == 1;
-  plan.version = {e.Buf.DeviceRecord_Get(5), e.Buf.DeviceRecord_Get(6)};
-  std::copy(e.DeviceMAC, e.DeviceMAC + 6, plan.mac.begin());
-  plan.addressKnown = e.run_jumptobootloade_flag != kJumpRemote;
-  std::copy(e.DeviceIP, e.DeviceIP + 4, plan.address.begin());
-  plan.imageBytes = static_cast<uint32_t>(std::max<int32_t>(e.Buf.AppImageLen, 0));
+  plan.jumpSetting = jumpSetting;
+  plan.newPlatform = op.NewPlatform == 1;
+  plan.versionKnown = op.VerCfg.Done == 1;
+  plan.version = {op.Buf.DeviceRecord_Get(device_record::kVersion),
+                  op.Buf.DeviceRecord_Get(device_record::kVersion + 1)};
+  std::copy(op.DeviceMAC, op.DeviceMAC + 6, plan.mac.begin());
+  plan.addressKnown = jumpSetting != kJumpRemote;
+  std::copy(op.DeviceIP, op.DeviceIP + 4, plan.address.begin());
+  plan.imageBytes = static_cast<uint32_t>(std::max<int32_t>(op.Buf.AppImageLen, 0));
   // The old platform's region is always programmed whole.
-  const bool isp = e.run_jumptobootloade_flag != kJumpRemote && !plan.newPlatform;
+  const bool isp = jumpSetting != kJumpRemote && !plan.newPlatform;
   plan.bytesToSend = isp ? kIspRegionSize : plan.imageBytes;
   return plan;
 }
 
 // The phase the dispatcher's procedure `step` begins, and how much of the
 // image it sends; false for a step without a phase of its own.
-bool StepPhase(const Engine& e, uint8_t step, OperationPhase& phase, uint32_t& bytes) {
+bool StepPhase(const Operation& e, uint8_t step, OperationPhase& phase, uint32_t& bytes) {
   bytes = 0;
   switch (step) {
     case 0:
@@ -74,7 +77,7 @@ bool StepPhase(const Engine& e, uint8_t step, OperationPhase& phase, uint32_t& b
 // The old platform's flash takes the first kIspRegionSize bytes of the
 // image. Anything past them would be cut silently, so the image is refused
 // before the board is touched, unless all of it is erased flash.
-bool OldPlatformImageFits(Engine& e) {
+bool OldPlatformImageFits(Operation& e) {
   const int32_t length = e.Buf.AppImageLen;
   const auto region = static_cast<int32_t>(kIspRegionSize);
   if (length <= region) {
@@ -95,11 +98,11 @@ bool OldPlatformImageFits(Engine& e) {
 
 void Engine::IdleStep() {
   // No operation leaves a boot server behind, whatever its procedure did.
-  StopBootServer();
-  link.BroadcastSocket_Close();
-  link.UDPSocket_Close();
-  if (StaticArpAdded == 1 && Delete_StaticARP() == 1) {
-    StaticArpAdded = 0;
+  op_.StopBootServer();
+  link_.BroadcastSocket_Close();
+  link_.UDPSocket_Close();
+  if (op_.Entry.StaticArpAdded == 1 && op_.Delete_StaticARP() == 1) {
+    op_.Entry.StaticArpAdded = 0;
   }
   if (ControlsLocked == 1) {
     ControlsLocked = 0;
@@ -111,8 +114,17 @@ void Engine::IdleStep() {
 // The top-level machine. One row per state; a failed check goes to
 // STEP_FAIL. States 2..15 only run after a front end has posted an action
 // (0 -> 2), so Inputs and ActionCode are stable while they read them.
-void Engine::MainStep() {
+bool Engine::MainStep() {
   const uint8_t state = MainState.load(std::memory_order_acquire);
+  // What the machine owns and posts to besides the top-level state: the
+  // dispatcher's step, the two request channels, the buttons' lock, and what
+  // the idle step releases (the sockets, the neighbour entry).
+  const auto record = [this] {
+    return std::make_tuple(Dispatcher, op_.VerCfg, op_.Eeprom, ControlsLocked,
+                           op_.Entry.StaticArpAdded, link_.BroadcastSocket.open,
+                           link_.UDPSocket.open, link_.NetStarted.load());
+  };
+  const auto before = record();
   uint8_t next = state;
   const int32_t action = ActionCode.load(std::memory_order_relaxed);
 
@@ -121,10 +133,10 @@ void Engine::MainStep() {
       Log.MsgText = "Created MainThread() ... successful !";
       Log.ClearMessages(1);
       Log.AppendMessage(0, Log.MsgText);
-      StaticArpAdded = 0;
+      op_.Entry.StaticArpAdded = 0;
       ControlsLocked = 0;
-      Progress = 0;
-      link.Net_Startup();
+      op_.Progress = 0;
+      link_.Net_Startup();
       SetDelays(kDelayIdle, kDelayIdle);
       next = 0;
       break;
@@ -135,14 +147,12 @@ void Engine::MainStep() {
       break;
 
     case 2:  // start: configuration and images
-      failReason_ = FailReason::kNone;
-      macKnown_ = false;
-      addressKnown_ = false;
+      op_.Begin();
       SetDelays(Inputs.delayIndex, kRecvDelayBusy);
       Log.ClearMessages(1);
-      EnterPhase(OperationPhase::kLoad);
+      op_.EnterPhase(OperationPhase::kLoad);
       if (Load_UpgradeFile() != 1) {
-        NoteFailure(FailReason::kLoadFailed);
+        op_.NoteFailure(FailReason::kLoadFailed);
         next = STEP_FAIL;
         break;
       }
@@ -151,19 +161,19 @@ void Engine::MainStep() {
       if (run_jumptobootloade_flag != kJumpRemote && action != kActionDryRun) {
         Log.Say(1, "\n======KOVA Firmware Upgrade ... start !======");
       }
-      Progress = 0;
+      op_.Progress = 0;
       next = 3;
       break;
 
     case 3: {  // check the operator's input and work out the board's address
       const int32_t count = InterfaceCount.load();
       const int32_t sel = InterfaceSel.load();
-      if (ReadMACFields(Inputs.macFields, DeviceMAC) != 1 || count == 0) {
-        NoteFailure(FailReason::kBadInput);
+      if (ReadMACFields(Inputs.macFields, op_.DeviceMAC) != 1 || count == 0) {
+        op_.NoteFailure(FailReason::kBadInput);
         next = STEP_FAIL;
         break;
       }
-      macKnown_ = true;
+      op_.BoardMacKnown();
       const bool hostKnown = sel >= 0 && sel < count && sel < AdapterTable::kMaxAdapters;
       switch (action) {
         case kActionUpgrade:
@@ -171,18 +181,20 @@ void Engine::MainStep() {
         case kActionGetVersion:
         case kActionConfigReset:
           if (!hostKnown) {
-            NoteFailure(FailReason::kBadInput);
+            op_.NoteFailure(FailReason::kBadInput);
             next = STEP_FAIL;
             break;
           }
-          DeriveDeviceIP(Adapters.AdapterIP[sel].data(), DeviceIP);
+          DeriveDeviceIP(adapters_.AdapterIP[sel].data(), op_.DeviceIP);
           // The remote road learns the board's own address from the board.
-          addressKnown_ = !(UpgradeLike(action) && run_jumptobootloade_flag == kJumpRemote);
+          if (!(UpgradeLike(action) && run_jumptobootloade_flag == kJumpRemote)) {
+            op_.BoardAddressLearnt();
+          }
           if (!UpgradeLike(action)) {
             next = 10;
           } else if (action == kActionUpgrade && run_jumptobootloade_flag == kJumpRemote) {
             next = 4;
-          } else if (action == kActionUpgrade && !MayMakeNeighbourEntry()) {
+          } else if (action == kActionUpgrade && !op_.MayMakeNeighbourEntry()) {
             next = STEP_FAIL;
           } else {
             next = 14;
@@ -193,11 +205,11 @@ void Engine::MainStep() {
         case kActionGetEeprom:
           // An address that does not parse must not send to whatever board
           // the previous operation addressed.
-          if (ReadIPField(Inputs.ipField, DeviceIP) == 1) {
-            addressKnown_ = true;
+          if (ReadIPField(Inputs.ipField, op_.DeviceIP) == 1) {
+            op_.BoardAddressLearnt();
             next = 12;
           } else {
-            NoteFailure(FailReason::kBadInput);
+            op_.NoteFailure(FailReason::kBadInput);
             next = STEP_FAIL;
           }
           break;
@@ -209,32 +221,35 @@ void Engine::MainStep() {
     }
 
     case 14:  // read the platform mark
-      EnterPhase(OperationPhase::kIdentify);
-      Buf.DeviceRecord_Set(13, 0xFE);
-      Buf.DeviceRecord_Set(14, 0x02);
-      PostVerCfg(kVerCfgE2pRead);
+      op_.EnterPhase(OperationPhase::kIdentify);
+      Buf.DeviceRecord_Set(device_record::kE2pAddress, device_record::kPlatformMarkAddress[0]);
+      Buf.DeviceRecord_Set(device_record::kE2pAddress + 1, device_record::kPlatformMarkAddress[1]);
+      op_.PostVerCfg(kVerCfgE2pRead);
       next = 15;
       break;
 
     case 15:  // check the platform and the image's signature
-      if (VerCfgState != 0) {
+      if (op_.VerCfg.State != 0) {
         break;
       }
-      if (VerCfgDone != 1) {
+      if (op_.VerCfg.Done != 1) {
         next = STEP_FAIL;
         break;
       }
-      NewPlatform = (Buf.DeviceRecord_Get(15) == 0xAA && Buf.DeviceRecord_Get(16) == 0x55) ? 1 : 0;
-      Log.Say(1, Format("\n%s platform", NewPlatform == 1 ? "New" : "Old"));
+      op_.NewPlatform = (Buf.DeviceRecord_Get(device_record::kCheckCode) == 0xAA &&
+                         Buf.DeviceRecord_Get(device_record::kCheckCode + 1) == 0x55)
+                            ? 1
+                            : 0;
+      Log.Say(1, Format("\n%s platform", op_.NewPlatform == 1 ? "New" : "Old"));
       Log.MessageBox("... KOVA checkcode");
       if (action == kActionDryRun && run_jumptobootloade_flag == kJumpRemote) {
         next = 16;  // the remote road's image is text: no mark to check
-      } else if (!SignatureAt(*this,
-                              NewPlatform == 1 ? kNewPlatformMarkOffset : kOldPlatformMarkOffset)) {
-        NoteFailure(FailReason::kBadSignature);
+      } else if (!SignatureAt(
+                     Buf, op_.NewPlatform == 1 ? kNewPlatformMarkOffset : kOldPlatformMarkOffset)) {
+        op_.NoteFailure(FailReason::kBadSignature);
         next = STEP_FAIL;
-      } else if (NewPlatform != 1 && !OldPlatformImageFits(*this)) {
-        NoteFailure(FailReason::kImageTooLarge);
+      } else if (op_.NewPlatform != 1 && !OldPlatformImageFits(op_)) {
+        op_.NoteFailure(FailReason::kImageTooLarge);
         next = STEP_FAIL;
       } else {
         next = (action == kActionDryRun) ? 16 : 4;
@@ -242,62 +257,62 @@ void Engine::MainStep() {
       break;
 
     case 16:  // dry run: the board's version
-      PostVerCfg(kVerCfgFwVerReq);
+      op_.PostVerCfg(kVerCfgFwVerReq);
       next = 17;
       break;
 
     case 17:  // dry run: the plan; a board that keeps its version to itself still has one
-      if (VerCfgState != 0) {
+      if (op_.VerCfg.State != 0) {
         break;
       }
-      failReason_ = FailReason::kNone;
+      op_.ClearFailure();
       if (!Log.Barred()) {
-        Log.Panel().PlanReady(MakePlan(*this));
+        Log.Panel().PlanReady(MakePlan(op_, run_jumptobootloade_flag));
       }
       next = STEP_OK;
       break;
 
     case 4:  // first upgrade step
-      if (ProcState != 0) {
+      if (Dispatcher.ProcState != 0) {
         break;
       }
-      ProcStep = static_cast<uint8_t>(run_jumptobootloade_flag);
+      Dispatcher.ProcStep = static_cast<uint8_t>(run_jumptobootloade_flag);
       next = 6;
       break;
 
     case 6: {  // start the step
       OperationPhase phase{};
       uint32_t bytes = 0;
-      if (ProcState == 0 && StepPhase(*this, ProcStep, phase, bytes)) {
-        EnterPhase(phase, bytes);
+      if (Dispatcher.ProcState == 0 && StepPhase(op_, Dispatcher.ProcStep, phase, bytes)) {
+        op_.EnterPhase(phase, bytes);
       }
-      if (ProcState == 0) {
-        ProcState = 1;
+      if (Dispatcher.ProcState == 0) {
+        Dispatcher.ProcState = 1;
       }
       next = 7;
       break;
     }
 
     case 7:  // wait for the step
-      if (ProcState != 0) {
+      if (Dispatcher.ProcState != 0) {
         break;
       }
-      next = (ProcDone == 1) ? 8 : STEP_FAIL;
+      next = (Dispatcher.ProcDone == 1) ? 8 : STEP_FAIL;
       break;
 
     case 8:  // choose the next step
-      if (ProcStep == 0) {
-        ProcStep = 1;
-      } else if (ProcStep == 1 || ProcStep == 2) {
-        ProcStep = 3;
+      if (Dispatcher.ProcStep == 0) {
+        Dispatcher.ProcStep = 1;
+      } else if (Dispatcher.ProcStep == 1 || Dispatcher.ProcStep == 2) {
+        Dispatcher.ProcStep = 3;
       } else {
-        ProcStep = 5;
+        Dispatcher.ProcStep = 5;
       }
       next = 5;
       break;
 
     case 5:  // more steps?
-      next = (ProcStep < 5) ? 6 : 9;
+      next = (Dispatcher.ProcStep < 5) ? 6 : 9;
       break;
 
     case 9:  // all steps done
@@ -307,9 +322,9 @@ void Engine::MainStep() {
     case 10:  // post a version / configuration request
       SetDelays(Inputs.delayIndex, kRecvDelayBusy);
       if (action == kActionGetVersion) {
-        PostVerCfg(kVerCfgFwVerReq);
+        op_.PostVerCfg(kVerCfgFwVerReq);
       } else if (action == kActionConfigReset) {
-        PostVerCfg(kVerCfgE2pDefault);
+        op_.PostVerCfg(kVerCfgE2pDefault);
       } else {
         next = STEP_FAIL;
         break;
@@ -318,20 +333,20 @@ void Engine::MainStep() {
       break;
 
     case 11:
-      if (VerCfgState != 0) {
+      if (op_.VerCfg.State != 0) {
         break;
       }
-      next = (VerCfgDone == 1) ? STEP_OK : STEP_FAIL;
+      next = (op_.VerCfg.Done == 1) ? STEP_OK : STEP_FAIL;
       break;
 
     case 12:  // post an EEPROM / model-name request
       SetDelays(Inputs.delayIndex, kRecvDelayBusy);
       if (action == kActionGetModelName) {
-        PostEeprom(kEepromGetModelName);
+        op_.PostEeprom(kEepromGetModelName);
       } else if (action == kActionSetModelName) {
-        PostEeprom(kEepromSetModelName);
+        op_.PostEeprom(kEepromSetModelName);
       } else if (action == kActionGetEeprom) {
-        PostEeprom(kEepromGetE2p256);
+        op_.PostEeprom(kEepromGetE2p256);
       } else {
         next = STEP_FAIL;
         break;
@@ -340,10 +355,10 @@ void Engine::MainStep() {
       break;
 
     case 13:
-      if (EepromState != 0) {
+      if (op_.Eeprom.State != 0) {
         break;
       }
-      next = (EepromDone == 1) ? STEP_OK : STEP_FAIL;
+      next = (op_.Eeprom.Done == 1) ? STEP_OK : STEP_FAIL;
       break;
 
     case STEP_OK:
@@ -360,8 +375,8 @@ void Engine::MainStep() {
     case STEP_FAIL:
       SetDelays(kDelayIdle, kDelayIdle);
       lastOutcome_ = STEP_FAIL;
-      NoteFailure(FailReason::kFailed);
-      lastReason_ = static_cast<uint8_t>(failReason_);
+      op_.NoteFailure(FailReason::kFailed);
+      lastReason_ = static_cast<uint8_t>(op_.Reason());
       Log.MsgText =
           (action == kActionUpgrade) ? "\nKOVA firmware upgrade ... Failed !" : "\n ... Failed !";
       Log.MessageBox(kUpgradeCaption);
@@ -372,7 +387,7 @@ void Engine::MainStep() {
       IdleStep();
       next = 0;
       if (state == STEP_END) {
-        EnterPhase(OperationPhase::kDone);
+        op_.EnterPhase(OperationPhase::kDone);
         if (!Log.Barred()) {
           Log.Panel().OperationEnded(lastOutcome_.load() == STEP_OK, LastReason());
         }
@@ -381,6 +396,7 @@ void Engine::MainStep() {
       break;
   }
   SetMainState(state, next);
+  return MainState.load(std::memory_order_acquire) != state || record() != before;
 }
 
 }  // namespace kova

@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <tuple>
 
 #include "common/operation_events.h"
 
@@ -70,6 +71,13 @@ class IspDialogue {
   int32_t IspLine = 0;
   int32_t IspTextPos = 0;
   int32_t IspRetries = 0;
+
+  // The dialogue's own values, to tell whether a step moved.
+  auto Record() const {
+    return std::make_tuple(Image, IspStep, IspNextStep, IspState, IspDone, Reason, EraseSector,
+                           EraseSectorEnd, EraseCmd, IspBlockOffset, IspHalf, IspHalfPtr,
+                           IspChecksum, IspLine, IspTextPos, IspRetries);
+  }
 };
 
 // One tick of step `step` (1 to 10); any other number does nothing.

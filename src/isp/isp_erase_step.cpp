@@ -13,7 +13,7 @@ constexpr int32_t kFirstErased = 29;  // the last sector of the flash
 constexpr int32_t kLastKept = 1;      // sectors 0 and 1 hold the bootloader
 constexpr int32_t kProgressPerSector = 3;
 
-// States, numbered as the step's table counts them.
+// The step's states, in the order it passes through them.
 constexpr uint8_t kStart = 1;
 constexpr uint8_t kBegin = 2;
 constexpr uint8_t kNextSector = 3;

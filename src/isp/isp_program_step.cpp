@@ -25,7 +25,7 @@ constexpr int32_t kLastLine = kLinesPerHalf - 1;
 constexpr int32_t kFullLineChars = 60;
 constexpr int32_t kLastLineChars = 24;
 
-// States, numbered as the step's table counts them.
+// The step's states, in the order it passes through them.
 constexpr uint8_t kStart = 1;
 constexpr uint8_t kBegin = 2;
 constexpr uint8_t kBlock = 3;

@@ -4,10 +4,11 @@
 #include "common/countdown_slots.h"
 #include "common/format.h"
 #include "common/hex_digit.h"
-#include "controller/engine.h"
 #include "maintenance/maintenance_machines.h"
+#include "operation/operation.h"
 #include "protocol/channels.h"
 #include "protocol/command_tables.h"
+#include "protocol/reply_records.h"
 #include "protocol/sockets.h"
 
 namespace kova {
@@ -20,21 +21,10 @@ constexpr int32_t kSendFileTicks = 10;
 constexpr int32_t kCheckUpdateTicks = 100;
 constexpr int32_t kRemoteCheckWindow = 1200;
 
-// UDPReply bytes that the UDP reply handler fills.
-constexpr int kReplyVersionFlag = 0;
-constexpr int kReplyModelNameSetFlag = 10;
-constexpr int kReplyModelNameFlag = 11;
-constexpr int kReplyModelName = 12;
-constexpr int kModelNameLength = 16;
-constexpr int kReplyEepromFlag = 28;
-constexpr int kReplyEeprom = 29;
-constexpr int kEepromLength = 256;
-constexpr int kReplyRemoteAck = 286;
-
 // The name that SET_MODELNAME writes: six characters, a terminating 0x00, and
 // 0xFF ending the argument so that the padding is not sent.
-constexpr uint8_t kModelName[kModelNameLength] = {'Q',  'X',  '-',  '2',  '0',  '4',  0x00, 0xFF,
-                                                  0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF};
+constexpr uint8_t kModelName[udp_reply::kModelNameLength] = {
+    'Q', 'X', '-', '2', '0', '4', 0x00, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF};
 
 // Running states; the end states are the shared STEP_OK, STEP_FAIL, STEP_END.
 constexpr uint8_t kStart = 1;
@@ -49,21 +39,21 @@ constexpr uint8_t kClose = 9;
 constexpr uint8_t kClosed = 10;
 constexpr uint8_t kAct = 11;
 
-uint8_t SocketFailed(Engine& e) {
-  e.NoteFailure(FailReason::kSocketFailed);
+uint8_t SocketFailed(Operation& op) {
+  op.NoteFailure(FailReason::kSocketFailed);
   return STEP_FAIL;
 }
 
 // Hands the reply bytes from `first` on to the front end.
-void Answer(Engine& e, BoardAnswer kind, int first, int count) {
-  if (e.Log.Barred()) {
+void Answer(Operation& op, BoardAnswer kind, int first, int count) {
+  if (op.Log.Barred()) {
     return;
   }
   std::vector<uint8_t> bytes(static_cast<size_t>(count));
   for (int i = 0; i < count; ++i) {
-    bytes[static_cast<size_t>(i)] = e.Buf.UDPReply_Get(first + i);
+    bytes[static_cast<size_t>(i)] = op.Buf.UDPReply_Get(first + i);
   }
-  e.Log.Panel().AnswerRead(kind, bytes);
+  op.Log.Panel().AnswerRead(kind, bytes);
 }
 
 bool IsRemoteUpdate(int32_t request) {
@@ -92,85 +82,167 @@ int32_t TimeoutTicks(int32_t request) {
 
 // Clears what the reply of the request sets, so that a reply to an earlier
 // exchange cannot complete this one.
-void Prepare(Engine& e, int32_t request) {
+void Prepare(Operation& op, int32_t request) {
   switch (request) {
     case udp_cmd::kFwVerReq:
-      e.Buf.UDPReply_Set(kReplyVersionFlag, 0);
-      e.Buf.UDPReply_Set(kReplyVersionFlag + 1, 0xFF);
-      e.Buf.UDPReply_Set(kReplyVersionFlag + 2, 0xFF);
+      op.Buf.UDPReply_Set(udp_reply::kVersionFlag, 0);
+      op.Buf.UDPReply_Set(udp_reply::kVersionFlag + 1, 0xFF);
+      op.Buf.UDPReply_Set(udp_reply::kVersionFlag + 2, 0xFF);
       break;
     case udp_cmd::kGetE2p256:
-      e.Buf.UDPReply_Set(kReplyEepromFlag, 0);
+      op.Buf.UDPReply_Set(udp_reply::kEepromFlag, 0);
       break;
     case udp_cmd::kGetModelName:
-      e.Buf.UDPReply_Set(kReplyModelNameFlag, 0);
+      op.Buf.UDPReply_Set(udp_reply::kModelNameFlag, 0);
       break;
     case udp_cmd::kSetModelName:
-      e.Buf.UDPReply_Set(kReplyModelNameSetFlag, 0);
-      std::memcpy(e.link.UDPCmdArgs, kModelName, sizeof kModelName);
+      op.Buf.UDPReply_Set(udp_reply::kSetModelNameFlag, 0);
+      std::memcpy(op.link.UDPCmdArgs, kModelName, sizeof kModelName);
       break;
     default:
       if (IsRemoteUpdate(request)) {
-        e.Buf.UDPReply_Set(kReplyRemoteAck, 0);
+        op.Buf.UDPReply_Set(udp_reply::kRemoteAck, 0);
       }
       break;
   }
 }
 
-bool Completed(const Engine& e, int32_t request) {
+bool Completed(const Operation& op, int32_t request) {
   switch (request) {
     case udp_cmd::kFwVerReq:
-      return e.Buf.UDPReply_Get(kReplyVersionFlag) == 1;
+      return op.Buf.UDPReply_Get(udp_reply::kVersionFlag) == 1;
     case udp_cmd::kGetE2p256:
-      return e.Buf.UDPReply_Get(kReplyEepromFlag) == 1;
+      return op.Buf.UDPReply_Get(udp_reply::kEepromFlag) == 1;
     case udp_cmd::kGetModelName:
-      return e.Buf.UDPReply_Get(kReplyModelNameFlag) == 1;
+      return op.Buf.UDPReply_Get(udp_reply::kModelNameFlag) == 1;
     case udp_cmd::kSetModelName:
-      return e.Buf.UDPReply_Get(kReplyModelNameSetFlag) == 1;
+      return op.Buf.UDPReply_Get(udp_reply::kSetModelNameFlag) == 1;
     default:
       // Requests without a reply of their own end by time-out.
-      return IsRemoteUpdate(request) && e.Buf.UDPReply_Get(kReplyRemoteAck) != 0;
+      return IsRemoteUpdate(request) && op.Buf.UDPReply_Get(udp_reply::kRemoteAck) != 0;
   }
 }
 
-void ShowProgress(Engine& e, int32_t request) {
+void ShowProgress(Operation& op, int32_t request) {
   switch (request) {
     case udp_cmd::kRemoteErase:
     case udp_cmd::kRemoteUpdate:
-      e.Progress = (kLongTicks - e.Countdown.Get(countdown::kUnicastReply)) / 6;
+      op.Progress = (kLongTicks - op.Countdown.Get(countdown::kUnicastReply)) / 6;
       break;
     case udp_cmd::kCheckRemoteUpdate:
-      e.Progress = (kRemoteCheckWindow - e.Countdown.Get(countdown::kRemoteFinish)) / 12;
+      op.Progress = (kRemoteCheckWindow - op.Countdown.Get(countdown::kRemoteFinish)) / 12;
       break;
     default:
       break;
   }
 }
 
-void Act(Engine& e, int32_t request) {
+void Act(Operation& op, int32_t request) {
   switch (request) {
     case udp_cmd::kGetModelName:
-      e.Log.Say(0, "\n    KOVA MODEL NAME[16] =");
-      for (int i = 0; i < kModelNameLength; ++i) {
-        const uint8_t b = e.Buf.UDPReply_Get(kReplyModelName + i);
-        e.Log.Say(0, i == 0 ? Format("\n      %c%c", HexHigh(b), HexLow(b))
-                            : Format("%c%c", HexHigh(b), HexLow(b)));
+      op.Log.Say(0, "\n    KOVA MODEL NAME[16] =");
+      for (int i = 0; i < udp_reply::kModelNameLength; ++i) {
+        const uint8_t b = op.Buf.UDPReply_Get(udp_reply::kModelName + i);
+        op.Log.Say(0, i == 0 ? Format("\n      %c%c", HexHigh(b), HexLow(b))
+                             : Format("%c%c", HexHigh(b), HexLow(b)));
       }
-      Answer(e, BoardAnswer::kModelName, kReplyModelName, kModelNameLength);
+      Answer(op, BoardAnswer::kModelName, udp_reply::kModelName, udp_reply::kModelNameLength);
       break;
     case udp_cmd::kGetE2p256:
-      e.Log.Say(0, "\n    KOVA EEPROM[256] =");
-      for (int i = 0; i < kEepromLength; ++i) {
-        const uint8_t b = e.Buf.UDPReply_Get(kReplyEeprom + i);
-        e.Log.Say(0, i % 16 == 0 ? Format("\n    %c%c", HexHigh(b), HexLow(b))
-                                 : Format("%c%c", HexHigh(b), HexLow(b)));
+      op.Log.Say(0, "\n    KOVA EEPROM[256] =");
+      for (int i = 0; i < udp_reply::kEepromLength; ++i) {
+        const uint8_t b = op.Buf.UDPReply_Get(udp_reply::kEeprom + i);
+        op.Log.Say(0, i % 16 == 0 ? Format("\n    %c%c", HexHigh(b), HexLow(b))
+                                  : Format("%c%c", HexHigh(b), HexLow(b)));
       }
-      Answer(e, BoardAnswer::kEeprom, kReplyEeprom, kEepromLength);
+      Answer(op, BoardAnswer::kEeprom, udp_reply::kEeprom, udp_reply::kEepromLength);
       break;
     case udp_cmd::kSetModelName:
-      e.Log.Say(0, "\n    KOVA MODEL NAME Set ... Ok !");
+      op.Log.Say(0, "\n    KOVA MODEL NAME Set ... Ok !");
       break;
     default:
+      break;
+  }
+}
+
+void EepromStep(Operation& op) {
+  const int32_t request = op.Eeprom.Op;
+  switch (op.Eeprom.State) {
+    case 0:
+      break;
+    case kStart:
+      op.Eeprom.Done = 0;
+      op.Eeprom.State = kPrepare;
+      break;
+    case kPrepare:
+      if (!Supported(request)) {
+        op.Eeprom.State = STEP_FAIL;
+        break;
+      }
+      Prepare(op, request);
+      op.Buf.UDPCmdIndex = request;
+      op.Eeprom.State = kCreate;
+      break;
+    case kCreate:
+      if (UDP_Create(op.link, kBoardCommandPort, 0) == 1) {
+        op.Eeprom.State = kCreated;
+      }
+      break;
+    case kCreated:
+      if (UDP_IsIdle(op.link)) {
+        op.Eeprom.State = UDP_Result(op.link) == 1 ? kSend : SocketFailed(op);
+      }
+      break;
+    case kSend:
+      op.Eeprom.State = UDP_Send(op.link, 0) == 1 ? kSent : SocketFailed(op);
+      break;
+    case kSent:
+      if (UDP_IsIdle(op.link)) {
+        op.Eeprom.State = UDP_Result(op.link) == 1 ? kArm : SocketFailed(op);
+      }
+      break;
+    case kArm:
+      op.Countdown.Set(countdown::kUnicastReply, TimeoutTicks(request));
+      op.Eeprom.State = kAwaitReply;
+      break;
+    case kAwaitReply:
+      if (op.Countdown.Get(countdown::kUnicastReply) == 0) {
+        op.NoteFailure(FailReason::kNoReply);
+        op.Eeprom.State = STEP_FAIL;
+        break;
+      }
+      ShowProgress(op, request);
+      if (Completed(op, request)) {
+        op.Eeprom.State = kClose;
+      }
+      break;
+    case kClose:
+      UDP_Close(op.link);  // a busy channel gets no close; kClosed reads its result
+      op.Eeprom.State = kClosed;
+      break;
+    case kClosed:
+      if (UDP_IsIdle(op.link)) {
+        op.Eeprom.State = UDP_Result(op.link) == 1 ? kAct : SocketFailed(op);
+      }
+      break;
+    case kAct:
+      Act(op, request);
+      op.Eeprom.State = STEP_OK;
+      break;
+    case STEP_OK:
+      op.Log.Say(0, "\n    UDP Command ... Successful !");
+      op.Eeprom.Done = 1;
+      op.Eeprom.State = STEP_END;
+      break;
+    case STEP_FAIL:
+      op.Log.Say(0, "\n    UDP Command ... Failed !");
+      op.Eeprom.Done = 0;
+      // The next request starts with a fresh socket.
+      op.link.UDPSocket_Close();
+      op.Eeprom.State = STEP_END;
+      break;
+    default:
+      op.Eeprom.State = 0;
       break;
   }
 }
@@ -179,86 +251,10 @@ void Act(Engine& e, int32_t request) {
 
 // One unicast request and its reply: open the UDP socket towards DeviceIP,
 // send the command, await the reply in UDPReply, close, act on it.
-void Eeprom_applay(Engine& e) {
-  const int32_t request = e.EepromOp;
-  switch (e.EepromState) {
-    case 0:
-      break;
-    case kStart:
-      e.EepromDone = 0;
-      e.EepromState = kPrepare;
-      break;
-    case kPrepare:
-      if (!Supported(request)) {
-        e.EepromState = STEP_FAIL;
-        break;
-      }
-      Prepare(e, request);
-      e.Buf.UDPCmdIndex = request;
-      e.EepromState = kCreate;
-      break;
-    case kCreate:
-      if (UDP_Create(e.link, kBoardCommandPort, 0) == 1) {
-        e.EepromState = kCreated;
-      }
-      break;
-    case kCreated:
-      if (UDP_IsIdle(e.link)) {
-        e.EepromState = UDP_Result(e.link) == 1 ? kSend : SocketFailed(e);
-      }
-      break;
-    case kSend:
-      e.EepromState = UDP_Send(e.link, 0) == 1 ? kSent : SocketFailed(e);
-      break;
-    case kSent:
-      if (UDP_IsIdle(e.link)) {
-        e.EepromState = UDP_Result(e.link) == 1 ? kArm : SocketFailed(e);
-      }
-      break;
-    case kArm:
-      e.Countdown.Set(countdown::kUnicastReply, TimeoutTicks(request));
-      e.EepromState = kAwaitReply;
-      break;
-    case kAwaitReply:
-      if (e.Countdown.Get(countdown::kUnicastReply) == 0) {
-        e.NoteFailure(FailReason::kNoReply);
-        e.EepromState = STEP_FAIL;
-        break;
-      }
-      ShowProgress(e, request);
-      if (Completed(e, request)) {
-        e.EepromState = kClose;
-      }
-      break;
-    case kClose:
-      UDP_Close(e.link);  // a busy channel gets no close; kClosed reads its result
-      e.EepromState = kClosed;
-      break;
-    case kClosed:
-      if (UDP_IsIdle(e.link)) {
-        e.EepromState = UDP_Result(e.link) == 1 ? kAct : SocketFailed(e);
-      }
-      break;
-    case kAct:
-      Act(e, request);
-      e.EepromState = STEP_OK;
-      break;
-    case STEP_OK:
-      e.Log.Say(0, "\n    UDP Command ... Successful !");
-      e.EepromDone = 1;
-      e.EepromState = STEP_END;
-      break;
-    case STEP_FAIL:
-      e.Log.Say(0, "\n    UDP Command ... Failed !");
-      e.EepromDone = 0;
-      // The next request starts with a fresh socket.
-      e.link.UDPSocket_Close();
-      e.EepromState = STEP_END;
-      break;
-    default:
-      e.EepromState = 0;
-      break;
-  }
+bool Eeprom_applay(Operation& op) {
+  const auto before = op.Record();
+  EepromStep(op);
+  return op.Record() != before;
 }
 
 }  // namespace kova

@@ -1,36 +1,46 @@
-#include "controller/engine.h"
+#include "operation/operation.h"
 #include "procedures/procedures.h"
 
 namespace kova {
 
-// The bootloader upgrade step announces itself and succeeds; it sends
-// nothing and reads neither bootloader image.
-//   1 announce -> 2 -> STEP_OK -> STEP_END -> 0
-void BootloaderUpgrade_Step(Engine& e) {
-  switch (e.StepBusy) {
+namespace {
+
+void BootloaderUpgradeStep(Operation& op) {
+  switch (op.Step.Busy) {
     case 0:
       break;
     case 1:
-      e.Log.Say(1, "\n======KOVA : Bootloader upgrade ... ");
-      e.StepDone = 0;
-      e.StepBusy = 2;
+      op.Log.Say(1, "\n======KOVA : Bootloader upgrade ... ");
+      op.Step.Done = 0;
+      op.Step.Busy = 2;
       break;
     case 2:
-      e.StepBusy = STEP_OK;
+      op.Step.Busy = STEP_OK;
       break;
     case STEP_OK:
-      e.Log.Say(1, "Successful !======");
-      e.StepDone = 1;
-      e.StepBusy = STEP_END;
+      op.Log.Say(1, "Successful !======");
+      op.Step.Done = 1;
+      op.Step.Busy = STEP_END;
       break;
     case STEP_FAIL:
-      e.Log.Say(1, "Failed !======");
-      e.StepBusy = STEP_END;
+      op.Log.Say(1, "Failed !======");
+      op.Step.Busy = STEP_END;
       break;
     default:
-      e.StepBusy = 0;
+      op.Step.Busy = 0;
       break;
   }
+}
+
+}  // namespace
+
+// The bootloader upgrade step announces itself and succeeds; it sends
+// nothing and reads neither bootloader image.
+//   1 announce -> 2 -> STEP_OK -> STEP_END -> 0
+bool BootloaderUpgrade_Step(Operation& op) {
+  const auto before = op.Record();
+  BootloaderUpgradeStep(op);
+  return op.Record() != before;
 }
 
 }  // namespace kova

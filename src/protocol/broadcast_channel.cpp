@@ -77,7 +77,9 @@ int32_t Broadcast_Result(const Link& link) {
   return link.BroadcastDone;
 }
 
-void Broadcast_applay(Link& link) {
+namespace {
+
+void BroadcastStep(Link& link) {
   switch (link.BroadcastState) {
     case 0:
       break;
@@ -111,6 +113,14 @@ void Broadcast_applay(Link& link) {
       break;
   }
   Boradcast_RecvDecode(link);
+}
+
+}  // namespace
+
+bool Broadcast_applay(Link& link) {
+  const auto before = link.BroadcastRecord();
+  BroadcastStep(link);
+  return link.BroadcastRecord() != before;
 }
 
 }  // namespace kova

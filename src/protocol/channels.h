@@ -7,9 +7,9 @@ namespace kova {
 class Link;
 
 // The broadcast and UDP channel machines, one step per call; each step ends
-// by stepping the channel's reply decoder.
-void Broadcast_applay(Link& link);
-void UDP_applay(Link& link);
+// by stepping the channel's reply decoder, and says whether it moved.
+bool Broadcast_applay(Link& link);
+bool UDP_applay(Link& link);
 
 // Request operations: 1 accepted, 0 refused (channel busy or bad kind).
 int Broadcast_Create(Link& link);

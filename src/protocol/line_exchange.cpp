@@ -120,7 +120,9 @@ int32_t Line_Matched(const Link& link) {
   return link.LineMatched;
 }
 
-void Line_applay(Link& link) {
+namespace {
+
+void LineStep(Link& link) {
   switch (link.LineState) {
     case 0:
       break;
@@ -181,6 +183,14 @@ void Line_applay(Link& link) {
       link.LineState = 0;
       break;
   }
+}
+
+}  // namespace
+
+bool Line_applay(Link& link) {
+  const auto before = link.LineRecord();
+  LineStep(link);
+  return link.LineRecord() != before;
 }
 
 }  // namespace kova

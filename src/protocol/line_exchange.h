@@ -60,6 +60,6 @@ int32_t Line_Matched(const Link& link);
 
 // One step of the channel; the worker runs it once per pass, before the UDP
 // channel that carries its lines and steps the text decoder.
-void Line_applay(Link& link);
+bool Line_applay(Link& link);
 
 }  // namespace kova

@@ -4,6 +4,7 @@
 #include <atomic>
 #include <cstdint>
 #include <string>
+#include <tuple>
 
 #include "common/adapter_table.h"
 #include "common/countdown.h"
@@ -58,6 +59,31 @@ class Link {
   int UDPSocket_SendString(const std::string& text);
   bool BroadcastSocket_Close();
   bool UDPSocket_Close();
+
+  // What each of the link's machines owns, as values to compare: a step
+  // that leaves its record as it was found nothing to do. The requests the
+  // channels take are part of RequestRecord; a machine that posts one
+  // counts it as its own move. A channel's settle time moves the gauge.
+  auto RequestRecord() const {
+    return std::make_tuple(BroadcastState, BroadcastOp, BroadcastDone, UDPState, UDPOp,
+                           UDPDone.load(), UDPRemotePort, UDPLocalPort, LineState, LineOp, LineDone,
+                           UDPMsgState, UDPMsgDone);
+  }
+  auto BroadcastRecord() const {
+    return std::tuple_cat(
+        RequestRecord(), std::make_tuple(BroadcastDecodeState, EthReqAnswered, E2pReadAnswered,
+                                         Buf.BroadcastRxRead.load(std::memory_order_relaxed),
+                                         BroadcastSocket.open, NetStarted.load(), Progress.load()));
+  }
+  auto UDPRecord() const {
+    return std::tuple_cat(
+        RequestRecord(),
+        std::make_tuple(UDPDecodeState, Buf.UDPRxRead.load(std::memory_order_relaxed),
+                        UDPSocket.open, NetStarted.load(), Progress.load()));
+  }
+  auto LineRecord() const {
+    return std::tuple_cat(RequestRecord(), std::make_tuple(LineMatched, LineFailure));
+  }
 
   // --- Used, not owned -----------------------------------------------------
   MessageLog& Log;

@@ -2,6 +2,7 @@
 
 #include "protocol/link.h"
 #include "protocol/receive_path.h"
+#include "protocol/reply_records.h"
 
 namespace kova {
 
@@ -40,22 +41,10 @@ constexpr int kEthReqMacAt = 21;
 constexpr int kEthReqIpAt = 27;
 constexpr int kEthReqMinLength = 31;
 
-// DeviceRecord: the acknowledgement flags of codes 2..6 sit at 7..11, the
-// "E2P_READ" payload from 15 to the end.
-constexpr int kFwVerFlag = 4;
-constexpr int kAckFlagBase = 5;  // + code
-constexpr int kE2pReadAt = 15;
-constexpr int kE2pReadMax = SharedBuffers::kDeviceRecordSize - kE2pReadAt;
+constexpr int kE2pReadMax = SharedBuffers::kDeviceRecordSize - device_record::kE2pData;
 
-// UDPReply indexes.
-constexpr int kSetModelNameFlag = 10;
-constexpr int kGetModelNameFlag = 11;
-constexpr int kModelNameAt = 12;
 constexpr int kModelNameFrameLength = 20;
-constexpr int kGetE2p256Flag = 28;
-constexpr int kE2p256At = 29;
 constexpr int kE2p256FrameLength = 260;
-constexpr int kRemoteFlag = 286;
 
 // An acknowledgement row reads the first payload byte, so the frame must
 // carry one; a stale byte of an earlier frame is never taken for an answer.
@@ -82,9 +71,9 @@ void Broadcast_ReplyHandle(Link& link, const uint8_t* frame, int length) {
       break;
     case kFwVerReqReply:
       if (length == 6) {
-        b.DeviceRecord_Set(5, frame[kPayload]);
-        b.DeviceRecord_Set(6, frame[kPayload + 1]);
-        b.DeviceRecord_Set(kFwVerFlag, 1);
+        b.DeviceRecord_Set(device_record::kVersion, frame[kPayload]);
+        b.DeviceRecord_Set(device_record::kVersion + 1, frame[kPayload + 1]);
+        b.DeviceRecord_Set(device_record::kVersionFlag, 1);
       }
       break;
     case kSetDhcpModeReply:
@@ -93,7 +82,7 @@ void Broadcast_ReplyHandle(Link& link, const uint8_t* frame, int length) {
     case kBootloaderReply:
     case kE2pDefaultReply:
       if (Acknowledges(frame, length)) {
-        b.DeviceRecord_Set(kAckFlagBase + frame[3], 1);
+        b.DeviceRecord_Set(device_record::kAckFlags + frame[3], 1);
       }
       break;
     case kE2pReadReply:
@@ -101,7 +90,7 @@ void Broadcast_ReplyHandle(Link& link, const uint8_t* frame, int length) {
       if (length > kPayload) {
         const int n = std::min(length - kPayload, kE2pReadMax);
         for (int i = 0; i < n; ++i) {
-          b.DeviceRecord_Set(kE2pReadAt + i, frame[kPayload + i]);
+          b.DeviceRecord_Set(device_record::kE2pData + i, frame[kPayload + i]);
         }
         link.E2pReadAnswered = 1;
       }
@@ -119,23 +108,23 @@ void UDP_ReplyHandle(Link& link, const uint8_t* frame, int length) {
   switch (frame[3]) {
     case kSetModelNameReply:
       if (length == 5 && frame[kPayload] == kAck) {
-        b.UDPReply_Set(kSetModelNameFlag, 1);
+        b.UDPReply_Set(udp_reply::kSetModelNameFlag, 1);
       }
       break;
     case kGetModelNameReply:
       if (length == kModelNameFrameLength) {
         for (int i = 0; i < kModelNameFrameLength - kPayload; ++i) {
-          b.UDPReply_Set(kModelNameAt + i, frame[kPayload + i]);
+          b.UDPReply_Set(udp_reply::kModelName + i, frame[kPayload + i]);
         }
-        b.UDPReply_Set(kGetModelNameFlag, 1);
+        b.UDPReply_Set(udp_reply::kModelNameFlag, 1);
       }
       break;
     case kGetE2p256Reply:
       if (length == kE2p256FrameLength) {
         for (int i = 0; i < kE2p256FrameLength - kPayload; ++i) {
-          b.UDPReply_Set(kE2p256At + i, frame[kPayload + i]);
+          b.UDPReply_Set(udp_reply::kEeprom + i, frame[kPayload + i]);
         }
-        b.UDPReply_Set(kGetE2p256Flag, 1);
+        b.UDPReply_Set(udp_reply::kEepromFlag, 1);
       }
       break;
     case kRemoteEraseReply:
@@ -143,7 +132,7 @@ void UDP_ReplyHandle(Link& link, const uint8_t* frame, int length) {
     case kRemoteUpdateReply:
     case kCheckRemoteUpdateReply:
       if (Acknowledges(frame, length)) {
-        b.UDPReply_Set(kRemoteFlag, 1);
+        b.UDPReply_Set(udp_reply::kRemoteAck, 1);
       }
       break;
     default:

@@ -153,7 +153,9 @@ int32_t UDP_Result(const Link& link) {
   return link.UDPDone.load();
 }
 
-void UDP_applay(Link& link) {
+namespace {
+
+void UDPStep(Link& link) {
   TraceWhoAnswers(link);
   switch (link.UDPState) {
     case 0:
@@ -191,6 +193,14 @@ void UDP_applay(Link& link) {
       break;
   }
   StepDecoder(link);
+}
+
+}  // namespace
+
+bool UDP_applay(Link& link) {
+  const auto before = link.UDPRecord();
+  UDPStep(link);
+  return link.UDPRecord() != before;
 }
 
 }  // namespace kova

@@ -6,33 +6,13 @@
 # network namespace of its own without adapters, so every operation fails
 # before anything is sent. Exits 77 (skipped) where no namespace can be made.
 set -u
-cli=$1
-here=$(cd "$(dirname "$0")" && pwd)
-
-if [ -z "${KOVA_JSON_NETNS:-}" ]; then
-  for ns in "--net" "--net --map-root-user"; do
-    # shellcheck disable=SC2086
-    if unshare $ns true 2>/dev/null; then
-      # shellcheck disable=SC2086
-      exec unshare $ns env KOVA_JSON_NETNS=1 bash "$0" "$@"
-    fi
-  done
-  echo "SKIP: cannot make a network namespace"
-  exit 77
-fi
-dir=$(mktemp -d)
-trap 'rm -rf "$dir"' EXIT
-export XDG_STATE_HOME=$dir/state
-failed=0
-mac=00:1A:2B:3C:4D:5E
-printf '[KOVA_CFG_START]\r\n3\r\nDISABLE\r\napp.bin\r\nbl.bin\r\nupbl.bin\r\n[KOVA_CFG_END]\r\n' \
-  >"$dir/KOVA_Config.cfg"
-head -c 4096 /dev/zero >"$dir/app.bin"
-
-problem() {
-  echo "FAIL: $*"
-  failed=1
-}
+# shellcheck source=tests/cli/lib.sh
+source "$(dirname "$0")/lib.sh"
+own_netns
+cli_setup
+export XDG_STATE_HOME=$WORK/state
+write_config "$WORK" 3 DISABLE app.bin
+head -c 4096 /dev/zero >"$WORK/app.bin"
 
 # query FILE EXPRESSION: a Python expression over the events of FILE.
 query() {
@@ -53,72 +33,72 @@ expect() {
 }
 
 valid() {
-  python3 "$here/../support/json_events_check.py" "$here/../../docs/cli-events.schema.json" "$@" \
-    >"$dir/check" || problem "$(cat "$dir/check")"
+  python3 "$CLI_TESTS/../support/json_events_check.py" \
+    "$CLI_TESTS/../../docs/cli-events.schema.json" "$@" >"$WORK/check" ||
+    problem "$(cat "$WORK/check")"
 }
 
 # --json with each action: stdout holds events only, the last one the result.
 for action in upgrade "--dry-run upgrade" version config-reset model-name set-model-name eeprom; do
   name=${action// /}
   # shellcheck disable=SC2086
-  "$cli" --json -C "$dir" -m "$mac" $action >"$dir/$name.json" 2>"$dir/$name.err"
+  "$CLI" --json -C "$WORK" -m "$MAC" $action >"$WORK/$name.json" 2>"$WORK/$name.err"
   rc=$?
   [ "$rc" -eq 1 ] || problem "$action: exit $rc, expected 1"
-  valid "$dir/$name.json"
-  expect "$dir/$name.json" '(events[-1]["event"], events[-1]["ok"], events[-1]["reason"], events[-1]["mac"])' \
-    "('result', False, 'bad-input', '$mac')"
-  expect "$dir/$name.json" '[e["phase"] for e in of("phase")]' "['load', 'done']"
-  expect "$dir/$name.json" 'of("message")[0]["text"]' '
+  valid "$WORK/$name.json"
+  expect "$WORK/$name.json" '(events[-1]["event"], events[-1]["ok"], events[-1]["reason"], events[-1]["mac"])' \
+    "('result', False, 'bad-input', '$MAC')"
+  expect "$WORK/$name.json" '[e["phase"] for e in of("phase")]' "['load', 'done']"
+  expect "$WORK/$name.json" 'of("message")[0]["text"]' '
 ======Load upgarde file ... '
 done
-"$cli" --json -C "$dir" doctor >"$dir/doctor.json" 2>/dev/null
+"$CLI" --json -C "$WORK" doctor >"$WORK/doctor.json" 2>/dev/null
 [ $? -eq 1 ] || problem "doctor without an interface passed"
-valid "$dir/doctor.json"
-expect "$dir/doctor.json" '[(c["name"], c["ok"]) for c in of("check")][0]' "('interface', False)"
+valid "$WORK/doctor.json"
+expect "$WORK/doctor.json" '[(c["name"], c["ok"]) for c in of("check")][0]' "('interface', False)"
 
 # A file that cannot be read is an event as well as a line on stderr.
-"$cli" --json -C "$dir/none" -m "$mac" version >/dev/null 2>&1
-mkdir "$dir/empty"
-"$cli" --json -C "$dir/empty" -m "$mac" version >"$dir/file.json" 2>/dev/null
-valid "$dir/file.json"
-expect "$dir/file.json" '[(f["path"], f["reason"]) for f in of("file")]' \
-  "[('$dir/empty/KOVA_Config.cfg', 'no such file')]"
-expect "$dir/file.json" 'of("result")[0]["reason"]' "load-failed"
+"$CLI" --json -C "$WORK/none" -m "$MAC" version >/dev/null 2>&1
+mkdir "$WORK/empty"
+"$CLI" --json -C "$WORK/empty" -m "$MAC" version >"$WORK/file.json" 2>/dev/null
+valid "$WORK/file.json"
+expect "$WORK/file.json" '[(f["path"], f["reason"]) for f in of("file")]' \
+  "[('$WORK/empty/KOVA_Config.cfg', 'no such file')]"
+expect "$WORK/file.json" 'of("result")[0]["reason"]' "load-failed"
 
 # A batch stops at its first failure unless --keep-going.
-"$cli" -C "$dir" -m "$mac" -m 00:1A:2B:3C:4D:5F version >"$dir/stop" 2>"$dir/stop.err"
+"$CLI" -C "$WORK" -m "$MAC" -m 00:1A:2B:3C:4D:5F version >"$WORK/stop" 2>"$WORK/stop.err"
 [ $? -eq 1 ] || problem "a failed batch did not exit 1"
-tail -n 3 "$dir/stop" >"$dir/stop.table"
+tail -n 3 "$WORK/stop" >"$WORK/stop.table"
 printf '%s\n' \
   "MAC                ADDRESS  RESULT   REASON     TIME" \
   "00:1A:2B:3C:4D:5E  -        failed   bad-input  X" \
   "00:1A:2B:3C:4D:5F  -        skipped  -          -" |
-  diff - <(sed 's/[0-9.]* s$/X/' "$dir/stop.table") >/dev/null ||
-  problem "summary without --keep-going: $(cat "$dir/stop.table")"
-grep -qxF "kova-upgrade: warning: board $mac failed; the rest of the batch is skipped (--keep-going goes on)" \
-  "$dir/stop.err" || problem "no word of the skipped board: $(cat "$dir/stop.err")"
-printf '%s\n' "# two boards" "$mac" "" "00-1a-2b-3c-4d-5f  # the second" >"$dir/macs"
-"$cli" --json -C "$dir" --mac-file "$dir/macs" --keep-going version >"$dir/all.json" 2>/dev/null
+  diff - <(sed 's/[0-9.]* s$/X/' "$WORK/stop.table") >/dev/null ||
+  problem "summary without --keep-going: $(cat "$WORK/stop.table")"
+grep -qxF "kova-upgrade: warning: board $MAC failed; the rest of the batch is skipped (--keep-going goes on)" \
+  "$WORK/stop.err" || problem "no word of the skipped board: $(cat "$WORK/stop.err")"
+printf '%s\n' "# two boards" "$MAC" "" "00-1a-2b-3c-4d-5f  # the second" >"$WORK/macs"
+"$CLI" --json -C "$WORK" --mac-file "$WORK/macs" --keep-going version >"$WORK/all.json" 2>/dev/null
 [ $? -eq 1 ] || problem "a failed batch did not exit 1"
-valid "$dir/all.json"
-expect "$dir/all.json" '[(b["mac"], b["result"]) for b in of("summary")[0]["boards"]]' \
-  "[('$mac', 'failed'), ('00:1A:2B:3C:4D:5F', 'failed')]"
-expect "$dir/all.json" 'len(of("result"))' 2
+valid "$WORK/all.json"
+expect "$WORK/all.json" '[(b["mac"], b["result"]) for b in of("summary")[0]["boards"]]' \
+  "[('$MAC', 'failed'), ('00:1A:2B:3C:4D:5F', 'failed')]"
+expect "$WORK/all.json" 'len(of("result"))' 2
 
 # The log: one file a day, each operation from its start to its result.
 log=$XDG_STATE_HOME/kova-upgrade/$(date +%F).log
-grep -qE "==== version on \(no interface\), board $mac \(kova-upgrade, pid [0-9]+\)$" "$log" ||
+grep -qE "==== version on \(no interface\), board $MAC \(kova-upgrade, pid [0-9]+\)$" "$log" ||
   problem "no start line in $log"
 grep -qE "==== failed: bad-input, board at -|==== failed: bad-input, [0-9.]+ s$" "$log" ||
   problem "no result line in $log"
 lines=$(wc -l <"$log")
-"$cli" -C "$dir" -m "$mac" --no-log version >/dev/null 2>&1
-"$cli" -C "$dir" -m "$mac" --log "$dir/own.log" version >/dev/null 2>&1
+"$CLI" -C "$WORK" -m "$MAC" --no-log version >/dev/null 2>&1
+"$CLI" -C "$WORK" -m "$MAC" --log "$WORK/own.log" version >/dev/null 2>&1
 [ "$(wc -l <"$log")" -eq "$lines" ] || problem "--no-log or --log wrote the daily log"
-grep -qE "==== failed: bad-input, " "$dir/own.log" || problem "nothing in --log FILE"
+grep -qE "==== failed: bad-input, " "$WORK/own.log" || problem "nothing in --log FILE"
 
 # No bar where stderr is not a terminal.
-[ -s "$dir/version.err" ] && problem "stderr of a run: $(cat "$dir/version.err")"
+[ -s "$WORK/version.err" ] && problem "stderr of a run: $(cat "$WORK/version.err")"
 
-[ "$failed" -eq 0 ] || exit 1
-echo "PASS"
+pass

@@ -21,6 +21,7 @@
 
 #include "common/message_log.h"
 #include "controller/engine.h"
+#include "engine_access.h"
 #include "hostnet/capabilities.h"
 #include "hostnet/neighbour_table.h"
 #include "hostnet/route_lookup.h"
@@ -426,11 +427,11 @@ TEST_F(NeighbourEntryTest, EngineRemovalBoxesOncePerFailureStreakAndRetriesAtIts
     EngineTimings timings;
     timings.neighbourRetryPause = std::chrono::milliseconds(50);
     Engine engine(childPanel, "", nullptr, nullptr, timings);
-    std::memcpy(engine.StaticArpIP, kBoardIP, 4);
-    std::memcpy(engine.StaticArpMAC, kBoardMAC, 6);
-    engine.StaticArpIfIndex = ifindex;
+    std::memcpy(EngineTestAccess::Op(engine).Entry.StaticArpIP, kBoardIP, 4);
+    std::memcpy(EngineTestAccess::Op(engine).Entry.StaticArpMAC, kBoardMAC, 6);
+    EngineTestAccess::Op(engine).Entry.StaticArpIfIndex = ifindex;
     auto attempt = [&] {
-      const int result = engine.Delete_StaticARP();
+      const int result = EngineTestAccess::Op(engine).Delete_StaticARP();
       out.insert(out.end(), childPanel.events.begin(), childPanel.events.end());
       childPanel.events.clear();
       out.push_back(Result(result));
@@ -489,13 +490,13 @@ TEST_F(NeighbourEntryTest, EngineRemovesTheEntryWhereItWasMade) {
 
     EventPanel enginePanel;
     Engine engine(enginePanel, "", nullptr, nullptr);
-    std::memcpy(engine.DeviceIP, c.board, 4);
-    std::memcpy(engine.DeviceMAC, kBoardMAC, 6);
-    ASSERT_EQ(engine.Create_StaticARP(), 1);
-    EXPECT_EQ(engine.StaticArpIfIndex, made);
+    std::memcpy(EngineTestAccess::Op(engine).DeviceIP, c.board, 4);
+    std::memcpy(EngineTestAccess::Op(engine).DeviceMAC, kBoardMAC, 6);
+    ASSERT_EQ(EngineTestAccess::Op(engine).Create_StaticARP(), 1);
+    EXPECT_EQ(EngineTestAccess::Op(engine).Entry.StaticArpIfIndex, made);
 
     RunIp(c.meanwhile);
-    EXPECT_EQ(engine.Delete_StaticARP(), 1);
+    EXPECT_EQ(EngineTestAccess::Op(engine).Delete_StaticARP(), 1);
     std::vector<NeighbourEntry> rows;
     ASSERT_EQ(DumpNeighbours(rows), 0);
     for (const NeighbourEntry& row : rows) {

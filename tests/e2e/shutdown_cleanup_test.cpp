@@ -57,8 +57,8 @@ TEST(ShutdownCleanupTest, ClosingMidOperationRemovesTheEntryAndClosesBothSockets
   Engine engine(panel, dir.path());
   engine.LoadAdapters();
   int sel = -1;
-  for (int i = 0; i < engine.Adapters.Count; ++i) {
-    if (engine.Adapters.AdapterDesc[i] == "kova-h0") {
+  for (int i = 0; i < EngineTestAccess::Adapters(engine).Count; ++i) {
+    if (EngineTestAccess::Adapters(engine).AdapterDesc[i] == "kova-h0") {
       sel = i;
     }
   }
@@ -68,8 +68,8 @@ TEST(ShutdownCleanupTest, ClosingMidOperationRemovesTheEntryAndClosesBothSockets
   // An operation that opens both sockets, installs the entry and then never
   // ends: the operator closes the tool while it runs.
   std::atomic<bool> holding{false};
-  engine.EepromMachine = [&holding](Engine& e) {
-    if (e.EepromState != 1) {
+  EngineTestAccess::Machines(engine).Eeprom = Script([&holding](Operation& e) {
+    if (e.Eeprom.State != 1) {
       return;
     }
     if (e.link.BroadcastSocket_Create() == 1 && e.link.UDPSocket_Create(5002, 0) == 1 &&
@@ -77,10 +77,10 @@ TEST(ShutdownCleanupTest, ClosingMidOperationRemovesTheEntryAndClosesBothSockets
       // The removal must go to the entry that was made, whatever board the
       // engine addresses afterwards.
       e.DeviceIP[3] = 99;
-      holding = e.StaticArpAdded == 1;
+      holding = e.Entry.StaticArpAdded == 1;
     }
-    e.EepromState = 2;
-  };
+    e.Eeprom.State = 2;
+  });
   const int socketsBefore = OpenSockets();
   engine.StartThreads();
   const auto deadline = std::chrono::steady_clock::now() + 10s;
@@ -97,9 +97,9 @@ TEST(ShutdownCleanupTest, ClosingMidOperationRemovesTheEntryAndClosesBothSockets
   engine.ShutdownAll();
   EXPECT_FALSE(BoardEntryPresent()) << "the neighbour entry outlived shutdown";
   EXPECT_EQ(OpenSockets(), socketsBefore) << "a socket outlived shutdown";
-  EXPECT_EQ(engine.StaticArpAdded, 0);
-  EXPECT_EQ(engine.Worker.Exited.load(), 1);
-  EXPECT_EQ(engine.Receiver.Exited.load(), 1);
+  EXPECT_EQ(EngineTestAccess::Op(engine).Entry.StaticArpAdded, 0);
+  EXPECT_EQ(EngineTestAccess::Worker(engine).Exited.load(), 1);
+  EXPECT_EQ(EngineTestAccess::Receiver(engine).Exited.load(), 1);
 }
 
 }  // namespace

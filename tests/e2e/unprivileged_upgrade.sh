@@ -53,7 +53,7 @@ install_copy() {
   mkdir -p "$1" && chmod 0755 "$1"
   cp "$CLI" "$1/kova-upgrade" || fail "cannot copy $CLI"
   # The owner first: a chown clears file capabilities.
-  chown "root:$GROUP" "$1/kova-upgrade" && chmod 0750 "$1/kova-upgrade" || fail "chown/chmod $1"
+  { chown "root:$GROUP" "$1/kova-upgrade" && chmod 0750 "$1/kova-upgrade"; } || fail "chown/chmod $1"
   if [ -n "${2:-}" ]; then
     setcap "$2" "$1/kova-upgrade" || fail "setcap $2 $1/kova-upgrade"
   fi
@@ -72,6 +72,7 @@ run_as() {
   local user=$1 program=$2
   LAST_OUT=$3
   shift 3
+  # shellcheck disable=SC2016 # the inner sh expands them
   topo_host timeout -k 5 90 setpriv --reuid "$user" --regid nogroup --init-groups \
     sh -c 'exec "$0" "$@"' "$program" -i "$TOPO_HOST_IF" --tick-ms "$TICK_MS" "$@" \
     >"$LAST_OUT" 2>&1
@@ -101,6 +102,7 @@ chmod -R a+rX "$WORK/job"
 # by a process of the member's that holds those two capabilities and no other
 start_board board --platform old --start-in bootloader --flash-file "$WORK/board.flash"
 LAST_OUT=$WORK/member.out
+# shellcheck disable=SC2016 # the inner sh expands them
 ip netns exec "$TOPO_HOST_NS" setpriv --reuid "$MEMBER" --regid nogroup --init-groups \
   sh -c 'exec "$0" "$@"' "$PROGRAMS/caps/kova-upgrade" -i "$TOPO_HOST_IF" --tick-ms "$TICK_MS" \
   -m "$TOPO_BOARD_MAC" -C "$WORK/job" upgrade >"$LAST_OUT" 2>&1 &
@@ -153,6 +155,7 @@ expect_report board 'len(report["isp"]["copies"]), len(report["isp"]["erases"])'
 mkdir -p "$PROGRAMS/nosuid"
 start_board board --platform old --start-in bootloader
 LAST_OUT=$WORK/nosuid.out
+# shellcheck disable=SC2016 # the inner sh expands them
 topo_host timeout -k 5 90 sh -c '
   mount -t tmpfs -o nosuid,mode=0755 kova-e2e "$1" && cp "$2" "$1/kova-upgrade" &&
     chown "root:$3" "$1/kova-upgrade" && chmod 0750 "$1/kova-upgrade" &&

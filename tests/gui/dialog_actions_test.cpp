@@ -6,6 +6,7 @@
 #include <iterator>
 #include <string>
 
+#include "engine_access.h"
 #include "frontend/interface_lock.h"
 #include "gui_support.h"
 
@@ -69,7 +70,7 @@ TEST_F(DialogActionsTest, PressesWhileAnOperationRunsDoNothing) {
   uint8_t stateInBox = 0;
   DialogHarness ui(dir.path(), [&](const ShownBox&) {
     // The worker waits in this box: its operation is still running.
-    stateInBox = harness->engine().MainState.load();
+    stateInBox = EngineTestAccess::MainState(harness->engine()).load();
     listBefore = harness->MessageList();
     for (const char* name : presses) {
       Click(harness->Button(name));
@@ -110,15 +111,15 @@ TEST_F(DialogActionsTest, DelayChoiceTakesEffectOnlyDuringAnOperation) {
   int32_t recvDelayInBox = -1;
   DialogHarness ui(dir.path(), [&](const ShownBox&) {
     Choose(harness->Choice("ID_CHOICE_DelayTimeSel"), 9);
-    mainDelayInBox = harness->engine().MainThreadDelay.load();
-    recvDelayInBox = harness->engine().link.RecvThreadDelay.load();
+    mainDelayInBox = EngineTestAccess::MainThreadDelay(harness->engine()).load();
+    recvDelayInBox = EngineTestAccess::LinkOf(harness->engine()).RecvThreadDelay.load();
   });
   harness = &ui;
   ASSERT_TRUE(ui.WaitIdle());
 
   Choose(ui.Choice("ID_CHOICE_DelayTimeSel"), 7);
-  EXPECT_EQ(ui.engine().MainThreadDelay.load(), 5);
-  EXPECT_EQ(ui.engine().link.RecvThreadDelay.load(), 5);
+  EXPECT_EQ(EngineTestAccess::MainThreadDelay(ui.engine()).load(), 5);
+  EXPECT_EQ(EngineTestAccess::LinkOf(ui.engine()).RecvThreadDelay.load(), 5);
 
   Click(ui.Button("ID_BUTTON_ConfigReset"));
   ASSERT_TRUE(PumpUntil([&] { return ui.boxes().size() == 1; }));
@@ -132,7 +133,7 @@ TEST_F(DialogActionsTest, QuitEndsTheDialogWithTheThreadsJoined) {
   const int result = ui.RunModal([&] { Click(ui.Button("ID_BUTTON_Quit")); });
   EXPECT_EQ(result, 0);
   EXPECT_FALSE(ui.dialog().IsModal());
-  EXPECT_EQ(ui.engine().Worker.Exited.load(), 1);
+  EXPECT_EQ(EngineTestAccess::Worker(ui.engine()).Exited.load(), 1);
   EXPECT_FALSE(ui.dialog().UiTimerRunning());
   EXPECT_TRUE(ui.boxes().empty());
 }
@@ -147,7 +148,7 @@ TEST_F(DialogActionsTest, ClosingInsideAnOperationsBoxEndsEverything) {
   EXPECT_LT(std::chrono::steady_clock::now() - start, 2s) << "shutdown waited for its bound";
   EXPECT_EQ(result, 0);
   EXPECT_EQ(ui.boxes().size(), 1u);
-  EXPECT_EQ(ui.engine().Worker.Exited.load(), 1);
+  EXPECT_EQ(EngineTestAccess::Worker(ui.engine()).Exited.load(), 1);
   EXPECT_FALSE(ui.dialog().UiTimerRunning());
 }
 
@@ -156,11 +157,12 @@ TEST_F(DialogActionsTest, ClosingInsideAnOperationsBoxEndsEverything) {
 // holds the interface until it ends, and is logged.
 TEST_F(DialogActionsTest, BusyInterfaceIsRefusedAndEveryOperationIsLogged) {
   DialogHarness ui(dir.path(), nullptr, [](Engine& e) {
-    e.Adapters.AdapterDesc[0] = "kova-test0";
-    e.Adapters.AdapterIP[0] = {192, 168, 100, 1};
-    e.Adapters.Count = 1;
-    e.InterfaceCount = 1;
-    e.InterfaceSel = 0;
+    AdapterTable& adapters = EngineTestAccess::Adapters(e);
+    adapters.AdapterDesc[0] = "kova-test0";
+    adapters.AdapterIP[0] = {192, 168, 100, 1};
+    adapters.Count = 1;
+    e.SetInterfaceCount(1);
+    e.SelectInterface(0);
   });
   ASSERT_TRUE(ui.WaitIdle());
   InterfaceLock other(ui.stateDir());

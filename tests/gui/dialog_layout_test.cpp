@@ -5,6 +5,7 @@
 
 #include "app/interface_choice.h"
 #include "app/window_ids.h"
+#include "engine_access.h"
 #include "gui_support.h"
 
 namespace kova::test {
@@ -117,9 +118,9 @@ TEST_F(DialogLayoutTest, InputsStartAsTheOperatorLeavesThem) {
 
   // The interface choice lists the workstation's adapters.
   wxChoice* iface = ui.Choice("ID_CHOICE_InterfaceSel");
-  const AdapterTable& adapters = ui.engine().Adapters;
+  const AdapterTable& adapters = ui.engine().Adapters();
   ASSERT_EQ(static_cast<int>(iface->GetCount()), adapters.Count);
-  EXPECT_EQ(ui.engine().InterfaceCount.load(), adapters.Count);
+  EXPECT_EQ(ui.engine().InterfaceEntries(), adapters.Count);
   if (adapters.Count > 0) {
     EXPECT_EQ(iface->GetSelection(), 0);
     EXPECT_EQ(iface->GetString(0), wxString::FromUTF8(adapters.AdapterDesc[0]));

@@ -3,6 +3,8 @@
 
 #include <thread>
 
+#include "common/countdown_slots.h"
+#include "engine_access.h"
 #include "gui_support.h"
 
 namespace kova::test {
@@ -12,19 +14,19 @@ namespace {
 // enough for a slow machine to show the locked buttons), moving
 // the gauge and adding lines on the way, as a real request does.
 void ScriptTickingVersionRequest(Engine& engine) {
-  engine.VerCfgMachine = [](Engine& e) {
-    if (e.VerCfgState == 1) {
+  EngineTestAccess::Machines(engine).VerCfg = Script([](Operation& e) {
+    if (e.VerCfg.State == 1) {
       e.Progress = 40;
       e.Log.Say(1, "\n======Version request ... ");
-      e.Countdown.Set(1, 6);
-      e.VerCfgState = 2;
-    } else if (e.VerCfgState == 2 && e.Countdown.Get(1) == 0) {
+      e.Countdown.Set(countdown::kBroadcastReply, 6);
+      e.VerCfg.State = 2;
+    } else if (e.VerCfg.State == 2 && e.Countdown.Get(countdown::kBroadcastReply) == 0) {
       e.Progress = 100;
       e.Log.Say(1, "Successful !======");
-      e.VerCfgDone = 1;
-      e.VerCfgState = 0;
+      e.VerCfg.Done = 1;
+      e.VerCfg.State = 0;
     }
-  };
+  });
 }
 
 TEST(DialogThreadsTest, OperationsRunAgainstTheDialogsTick) {
@@ -33,10 +35,11 @@ TEST(DialogThreadsTest, OperationsRunAgainstTheDialogsTick) {
   dir.WriteImage(true, false);
   DialogHarness ui(dir.path(), nullptr, [](Engine& engine) {
     ScriptTickingVersionRequest(engine);
-    if (engine.Adapters.Count == 0) {  // a host without adapters still has a board to address
-      engine.Adapters.AdapterIP[0] = {192, 168, 100, 1};
-      engine.Adapters.Count = 1;
-      engine.InterfaceCount = 1;
+    if (EngineTestAccess::Adapters(engine).Count ==
+        0) {  // a host without adapters still has a board to address
+      EngineTestAccess::Adapters(engine).AdapterIP[0] = {192, 168, 100, 1};
+      EngineTestAccess::Adapters(engine).Count = 1;
+      engine.SetInterfaceCount(1);
     }
   });
   const char* fields[] = {"00", "1A", "2B", "3C", "4D", "5E"};
@@ -93,7 +96,7 @@ TEST(DialogThreadsTest, QuitDropsABoxStillWaitingToBeShown) {
   EXPECT_EQ(ui.engine().LastOutcome(), STEP_FAIL);
   EXPECT_EQ(result, 0);
   EXPECT_TRUE(ui.boxes().empty());
-  EXPECT_EQ(ui.engine().Worker.Exited.load(), 1);
+  EXPECT_EQ(EngineTestAccess::Worker(ui.engine()).Exited.load(), 1);
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 
 #include <memory>
 
+#include "engine_access.h"
 #include "fake_neighbour_table.h"
 #include "fake_net.h"
 #include "gui_support.h"
@@ -27,10 +28,11 @@ TEST(DialogUpgradeTest, WholeUpgradeFillsTheGaugeAndEndsInTheSuccessBox) {
       dir.path(), nullptr,
       [](Engine& engine) {
         // The board's segment, whatever adapters the host has.
-        engine.Adapters.AdapterDesc[0] = "eth1";
-        engine.Adapters.AdapterIP[0] = {192, 168, 100, 1};
-        engine.Adapters.Count = std::max(engine.Adapters.Count, 1);
-        engine.InterfaceCount = engine.Adapters.Count;
+        EngineTestAccess::Adapters(engine).AdapterDesc[0] = "eth1";
+        EngineTestAccess::Adapters(engine).AdapterIP[0] = {192, 168, 100, 1};
+        EngineTestAccess::Adapters(engine).Count =
+            std::max(EngineTestAccess::Adapters(engine).Count, 1);
+        engine.SetInterfaceCount(EngineTestAccess::Adapters(engine).Count);
         engine.SelectInterface(0);
       },
       std::move(net), std::move(table));

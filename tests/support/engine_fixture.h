@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "controller/engine.h"
+#include "engine_access.h"
 #include "fake_neighbour_table.h"
 #include "fake_net.h"
 #include "recording_panel.h"
@@ -60,19 +61,25 @@ class EngineTest : public ::testing::Test {
       : net(new FakeNet),
         neighbours(new FakeNeighbourTable),
         engine(panel, dir.path(), std::unique_ptr<NetPlatform>(net),
-               std::unique_ptr<NeighbourTable>(neighbours), timings) {
-    engine.Adapters.AdapterDesc[0] = "eth1";
-    engine.Adapters.AdapterIP[0] = {192, 168, 100, 1};
-    engine.Adapters.Count = 1;
-    engine.InterfaceCount = 1;
-    engine.InterfaceSel = 0;
+               std::unique_ptr<NeighbourTable>(neighbours), timings),
+        op(EngineTestAccess::Op(engine)),
+        link(EngineTestAccess::LinkOf(engine)),
+        machines(EngineTestAccess::Machines(engine)),
+        adapters(EngineTestAccess::Adapters(engine)),
+        dispatcher(EngineTestAccess::Dispatcher(engine)),
+        mainState(EngineTestAccess::MainState(engine)) {
+    adapters.AdapterDesc[0] = "eth1";
+    adapters.AdapterIP[0] = {192, 168, 100, 1};
+    adapters.Count = 1;
+    engine.SetInterfaceCount(1);
+    engine.SelectInterface(0);
     panel.inputs.macFields = {"00", "1A", "2B", "3C", "4D", "5E"};
   }
 
   // Runs the start-up pass; the engine is then idle.
   void StartUp() {
     engine.RunPass();
-    ASSERT_EQ(engine.MainState.load(), 0);
+    ASSERT_EQ(mainState.load(), 0);
   }
 
   // Posts `action` and runs passes until the operation has ended and the idle
@@ -83,7 +90,7 @@ class EngineTest : public ::testing::Test {
     StepUntil(engine, [&] { return engine.OperationsEnded() != before; },
               {maxPasses, passesPerTick, false});
     ASSERT_EQ(engine.OperationsEnded(), before + 1) << "the operation did not end";
-    ASSERT_EQ(engine.MainState.load(), 0);
+    ASSERT_EQ(mainState.load(), 0);
   }
 
   WorkDir dir;
@@ -91,6 +98,13 @@ class EngineTest : public ::testing::Test {
   FakeNet* net;                    // owned by the engine
   FakeNeighbourTable* neighbours;  // owned by the engine
   Engine engine;
+  // The engine's own parts that the tests script and check.
+  Operation& op;
+  Link& link;
+  LowerMachines& machines;
+  AdapterTable& adapters;
+  DispatcherRecord& dispatcher;
+  std::atomic<uint8_t>& mainState;
 };
 
 }  // namespace kova::test

@@ -2,7 +2,9 @@
 
 #include <thread>
 
+#include "common/countdown.h"
 #include "controller/engine.h"
+#include "engine_access.h"
 #include "protocol/receive_path.h"
 
 namespace kova::test {
@@ -13,7 +15,7 @@ bool StepUntil(Engine& engine, const std::function<bool()>& done, StepPace pace)
       return true;
     }
     if (pace.receive) {
-      RecvPass(engine.link);
+      RecvPass(EngineTestAccess::LinkOf(engine));
     }
     engine.RunPass();
     if ((pass + 1) % pace.passesPerTick == 0) {
@@ -23,8 +25,10 @@ bool StepUntil(Engine& engine, const std::function<bool()>& done, StepPace pace)
   return done();
 }
 
-int TicksUntil(Engine& engine, const std::function<void()>& pass, const std::function<bool()>& done,
-               int passesPerTick, int maxPasses) {
+namespace {
+
+int TicksUntil(const std::function<void()>& tick, const std::function<void()>& pass,
+               const std::function<bool()>& done, int passesPerTick, int maxPasses) {
   int ticks = 0;
   for (int passes = 1; passes <= maxPasses; ++passes) {
     pass();
@@ -32,11 +36,24 @@ int TicksUntil(Engine& engine, const std::function<void()>& pass, const std::fun
       return ticks;
     }
     if (passes % passesPerTick == 0) {
-      engine.CountdownTick();
+      tick();
       ++ticks;
     }
   }
   return -1;
+}
+
+}  // namespace
+
+int TicksUntil(Engine& engine, const std::function<void()>& pass, const std::function<bool()>& done,
+               int passesPerTick, int maxPasses) {
+  return TicksUntil([&engine] { engine.CountdownTick(); }, pass, done, passesPerTick, maxPasses);
+}
+
+int TicksUntil(Countdowns& countdown, const std::function<void()>& pass,
+               const std::function<bool()>& done, int passesPerTick, int maxPasses) {
+  return TicksUntil([&countdown] { countdown.CountdownTick(); }, pass, done, passesPerTick,
+                    maxPasses);
 }
 
 bool WaitFor(const std::function<bool()>& done, std::chrono::milliseconds limit) {

@@ -4,8 +4,9 @@
 #include <functional>
 
 namespace kova {
+class Countdowns;
 class Engine;
-}
+}  // namespace kova
 
 namespace kova::test {
 
@@ -24,6 +25,9 @@ bool StepUntil(Engine& engine, const std::function<bool()>& done, StepPace pace 
 // did not hold after `maxPasses`.
 int TicksUntil(Engine& engine, const std::function<void()>& pass, const std::function<bool()>& done,
                int passesPerTick = 10, int maxPasses = 200000);
+// The same with the countdowns of a link or an operation that no engine owns.
+int TicksUntil(Countdowns& countdown, const std::function<void()>& pass,
+               const std::function<bool()>& done, int passesPerTick = 10, int maxPasses = 200000);
 
 // For tests that run real threads: polls `done` until it holds or `limit`
 // has passed.

@@ -20,19 +20,19 @@ using namespace std::chrono_literals;
 class BootServerThreadTest : public EngineTest {
  protected:
   BootServerThreadTest() : board(*net) {
-    std::memcpy(engine.DeviceMAC, kBoardMac, 6);
+    std::memcpy(EngineTestAccess::Op(engine).DeviceMAC, kBoardMac, 6);
     const uint8_t ip[4] = {192, 168, 100, 2};
-    std::memcpy(engine.DeviceIP, ip, 4);
+    std::memcpy(EngineTestAccess::Op(engine).DeviceIP, ip, 4);
     image = PatternImage(1000);
-    std::memcpy(engine.Buf.AppImage.get(), image.data(), image.size());
-    engine.Buf.AppImageLen = static_cast<int32_t>(image.size());
-    engine.BootServerLimits.waitMs = 1;
+    std::memcpy(EngineTestAccess::Op(engine).Buf.AppImage.get(), image.data(), image.size());
+    EngineTestAccess::Op(engine).Buf.AppImageLen = static_cast<int32_t>(image.size());
+    EngineTestAccess::Op(engine).BootServerLimits.waitMs = 1;
     net->sleepInWait = true;
   }
 
   bool WaitForServer(std::chrono::milliseconds limit = 10s) {
     const auto end = std::chrono::steady_clock::now() + limit;
-    while (!engine.BootServerFinished()) {
+    while (!EngineTestAccess::Op(engine).BootServerFinished()) {
       if (std::chrono::steady_clock::now() > end) {
         return false;
       }
@@ -46,33 +46,33 @@ class BootServerThreadTest : public EngineTest {
 };
 
 TEST_F(BootServerThreadTest, ServesTheBoardAndSetsUDPDoneWithTheResult) {
-  engine.Countdown.Set(countdown::kBootWait, 50);
+  EngineTestAccess::Op(engine).Countdown.Set(countdown::kBootWait, 50);
   // Someone else's read request comes first; its trace reaches the log.
   board.onWait = [this](int wait) {
     if (wait == 1) {
       net->Deliver(board.Tftp(), TftpPacket(1), {{192, 168, 100, 7}, 2000});
     }
   };
-  engine.link.UDPDone = 1;
-  ASSERT_TRUE(engine.StartBootServer());
+  EngineTestAccess::LinkOf(engine).UDPDone = 1;
+  ASSERT_TRUE(EngineTestAccess::Op(engine).StartBootServer());
   ASSERT_TRUE(WaitForServer());
-  EXPECT_EQ(engine.BootServerExit.load(), kBootServerComplete);
+  EXPECT_EQ(EngineTestAccess::Op(engine).BootServerExit.load(), kBootServerComplete);
   EXPECT_EQ(board.image, image);
-  EXPECT_EQ(engine.Progress.load(), 100);
-  EXPECT_EQ(engine.Countdown.Get(countdown::kBootWait), 0);
+  EXPECT_EQ(EngineTestAccess::Op(engine).Progress.load(), 100);
+  EXPECT_EQ(EngineTestAccess::Op(engine).Countdown.Get(countdown::kBootWait), 0);
   EXPECT_EQ(net->SpecOf(board.Bootp()).device, "eth1");
   ASSERT_EQ(panel.traces.size(), 1u);
   EXPECT_NE(panel.traces[0].find("192.168.100.7"), std::string::npos);
-  EXPECT_TRUE(engine.StopBootServer());
+  EXPECT_TRUE(EngineTestAccess::Op(engine).StopBootServer());
   EXPECT_EQ(net->OpenCount(), 0);
 }
 
 TEST_F(BootServerThreadTest, PortHeldByAnotherServerIsAFailureThatSaysSo) {
   net->refuseOpen = [](const UdpSocketSpec& spec) { return spec.local.port == 67; };
-  ASSERT_TRUE(engine.StartBootServer());
+  ASSERT_TRUE(EngineTestAccess::Op(engine).StartBootServer());
   ASSERT_TRUE(WaitForServer());
-  EXPECT_EQ(engine.BootServerExit.load(), kBootServerNoBootpSocket);
-  EXPECT_EQ(engine.BootServerResultText(),
+  EXPECT_EQ(EngineTestAccess::Op(engine).BootServerExit.load(), kBootServerNoBootpSocket);
+  EXPECT_EQ(EngineTestAccess::Op(engine).BootServerResultText(),
             "Boot server: cannot open the BOOTP port 67 on eth1 (another DHCP or BOOTP server may "
             "hold the port)");
 }
@@ -86,17 +86,17 @@ void StopMidTransfer(Engine& engine, BootBoard& board, FakeNet& net,
     stalled = block == 2;
     return block == 2;
   };
-  ASSERT_TRUE(engine.StartBootServer());
+  ASSERT_TRUE(EngineTestAccess::Op(engine).StartBootServer());
   const auto end = std::chrono::steady_clock::now() + 10s;
   while (!stalled.load() && std::chrono::steady_clock::now() < end) {
     std::this_thread::sleep_for(1ms);
   }
   ASSERT_TRUE(stalled.load());
-  EXPECT_EQ(engine.link.UDPDone.load(), 0);
+  EXPECT_EQ(EngineTestAccess::LinkOf(engine).UDPDone.load(), 0);
   stop();
-  EXPECT_FALSE(engine.BootServerThread.Started());
-  EXPECT_EQ(engine.link.UDPDone.load(), 1);
-  EXPECT_EQ(engine.BootServerExit.load(), kBootServerStopped);
+  EXPECT_FALSE(EngineTestAccess::Op(engine).BootServerThread.Started());
+  EXPECT_EQ(EngineTestAccess::LinkOf(engine).UDPDone.load(), 1);
+  EXPECT_EQ(EngineTestAccess::Op(engine).BootServerExit.load(), kBootServerStopped);
   EXPECT_EQ(net.OpenCount(), 0);
 }
 
@@ -105,7 +105,7 @@ TEST_F(BootServerThreadTest, ShutdownStopsTheServerMidTransfer) {
 }
 
 TEST_F(BootServerThreadTest, EndOfTheOperationStopsTheServerMidTransfer) {
-  StopMidTransfer(engine, board, *net, [this] { engine.IdleStep(); });
+  StopMidTransfer(engine, board, *net, [this] { EngineTestAccess::IdleStep(engine); });
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstdio>
+#include <functional>
 #include <memory>
 #include <string>
 #include <thread>
@@ -78,69 +79,74 @@ class ReceiveThreadTest : public ::testing::Test {
  protected:
   ReceiveThreadTest()
       : net(new WatchfulNet), engine(panel, dir.path(), std::unique_ptr<NetPlatform>(net)) {
-    engine.Adapters.AdapterDesc[0] = "eth1";
-    engine.Adapters.AdapterIP[0] = {192, 168, 100, 1};
-    engine.Adapters.Count = 1;
-    engine.InterfaceCount = 1;
-    engine.InterfaceSel = 0;
+    EngineTestAccess::Adapters(engine).AdapterDesc[0] = "eth1";
+    EngineTestAccess::Adapters(engine).AdapterIP[0] = {192, 168, 100, 1};
+    EngineTestAccess::Adapters(engine).Count = 1;
+    engine.SetInterfaceCount(1);
+    engine.SelectInterface(0);
     panel.inputs.macFields = {"00", "1A", "2B", "3C", "4D", "5E"};
     panel.inputs.delayIndex = 0;
     dir.WriteConfig("ENABLE");
     dir.WriteImage(true, false);
 
-    engine.BroadcastMachine = [this](Engine& e) {
+    // The decoders alone, each reply counted as it is taken; the worker
+    // passes on at once (moved) while decoding.
+    EngineTestAccess::Machines(engine).Broadcast = [this](Link& l) {
       if (!decoding.load()) {
-        return;
+        return false;
       }
-      Boradcast_RecvDecode(e.link);
-      if (e.Buf.DeviceRecord_Get(4) == 1) {
-        versions.push_back(e.Buf.DeviceRecord_Get(5) * 256 + e.Buf.DeviceRecord_Get(6));
-        e.Buf.DeviceRecord_Set(4, 0);
+      Boradcast_RecvDecode(l);
+      if (l.Buf.DeviceRecord_Get(4) == 1) {
+        versions.push_back(l.Buf.DeviceRecord_Get(5) * 256 + l.Buf.DeviceRecord_Get(6));
+        l.Buf.DeviceRecord_Set(4, 0);
         versionsDecoded.fetch_add(1);
       }
+      return true;
     };
-    engine.UDPMachine = [this](Engine& e) {
+    EngineTestAccess::Machines(engine).UDP = [this](Link& l) {
       if (!decoding.load()) {
-        return;
+        return false;
       }
-      UDP_RecvDecode(e.link);
-      if (e.Buf.UDPReply_Get(11) == 1) {
-        names.emplace_back(reinterpret_cast<const char*>(&e.Buf.UDPReply[12]), 16);
-        e.Buf.UDPReply_Set(11, 0);
+      UDP_RecvDecode(l);
+      if (l.Buf.UDPReply_Get(11) == 1) {
+        names.emplace_back(reinterpret_cast<const char*>(&l.Buf.UDPReply[12]), 16);
+        l.Buf.UDPReply_Set(11, 0);
         namesDecoded.fetch_add(1);
       }
+      return true;
     };
   }
 
   // Starts the threads and the request; returns once both sockets have sent
   // their first request (before it nothing that arrives can be an answer).
-  void StartRequest(Engine::Machine whileRunning) {
-    engine.VerCfgMachine = [this, whileRunning](Engine& e) {
-      if (e.VerCfgState == 1) {
+  void StartRequest(std::function<void(Operation&)> whileRunning) {
+    EngineTestAccess::Machines(engine).VerCfg = [this, whileRunning](Operation& e) {
+      if (e.VerCfg.State == 1) {
         e.link.BroadcastSocket_Create();
         e.link.UDPSocket_Create(kBoardCommandPort, 5003);
         // The first requests: what arrives after them may be an answer.
         const uint8_t request = 0;
         e.link.BroadcastSocket_Send(&request, 1);
         e.link.UDPSocket_Send(&request, 1);
-        e.VerCfgDone = 0;
-        e.VerCfgState = 2;
-      } else if (e.VerCfgState == 2) {
+        e.VerCfg.Done = 0;
+        e.VerCfg.State = 2;
+      } else if (e.VerCfg.State == 2) {
         if (whileRunning) {
           whileRunning(e);
         }
         if (finish.load()) {
-          e.VerCfgDone = 1;
-          e.VerCfgState = 0;
+          e.VerCfg.Done = 1;
+          e.VerCfg.State = 0;
         }
       }
+      return true;
     };
     engine.StartThreads();
-    ASSERT_TRUE(WaitFor([&] { return engine.MainState.load() == 0; }));
+    ASSERT_TRUE(WaitFor([&] { return EngineTestAccess::MainState(engine).load() == 0; }));
     ASSERT_TRUE(engine.PostAction(kActionGetVersion));
     ASSERT_TRUE(WaitFor([&] {
-      return OpenHandle(engine.link.BroadcastSocket) >= 0 &&
-             OpenHandle(engine.link.UDPSocket) >= 0 && net->Sent().size() >= 2;
+      return OpenHandle(EngineTestAccess::LinkOf(engine).BroadcastSocket) >= 0 &&
+             OpenHandle(EngineTestAccess::LinkOf(engine).UDPSocket) >= 0 && net->Sent().size() >= 2;
     }));
   }
 
@@ -165,8 +171,8 @@ class ReceiveThreadTest : public ::testing::Test {
 
 TEST_F(ReceiveThreadTest, EveryDatagramIsDecodedWholeOrCountedAsDropped) {
   StartRequest(nullptr);
-  const int broadcast = OpenHandle(engine.link.BroadcastSocket);
-  const int udp = OpenHandle(engine.link.UDPSocket);
+  const int broadcast = OpenHandle(EngineTestAccess::LinkOf(engine).BroadcastSocket);
+  const int udp = OpenHandle(EngineTestAccess::LinkOf(engine).UDPSocket);
   // First more than a ring holds while the worker does not decode: 8,191
   // bytes take 390 name replies (21 bytes with the marker) and 1,170 version
   // replies (7 bytes); every further one is dropped whole.
@@ -177,10 +183,10 @@ TEST_F(ReceiveThreadTest, EveryDatagramIsDecodedWholeOrCountedAsDropped) {
     net->Deliver(broadcast, VersionReply(sent));
   }
   ASSERT_TRUE(WaitFor([&] {
-    return engine.link.UDPRxDropped.load() == 1500u - 390u &&
-           engine.link.BroadcastRxDropped.load() == 1500u - 1170u;
-  })) << engine.link.UDPRxDropped.load()
-      << " " << engine.link.BroadcastRxDropped.load();
+    return EngineTestAccess::LinkOf(engine).UDPRxDropped.load() == 1500u - 390u &&
+           EngineTestAccess::LinkOf(engine).BroadcastRxDropped.load() == 1500u - 1170u;
+  })) << EngineTestAccess::LinkOf(engine).UDPRxDropped.load()
+      << " " << EngineTestAccess::LinkOf(engine).BroadcastRxDropped.load();
 
   // Then the worker decodes while more replies stream in, faster than it reads.
   decoding = true;
@@ -192,11 +198,16 @@ TEST_F(ReceiveThreadTest, EveryDatagramIsDecodedWholeOrCountedAsDropped) {
     }
   }
   ASSERT_TRUE(WaitFor([&] {
-    return namesDecoded.load() + static_cast<int>(engine.link.UDPRxDropped.load()) == sent &&
-           versionsDecoded.load() + static_cast<int>(engine.link.BroadcastRxDropped.load()) == sent;
+    return namesDecoded.load() +
+                   static_cast<int>(EngineTestAccess::LinkOf(engine).UDPRxDropped.load()) ==
+               sent &&
+           versionsDecoded.load() +
+                   static_cast<int>(EngineTestAccess::LinkOf(engine).BroadcastRxDropped.load()) ==
+               sent;
   })) << "names "
-      << namesDecoded.load() << " + " << engine.link.UDPRxDropped.load() << ", versions "
-      << versionsDecoded.load() << " + " << engine.link.BroadcastRxDropped.load();
+      << namesDecoded.load() << " + " << EngineTestAccess::LinkOf(engine).UDPRxDropped.load()
+      << ", versions " << versionsDecoded.load() << " + "
+      << EngineTestAccess::LinkOf(engine).BroadcastRxDropped.load();
   FinishRequest();
   EXPECT_GT(names.size(), 390u) << "decoding went on after the overflow";
 
@@ -220,7 +231,7 @@ TEST_F(ReceiveThreadTest, EveryDatagramIsDecodedWholeOrCountedAsDropped) {
 
 TEST_F(ReceiveThreadTest, ClosingAndRecreatingIsAHandOverWithTheReceiveThread) {
   std::atomic<int> recreated{0};
-  StartRequest([&recreated](Engine& e) {
+  StartRequest([&recreated](Operation& e) {
     if (recreated.load() < 300) {
       e.link.UDPSocket_Close();
       e.link.UDPSocket_Create(kBoardCommandPort, 5003);
@@ -231,7 +242,7 @@ TEST_F(ReceiveThreadTest, ClosingAndRecreatingIsAHandOverWithTheReceiveThread) {
   });
   int delivered = 0;
   while (recreated.load() < 300) {
-    const int udp = OpenHandle(engine.link.UDPSocket);
+    const int udp = OpenHandle(EngineTestAccess::LinkOf(engine).UDPSocket);
     if (udp >= 0) {
       net->Deliver(udp, NameReply(delivered++), {{192, 168, 100, 7}, 6000});
     }
@@ -247,7 +258,8 @@ TEST_F(ReceiveThreadTest, ClosingAndRecreatingIsAHandOverWithTheReceiveThread) {
   }
   // Each probe went to the board or to the last sender, never to a mix of both.
   UdpEndpoint board;
-  std::copy(engine.DeviceIP, engine.DeviceIP + 4, board.ip.begin());
+  std::copy(EngineTestAccess::Op(engine).DeviceIP, EngineTestAccess::Op(engine).DeviceIP + 4,
+            board.ip.begin());
   board.port = kBoardCommandPort;
   const UdpEndpoint sender{{192, 168, 100, 7}, 6000};
   const std::array<uint8_t, 4> everyone{255, 255, 255, 255};

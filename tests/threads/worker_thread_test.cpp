@@ -35,15 +35,15 @@ class TickThread {
 
 // A version request that the scripted machine answers after a few passes.
 void ScriptVersionRequests(Engine& engine) {
-  engine.VerCfgMachine = [](Engine& e) {
-    if (e.VerCfgState == 1) {
-      e.VerCfgDone = 0;
-      e.VerCfgState = 2;
-    } else if (e.VerCfgState == 2) {
-      e.VerCfgDone = 1;
-      e.VerCfgState = 0;
+  EngineTestAccess::Machines(engine).VerCfg = Script([](Operation& e) {
+    if (e.VerCfg.State == 1) {
+      e.VerCfg.Done = 0;
+      e.VerCfg.State = 2;
+    } else if (e.VerCfg.State == 2) {
+      e.VerCfg.Done = 1;
+      e.VerCfg.State = 0;
     }
-  };
+  });
 }
 
 class WorkerThreadTest : public EngineTest {};
@@ -52,7 +52,7 @@ TEST_F(WorkerThreadTest, EveryAcceptedPressRunsItsOperation) {
   ScriptVersionRequests(engine);
   dir.WriteConfig("ENABLE");
   dir.WriteImage(true, false);
-  engine.MainThreadDelay = 0;
+  EngineTestAccess::MainThreadDelay(engine) = 0;
   panel.inputs.delayIndex = 0;
   TickThread ticks(engine, 1ms);
   engine.StartThreads();
@@ -72,29 +72,29 @@ TEST_F(WorkerThreadTest, EveryAcceptedPressRunsItsOperation) {
   EXPECT_EQ(accepted, 40);
   EXPECT_EQ(engine.OperationsEnded(), accepted);
   EXPECT_EQ(engine.LastOutcome(), STEP_OK);
-  EXPECT_EQ(engine.Worker.Exited.load(), 1);
+  EXPECT_EQ(EngineTestAccess::Worker(engine).Exited.load(), 1);
 }
 
 TEST_F(WorkerThreadTest, UpgradeWaitsForBootUpAgainstARealTick) {
-  engine.VerCfgMachine = [](Engine& e) {
-    if (e.VerCfgState == 1) {
-      e.VerCfgDone = 1;
-      e.VerCfgState = 0;
+  EngineTestAccess::Machines(engine).VerCfg = Script([](Operation& e) {
+    if (e.VerCfg.State == 1) {
+      e.VerCfg.Done = 1;
+      e.VerCfg.State = 0;
     }
-  };
-  auto quickStep = [](Engine& e) {
-    if (e.StepBusy == 1) {
-      e.StepDone = 1;
-      e.StepBusy = 0;
+  });
+  auto quickStep = Script([](Operation& e) {
+    if (e.Step.Busy == 1) {
+      e.Step.Done = 1;
+      e.Step.Busy = 0;
     }
-  };
-  engine.Procedures[0] = quickStep;
-  engine.Procedures[3] = quickStep;
+  });
+  EngineTestAccess::Machines(engine).Procedures[0] = quickStep;
+  EngineTestAccess::Machines(engine).Procedures[3] = quickStep;
   dir.WriteConfig("ENABLE");
   dir.WriteImage(true, false);
   TickThread ticks(engine, 1ms);  // a sleep below 1 ms is none on Windows
   engine.StartThreads();
-  ASSERT_TRUE(WaitFor([&] { return engine.MainState.load() == 0; }));
+  ASSERT_TRUE(WaitFor([&] { return EngineTestAccess::MainState(engine).load() == 0; }));
   ASSERT_TRUE(engine.PostAction(kActionUpgrade));
   ASSERT_TRUE(WaitFor([&] { return engine.OperationsEnded() == 1; }));
   engine.ShutdownAll();
@@ -152,15 +152,15 @@ TEST(WorkerShutdownTest, ShutdownReleasesAWorkerWaitingInAMessageBox) {
   Engine engine(panel, dir.path());
   TickThread ticks(engine, 1ms);
   engine.StartThreads();
-  ASSERT_TRUE(WaitFor([&] { return engine.MainState.load() == 0; }));
+  ASSERT_TRUE(WaitFor([&] { return EngineTestAccess::MainState(engine).load() == 0; }));
   ASSERT_TRUE(engine.PostAction(kActionGetVersion));
   ASSERT_TRUE(WaitFor([&] { return panel.Waiting(); }));
 
   const auto start = std::chrono::steady_clock::now();
   engine.ShutdownAll();
   EXPECT_LT(std::chrono::steady_clock::now() - start, 3s);
-  EXPECT_EQ(engine.Worker.Exited.load(), 1);
-  EXPECT_EQ(engine.MainState.load(), 0);
+  EXPECT_EQ(EngineTestAccess::Worker(engine).Exited.load(), 1);
+  EXPECT_EQ(EngineTestAccess::MainState(engine).load(), 0);
   const size_t calls = panel.Calls();
   std::this_thread::sleep_for(50ms);
   EXPECT_EQ(panel.Calls(), calls) << "nothing may reach the panel after shutdown";
@@ -208,27 +208,27 @@ TEST(WorkerShutdownTest, WorkerThatMissesTheBoundIsCleanedUpAfterByTheEngine) {
   timings.joinBound = 50ms;  // well inside the box's time
   auto engine =
       std::make_unique<Engine>(panel, dir.path(), std::make_unique<LentNet>(net), nullptr, timings);
-  engine->Adapters.AdapterDesc[0] = "eth1";
-  engine->Adapters.Count = 1;
-  engine->InterfaceCount = 1;
+  EngineTestAccess::Adapters(*engine).AdapterDesc[0] = "eth1";
+  EngineTestAccess::Adapters(*engine).Count = 1;
+  engine->SetInterfaceCount(1);
   // A version request that opens the socket and fails: the worker then sits
   // in the failure box with the socket open.
-  engine->VerCfgMachine = [](Engine& e) {
-    if (e.VerCfgState == 1) {
+  EngineTestAccess::Machines(*engine).VerCfg = Script([](Operation& e) {
+    if (e.VerCfg.State == 1) {
       e.link.BroadcastSocket_Create();
-      e.VerCfgDone = 0;
-      e.VerCfgState = 0;
+      e.VerCfg.Done = 0;
+      e.VerCfg.State = 0;
     }
-  };
+  });
   engine->StartThreads();
-  ASSERT_TRUE(WaitFor([&] { return engine->MainState.load() == 0; }));
+  ASSERT_TRUE(WaitFor([&] { return EngineTestAccess::MainState(*engine).load() == 0; }));
   ASSERT_TRUE(engine->PostAction(kActionGetVersion));
   ASSERT_TRUE(WaitFor([&] { return panel.inBox.load(); }));
   ASSERT_EQ(net.OpenCount(), 1);
 
   engine->ShutdownAll();  // gives up on the worker after its bound
   EXPECT_EQ(net.OpenCount(), 1) << "nothing is released while the worker may still run";
-  EXPECT_TRUE(engine->Log.Barred());
+  EXPECT_TRUE(EngineTestAccess::Log(*engine).Barred());
   engine.reset();  // joins the late worker, then releases
   EXPECT_EQ(net.OpenCount(), 0) << "the socket outlived the engine";
 }
@@ -244,16 +244,16 @@ void DestroyEngineWithAWorkerThatNeverReturns() {
   timings.joinBound = 20ms;
   timings.finalBound = 50ms;
   Engine engine(panel, dir.path(), std::make_unique<FakeNet>(), nullptr, timings);
-  engine.Adapters.Count = 1;
-  engine.InterfaceCount = 1;
-  engine.VerCfgMachine = [](Engine& e) {
-    if (e.VerCfgState == 1) {
-      e.VerCfgDone = 0;
-      e.VerCfgState = 0;
+  EngineTestAccess::Adapters(engine).Count = 1;
+  engine.SetInterfaceCount(1);
+  EngineTestAccess::Machines(engine).VerCfg = Script([](Operation& e) {
+    if (e.VerCfg.State == 1) {
+      e.VerCfg.Done = 0;
+      e.VerCfg.State = 0;
     }
-  };
+  });
   engine.StartThreads();
-  WaitFor([&] { return engine.MainState.load() == 0; });
+  WaitFor([&] { return EngineTestAccess::MainState(engine).load() == 0; });
   engine.PostAction(kActionGetVersion);
   WaitFor([&] { return panel.inBox.load(); });
 }
@@ -268,12 +268,12 @@ TEST(WorkerShutdownDeathTest, WorkerThatNeverReturnsEndsTheProgramInsteadOfHangi
 
 TEST_F(WorkerThreadTest, QuitWhileIdleEndsTheThreadQuickly) {
   engine.StartThreads();
-  ASSERT_TRUE(WaitFor([&] { return engine.MainState.load() == 0; }));
+  ASSERT_TRUE(WaitFor([&] { return EngineTestAccess::MainState(engine).load() == 0; }));
   const auto start = std::chrono::steady_clock::now();
   engine.ShutdownAll();
   EXPECT_LT(std::chrono::steady_clock::now() - start, 1s);
-  EXPECT_EQ(engine.Worker.Exited.load(), 1);
-  EXPECT_EQ(engine.link.NetStarted, 0);
+  EXPECT_EQ(EngineTestAccess::Worker(engine).Exited.load(), 1);
+  EXPECT_EQ(EngineTestAccess::LinkOf(engine).NetStarted, 0);
 }
 
 }  // namespace

@@ -6,6 +6,7 @@
 #include <thread>
 #include <vector>
 
+#include "app_upgrade_fixture.h"
 #include "engine_fixture.h"
 #include "hostnet/capabilities.h"
 #include "isp_board_peer.h"
@@ -14,13 +15,6 @@
 
 namespace kova::test {
 namespace {
-
-using Bytes = std::vector<uint8_t>;
-
-constexpr size_t kRegion = 516096;
-const std::array<uint8_t, 4> kBoardIP = {192, 168, 100, 2};
-const std::array<uint8_t, 6> kBoardMAC = {0x00, 0x1A, 0x2B, 0x3C, 0x4D, 0x5E};
-const std::array<uint8_t, 6> kOtherMAC = {0x02, 0x00, 0x00, 0x00, 0x00, 0x99};
 
 const std::string kStartLines =
     "\n======Load upgarde file ... Successful !======"
@@ -34,81 +28,6 @@ const std::string kUpToErase =
     "\n           Bootloader is 3rd version(v1.234) !"
     "\n======(6). Erase ... Successful !======"
     "\n======(7). Program ... Successful !======";
-
-// The application upgrade on its own (DISABLE), from the press to the idle
-// step, against an old-platform board on the in-memory network.
-class AppUpgradeTest : public EngineTest {
- protected:
-  // A failing removal of the neighbour entry is tried again on every pass.
-  static EngineTimings EveryPass() {
-    EngineTimings timings;
-    timings.neighbourRetryPause = std::chrono::milliseconds(0);
-    return timings;
-  }
-
-  AppUpgradeTest() : EngineTest(EveryPass()), board(*net) {
-    panel.recordTraces = false;
-    dir.WriteConfig("DISABLE");
-    WriteImage(0x7D000);
-    StartUp();
-  }
-
-  // An old-platform image of `size` bytes; `tail` fills what lies past the
-  // region.
-  Bytes WriteImage(size_t size, uint8_t tail = 0x5A) {
-    Bytes image(size);
-    for (size_t i = 0; i < size; ++i) {
-      image[i] = (i < kRegion) ? static_cast<uint8_t>(i * 29 + (i >> 9)) : tail;
-    }
-    image[0x7CFF0] = 0xAA;
-    image[0x7CFF1] = 0x55;
-    dir.Write("app.bin", std::string(image.begin(), image.end()));
-    return image;
-  }
-
-  void Upgrade(int32_t action = kActionUpgrade) {
-    ASSERT_TRUE(engine.PostAction(action));
-    const int before = engine.OperationsEnded();
-    const int ticks = TicksUntil(
-        engine,
-        [this] {
-          RecvPass(engine.link);
-          engine.RunPass();
-          // Passes must not outrun a boot server thread that the system
-          // has not scheduled yet: the backstop counts their ticks. (A
-          // sleep of less than a millisecond is none on Windows.)
-          if (engine.BootServerThread.Started() && engine.BootServerThread.Exited.load() == 0) {
-            engine.BootServerThread.AwaitExit(std::chrono::milliseconds(1));
-          }
-        },
-        [&] { return engine.OperationsEnded() > before; });
-    ASSERT_GE(ticks, 0) << "the upgrade never ended";
-  }
-
-  // From now on the board answers its first line ("?") only, calling
-  // `atFirst` when it takes it.
-  static void AnswerOnlyFirstLine(IspBoardPeer& peer, std::function<void()> atFirst = nullptr) {
-    peer.script = [atFirst, taken = 0](int, const std::string&,
-                                       std::vector<std::string>& out) mutable {
-      if (taken++ == 0 && atFirst) {
-        atFirst();
-      }
-      out.clear();
-      return taken > 1;
-    };
-  }
-
-  bool Traced(const std::string& text) const {
-    return std::find(panel.traces.begin(), panel.traces.end(), text) != panel.traces.end();
-  }
-
-  // The board's permanent entry as the fake table holds it, if any.
-  const NeighbourEntry* Entry() {
-    return FindNeighbour(neighbours->rows, neighbours->routeIfindex, kBoardIP.data());
-  }
-
-  IspBoardPeer board;
-};
 
 TEST_F(AppUpgradeTest, WholeUpgradeWritesTheRegionAndShowsEveryStep) {
   struct Case {
@@ -145,13 +64,13 @@ TEST_F(AppUpgradeTest, WholeUpgradeWritesTheRegionAndShowsEveryStep) {
     // The image, then erased flash to the end of the region; the bootloader
     // untouched.
     const Bytes flash = peer.Flash();
-    Bytes region(engine.Buf.AppImage.get(), engine.Buf.AppImage.get() + 0x7D000);
+    Bytes region(op.Buf.AppImage.get(), op.Buf.AppImage.get() + 0x7D000);
     region.resize(kRegion, 0xFF);
     EXPECT_TRUE(std::equal(flash.begin() + 8192, flash.end(), region.begin()));
     EXPECT_TRUE(std::equal(flash.begin(), flash.begin() + 8192, before.begin()));
     EXPECT_TRUE(entryWhileRunning);
     EXPECT_EQ(neighbours->RowCount(), 0u) << "the entry is removed when the upgrade ends";
-    EXPECT_EQ(engine.StaticArpAdded, 0);
+    EXPECT_EQ(op.Entry.StaticArpAdded, 0);
     EXPECT_EQ(net->OpenCount(), 0);
   }
 }
@@ -207,53 +126,25 @@ TEST_F(AppUpgradeTest, UpgradeFailsBeforeTheDialogueWithoutEntryOrSocket) {
   }
 }
 
-// A new-platform board is served by the boot server; one whose server
-// cannot start (port 67 held by a DHCP server) is no success, and the
-// operator reads why. Nothing goes to an ISP bootloader either way.
-TEST_F(AppUpgradeTest, NewPlatformUpgradeFailsWhenTheBootServerCannotStart) {
-  board.checkCode = {0xAA, 0x55};
-  dir.WriteImage(false, true);
-  net->refuseOpen = [](const UdpSocketSpec& spec) { return spec.local.port == 67; };
-  Upgrade();
-  EXPECT_EQ(engine.LastOutcome(), STEP_FAIL);
-  EXPECT_NE(panel.list.find("\n======KOVA : Application firmware upgrade ... Start !======"
-                            "\n    Boot server: cannot open the BOOTP port 67 on eth1 (another "
-                            "DHCP or BOOTP server may hold the port) ! Failed !======"),
-            std::string::npos)
-      << panel.list;
-  EXPECT_TRUE(board.Lines().empty());
-  EXPECT_EQ(engine.BootServerExit.load(), 2);
-  EXPECT_EQ(net->OpenCount(), 0);
-}
-
 // The host's refusal names no privilege. When it is this process that lacks
 // the capability, the operator is told which one and how to get it; a
 // refusal for another reason gets no such advice.
 TEST_F(AppUpgradeTest, ARefusalForWantOfACapabilityNamesIt) {
   struct Case {
     const char* what;
-    bool newPlatform;
-    int error;    // the neighbour entry's; the new platform's port 67 is refused
+    int error;    // the neighbour entry's
     int missing;  // the capability the process lacks, -1 none
     int named;    // the capability the list names, -1 none
   } cases[] = {
-      {"entry refused, cap_net_admin missing", false, host_error::kNotPermitted, kCapNetAdmin,
+      {"entry refused, cap_net_admin missing", host_error::kNotPermitted, kCapNetAdmin,
        kCapNetAdmin},
-      {"entry refused (EACCES), cap_net_admin missing", false, host_error::kDenied, kCapNetAdmin,
+      {"entry refused (EACCES), cap_net_admin missing", host_error::kDenied, kCapNetAdmin,
        kCapNetAdmin},
-      {"entry refused, cap_net_admin held", false, host_error::kNotPermitted, -1, -1},
-      {"entry failing otherwise", false, ENOBUFS, -1, -1},
-      {"port 67 refused, cap_net_bind_service missing", true, 0, kCapNetBindService,
-       kCapNetBindService},
-      {"port 67 held by another server", true, 0, -1, -1},
+      {"entry refused, cap_net_admin held", host_error::kNotPermitted, -1, -1},
+      {"entry failing otherwise", ENOBUFS, -1, -1},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
-    if (c.newPlatform) {
-      board.checkCode = {0xAA, 0x55};
-      dir.WriteImage(false, true);
-      net->refuseOpen = [](const UdpSocketSpec& spec) { return spec.local.port == 67; };
-    }
     neighbours->addError = c.error;
     neighbours->missingCapabilities.clear();
     if (c.missing >= 0) {
@@ -384,7 +275,7 @@ TEST_F(AppUpgradeTest, EntryOfAnEarlierOperationIsNeverForgotten) {
     board.Attach();
     AnswerOnlyFirstLine(board);
     Upgrade();
-    ASSERT_EQ(engine.StaticArpAdded, 1) << "the removal failed";
+    ASSERT_EQ(op.Entry.StaticArpAdded, 1) << "the removal failed";
 
     IspBoardPeer peer(*net);
     AnswerOnlyFirstLine(peer);
@@ -398,7 +289,7 @@ TEST_F(AppUpgradeTest, EntryOfAnEarlierOperationIsNeverForgotten) {
     neighbours->deleteError = 0;
     engine.RunPass();
     EXPECT_EQ(neighbours->RowCount(), 0u) << "nothing the tool made is left";
-    EXPECT_EQ(engine.StaticArpAdded, 0);
+    EXPECT_EQ(op.Entry.StaticArpAdded, 0);
   }
 }
 
@@ -430,7 +321,7 @@ TEST_F(AppUpgradeTest, EntryIsRemovedWhereItWasMade) {
     panel.recordTraces = true;
     AnswerOnlyFirstLine(board, c.meanwhile);
     Upgrade();
-    EXPECT_EQ(engine.StaticArpAdded, 0);
+    EXPECT_EQ(op.Entry.StaticArpAdded, 0);
     EXPECT_TRUE(table->rows.empty());
     EXPECT_TRUE(Traced(c.trace));
   }
@@ -487,28 +378,6 @@ TEST_F(AppUpgradeTest, FailureReasonNamesWhatStoppedTheUpgrade) {
     dir.WriteConfig("DISABLE");
     WriteImage(0x7D000);
     panel.inputs.macFields = {"00", "1A", "2B", "3C", "4D", "5E"};
-  }
-}
-
-// A new-platform board whose boot server cannot have its port: the reason
-// says whether another socket holds it or the right to bind it is missing.
-TEST_F(AppUpgradeTest, BootServerPortFailureTellsInUseFromDenied) {
-  board.checkCode = {0xAA, 0x55};
-  dir.WriteImage(false, true);
-  net->refuseOpen = [](const UdpSocketSpec& spec) { return spec.local.port == 67; };
-  const struct {
-    int err;
-    FailReason reason;
-  } cases[] = {
-      {host_error::kAddressInUse, FailReason::kPortInUse},
-      {host_error::kSocketDenied, FailReason::kPortDenied},
-      {EINVAL, FailReason::kSocketFailed},
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.err);
-    net->openError = c.err;
-    Upgrade();
-    EXPECT_EQ(engine.LastReason(), c.reason) << FailReasonName(engine.LastReason());
   }
 }
 

@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "bytes.h"
-#include "engine_fixture.h"
+#include "link_fixture.h"
 #include "protocol/channels.h"
 #include "protocol/receive_path.h"
 
@@ -15,123 +15,110 @@ namespace {
 // One channel seen through its request operations and its state.
 struct Channel {
   const char* name;
-  std::function<int(Engine&)> create;
-  std::function<uint8_t(const Engine&)> state;
-  std::function<bool(const Engine&)> idle;
-  std::function<int32_t(const Engine&)> result;
-  std::function<int(const Engine&)> handle;
+  std::function<int(Link&)> create;
+  std::function<uint8_t(const Link&)> state;
+  std::function<bool(const Link&)> idle;
+  std::function<int32_t(const Link&)> result;
+  std::function<int(const Link&)> handle;
 };
 
 const Channel kBroadcast{
     "broadcast",
-    [](Engine& e) { return Broadcast_Create(e.link); },
-    [](const Engine& e) { return e.link.BroadcastState; },
-    [](const Engine& e) { return Broadcast_IsIdle(e.link); },
-    [](const Engine& e) { return Broadcast_Result(e.link); },
-    [](const Engine& e) { return e.link.BroadcastSocket.handle; },
+    [](Link& l) { return Broadcast_Create(l); },
+    [](const Link& l) { return l.BroadcastState; },
+    [](const Link& l) { return Broadcast_IsIdle(l); },
+    [](const Link& l) { return Broadcast_Result(l); },
+    [](const Link& l) { return l.BroadcastSocket.handle; },
 };
 
 const Channel kUDP{
     "udp",
-    [](Engine& e) { return UDP_Create(e.link, 5002, 0); },
-    [](const Engine& e) { return e.link.UDPState; },
-    [](const Engine& e) { return UDP_IsIdle(e.link); },
-    [](const Engine& e) { return UDP_Result(e.link); },
-    [](const Engine& e) { return e.link.UDPSocket.handle; },
+    [](Link& l) { return UDP_Create(l, 5002, 0); },
+    [](const Link& l) { return l.UDPState; },
+    [](const Link& l) { return UDP_IsIdle(l); },
+    [](const Link& l) { return UDP_Result(l); },
+    [](const Link& l) { return l.UDPSocket.handle; },
 };
 
-class ChannelTest : public EngineTest {
+class ChannelTest : public LinkTest {
  protected:
-  ChannelTest() {
-    engine.link.NetStarted = 1;
-    engine.DeviceIP[0] = 192;
-    engine.DeviceIP[1] = 168;
-    engine.DeviceIP[2] = 100;
-    engine.DeviceIP[3] = 2;
-  }
-
-  // One worker pass as far as the channels go, after the receive thread's.
-  void Pass() {
-    RecvPass(engine.link);
-    Broadcast_applay(engine.link);
-    UDP_applay(engine.link);
-  }
+  ChannelTest() { link.NetStarted = 1; }
 
   // Runs passes, ticking every tenth, until the channel is idle; false if it
   // never got there.
   bool RunToIdle(const Channel& c, int maxPasses = 1000) {
     for (int pass = 1; pass <= maxPasses; ++pass) {
       Pass();
-      if (c.idle(engine)) {
+      if (c.idle(link)) {
         return true;
       }
       if (pass % 10 == 0) {
-        engine.CountdownTick();
+        Tick();
       }
     }
     return false;
   }
 
   void Open(const Channel& c) {
-    ASSERT_EQ(c.create(engine), 1) << c.name;
+    ASSERT_EQ(c.create(link), 1) << c.name;
     ASSERT_TRUE(RunToIdle(c)) << c.name;
-    ASSERT_EQ(c.result(engine), 1) << c.name << ": the socket was not created";
+    ASSERT_EQ(c.result(link), 1) << c.name << ": the socket was not created";
   }
 };
 
 TEST_F(ChannelTest, CreateIsReportedOnlyAfterTheSettleTimeWithTheGaugeMoving) {
   for (const Channel* c : {&kBroadcast, &kUDP}) {
     // The remote update's index skips the wait on the UDP channel only.
-    engine.Buf.UDPCmdIndex = (c == &kBroadcast) ? 34 : 31;
-    engine.Progress = 77;
-    ASSERT_EQ(c->create(engine), 1) << c->name;
+    buf.UDPCmdIndex = (c == &kBroadcast) ? 34 : 31;
+    progress = 77;
+    ASSERT_EQ(c->create(link), 1) << c->name;
     Pass();  // accepted
     Pass();  // created
     Pass();  // settle armed
-    EXPECT_TRUE(net->IsOpen(c->handle(engine))) << c->name;
+    EXPECT_TRUE(net->IsOpen(c->handle(link))) << c->name;
     Pass();
-    EXPECT_EQ(engine.Progress.load(), 50) << c->name;
+    EXPECT_EQ(progress.load(), 50) << c->name;
     for (int tick = 1; tick <= 20; ++tick) {
-      engine.CountdownTick();
+      Tick();
       Pass();
-      ASSERT_FALSE(c->idle(engine)) << c->name << " reported after " << tick << " ticks";
-      EXPECT_EQ(engine.Progress.load(), tick < 10 ? 50 : 100) << c->name << " tick " << tick;
+      ASSERT_FALSE(c->idle(link)) << c->name << " reported after " << tick << " ticks";
+      EXPECT_EQ(progress.load(), tick < 10 ? 50 : 100) << c->name << " tick " << tick;
     }
     Pass();
-    EXPECT_FALSE(c->idle(engine)) << c->name;
+    EXPECT_FALSE(c->idle(link)) << c->name;
     Pass();
-    EXPECT_TRUE(c->idle(engine)) << c->name;
-    EXPECT_EQ(c->result(engine), 1) << c->name;
-    EXPECT_EQ(engine.Progress.load(), 100) << c->name;
+    EXPECT_TRUE(c->idle(link)) << c->name;
+    EXPECT_EQ(c->result(link), 1) << c->name;
+    EXPECT_EQ(progress.load(), 100) << c->name;
   }
 }
 
 TEST_F(ChannelTest, UDPCreateForTheRemoteUpdateSkipsTheSettleTime) {
-  engine.Buf.UDPCmdIndex = 34;
-  engine.Progress = 37;
-  ASSERT_EQ(UDP_Create(engine.link, 5002, 0), 1);
+  buf.UDPCmdIndex = 34;
+  progress = 37;
+  ASSERT_EQ(UDP_Create(link, 5002, 0), 1);
   for (int pass = 1; pass <= 5; ++pass) {
     Pass();
-    ASSERT_FALSE(UDP_IsIdle(engine.link)) << "pass " << pass;
+    ASSERT_FALSE(UDP_IsIdle(link)) << "pass " << pass;
   }
   Pass();
-  EXPECT_TRUE(UDP_IsIdle(engine.link));
-  EXPECT_EQ(UDP_Result(engine.link), 1);
-  EXPECT_EQ(engine.Progress.load(), 37);
-  EXPECT_TRUE(net->IsOpen(engine.link.UDPSocket.handle));
+  EXPECT_TRUE(UDP_IsIdle(link));
+  EXPECT_EQ(UDP_Result(link), 1);
+  EXPECT_EQ(progress.load(), 37);
+  EXPECT_TRUE(net->IsOpen(link.UDPSocket.handle));
 }
 
 TEST_F(ChannelTest, FailedCreateReportsFailureWithoutTheSettleTime) {
   net->failOpen = true;
   for (const Channel* c : {&kBroadcast, &kUDP}) {
-    engine.Progress = 37;
-    ASSERT_EQ(c->create(engine), 1);
+    progress = 37;
+    ASSERT_EQ(c->create(link), 1);
     for (int pass = 0; pass < 4; ++pass) {
       Pass();
     }
-    EXPECT_TRUE(c->idle(engine)) << c->name;
-    EXPECT_EQ(c->result(engine), 0) << c->name;
-    EXPECT_EQ(engine.Progress.load(), 37) << c->name;
+    EXPECT_TRUE(c->idle(link)) << c->name;
+    EXPECT_EQ(c->result(link), 0) << c->name;
+    EXPECT_EQ(progress.load(), 37) << c->name;
   }
 }
 
@@ -140,7 +127,7 @@ TEST_F(ChannelTest, SendsPutTheRequestedPacketOnTheWire) {
   struct Case {
     const char* what;
     const Channel* channel;
-    std::function<void(Engine&)> fill;
+    std::function<void(Link&)> fill;
     int kind;  // UDP_Send kind; -1 for Broadcast_Send
     Bytes wire;
     UdpEndpoint to;
@@ -149,17 +136,17 @@ TEST_F(ChannelTest, SendsPutTheRequestedPacketOnTheWire) {
   const UdpEndpoint board{{192, 168, 100, 2}, 5002};
   const Case cases[] = {
       {"broadcast row from the index's low byte", &kBroadcast,
-       [&mac](Engine& e) {
+       [&mac](Link& e) {
          e.Buf.BroadcastCmdIndex = 0x105;
-         std::copy(mac, mac + 6, e.link.BroadcastCmdArgs);
+         std::copy(mac, mac + 6, e.BroadcastCmdArgs);
        },
        -1, Concat({{0x00, 0x14, 0x80, 0x05}, Bytes(mac, mac + 6), Text("BOOTLOADER")}), everyone},
       {"command packet from the index's low byte", &kUDP,
-       [](Engine& e) { e.Buf.UDPCmdIndex = 0x204; }, 0,
+       [](Link& e) { e.Buf.UDPCmdIndex = 0x204; }, 0,
        Concat({{0x00, 0x09, 0x81, 0x04}, Text("RESET")}), board},
       {"data packet as the caller wrote it",
        &kUDP,
-       [](Engine& e) {
+       [](Link& e) {
          const uint8_t data[] = {0x00, 0x05, 0x81, 0x7E, 0x00};
          std::copy(data, data + 5, e.Buf.UDPPacket.get());
          e.Buf.UDPPacketLen = 5;
@@ -167,22 +154,21 @@ TEST_F(ChannelTest, SendsPutTheRequestedPacketOnTheWire) {
        1,
        {0x00, 0x05, 0x81, 0x7E, 0x00},
        board},
-      {"string packet", &kUDP, [](Engine& e) { e.link.UDPSendText = "Synchronized\r\n"; }, 2,
+      {"string packet", &kUDP, [](Link& e) { e.UDPSendText = "Synchronized\r\n"; }, 2,
        Text("Synchronized\r\n"), board},
   };
   Open(kBroadcast);
   Open(kUDP);
   for (const Case& c : cases) {
     net->sent.clear();
-    c.fill(engine);
-    ASSERT_EQ(c.kind < 0 ? Broadcast_Send(engine.link) : UDP_Send(engine.link, c.kind), 1)
-        << c.what;
+    c.fill(link);
+    ASSERT_EQ(c.kind < 0 ? Broadcast_Send(link) : UDP_Send(link, c.kind), 1) << c.what;
     ASSERT_TRUE(RunToIdle(*c.channel)) << c.what;
-    EXPECT_EQ(c.channel->result(engine), 1) << c.what;
+    EXPECT_EQ(c.channel->result(link), 1) << c.what;
     const auto sent = net->Sent();
     ASSERT_EQ(sent.size(), 1u) << c.what;
     EXPECT_EQ(sent[0].bytes, c.wire) << c.what;
-    EXPECT_EQ(sent[0].handle, c.channel->handle(engine)) << c.what;
+    EXPECT_EQ(sent[0].handle, c.channel->handle(link)) << c.what;
     EXPECT_EQ(sent[0].peer.ip, c.to.ip) << c.what;
     EXPECT_EQ(sent[0].peer.port, c.to.port) << c.what;
   }
@@ -208,15 +194,15 @@ TEST_F(ChannelTest, CommandWithoutAPacketFailsAfterTheRequestLineOnly) {
     panel.traces.clear();
     int posted = 0;
     if (c.channel == &kBroadcast) {
-      engine.Buf.BroadcastCmdIndex = c.index;
-      posted = Broadcast_Send(engine.link);
+      buf.BroadcastCmdIndex = c.index;
+      posted = Broadcast_Send(link);
     } else {
-      engine.Buf.UDPCmdIndex = c.index;
-      posted = UDP_Send(engine.link, 0);
+      buf.UDPCmdIndex = c.index;
+      posted = UDP_Send(link, 0);
     }
     ASSERT_EQ(posted, 1);
     ASSERT_TRUE(RunToIdle(*c.channel));
-    EXPECT_EQ(c.channel->result(engine), 0) << c.channel->name << " index " << c.index;
+    EXPECT_EQ(c.channel->result(link), 0) << c.channel->name << " index " << c.index;
     EXPECT_EQ(panel.traces, c.traces) << c.channel->name << " index " << c.index;
   }
   EXPECT_TRUE(net->Sent().empty());
@@ -233,50 +219,50 @@ TEST_F(ChannelTest, BusyChannelRefusesEveryRequestAndKeepsItsOwn) {
       {"send 2", [](Link& l) { return UDP_Send(l, 2); }},
       {"close", UDP_Close}};
 
-  ASSERT_EQ(Broadcast_Close(engine.link), 1);
+  ASSERT_EQ(Broadcast_Close(link), 1);
   Pass();
   for (const auto& [name, request] : broadcastRequests) {
-    EXPECT_EQ(request(engine.link), 0) << name;
-    EXPECT_EQ(engine.link.BroadcastOp, 2) << name;
-    EXPECT_EQ(engine.link.BroadcastState, 2) << name;
+    EXPECT_EQ(request(link), 0) << name;
+    EXPECT_EQ(link.BroadcastOp, 2) << name;
+    EXPECT_EQ(link.BroadcastState, 2) << name;
   }
 
-  ASSERT_EQ(UDP_Create(engine.link, 5002, 0), 1);
+  ASSERT_EQ(UDP_Create(link, 5002, 0), 1);
   Pass();
   for (const auto& [name, request] : udpRequests) {
-    EXPECT_EQ(request(engine.link), 0) << name;
-    EXPECT_EQ(engine.link.UDPOp, 0) << name;
-    EXPECT_EQ(engine.link.UDPState, 2) << name;
-    EXPECT_EQ(engine.link.UDPRemotePort, 5002) << name;
-    EXPECT_EQ(engine.link.UDPLocalPort, 0) << name;
+    EXPECT_EQ(request(link), 0) << name;
+    EXPECT_EQ(link.UDPOp, 0) << name;
+    EXPECT_EQ(link.UDPState, 2) << name;
+    EXPECT_EQ(link.UDPRemotePort, 5002) << name;
+    EXPECT_EQ(link.UDPLocalPort, 0) << name;
   }
 }
 
 TEST_F(ChannelTest, UDPSendOfAnUnknownKindIsRefused) {
-  engine.link.UDPOp = 1;
+  link.UDPOp = 1;
   for (int kind : {3, 4, -1}) {
-    EXPECT_EQ(UDP_Send(engine.link, kind), 0) << kind;
-    EXPECT_EQ(engine.link.UDPState, 0) << kind;
-    EXPECT_EQ(engine.link.UDPOp, 1) << kind;
+    EXPECT_EQ(UDP_Send(link, kind), 0) << kind;
+    EXPECT_EQ(link.UDPState, 0) << kind;
+    EXPECT_EQ(link.UDPOp, 1) << kind;
   }
 }
 
 TEST_F(ChannelTest, EveryLineIsATraceAndOnlyTheBroadcastChannelSaysExit) {
-  ASSERT_EQ(Broadcast_Close(engine.link), 1);
+  ASSERT_EQ(Broadcast_Close(link), 1);
   for (int pass = 0; pass < 4; ++pass) {
     Pass();
   }
-  EXPECT_TRUE(Broadcast_IsIdle(engine.link));
-  EXPECT_EQ(Broadcast_Result(engine.link), 1);
-  EXPECT_EQ(engine.Log.MsgText, "\n  Broadcast_applay() ... exit !");
+  EXPECT_TRUE(Broadcast_IsIdle(link));
+  EXPECT_EQ(Broadcast_Result(link), 1);
+  EXPECT_EQ(log.MsgText, "\n  Broadcast_applay() ... exit !");
 
-  ASSERT_EQ(UDP_Close(engine.link), 1);
+  ASSERT_EQ(UDP_Close(link), 1);
   for (int pass = 0; pass < 4; ++pass) {
     Pass();
   }
-  EXPECT_TRUE(UDP_IsIdle(engine.link));
-  EXPECT_EQ(UDP_Result(engine.link), 1);
-  EXPECT_EQ(engine.Log.MsgText, "\n    UDP ... close !");
+  EXPECT_TRUE(UDP_IsIdle(link));
+  EXPECT_EQ(UDP_Result(link), 1);
+  EXPECT_EQ(log.MsgText, "\n    UDP ... close !");
   EXPECT_EQ(panel.list, "");
   EXPECT_EQ(panel.traces, (std::vector<std::string>{"\n  Broadcast ... close !",
                                                     "\n  Broadcast_applay() ... exit !",
@@ -298,14 +284,14 @@ TEST_F(ChannelTest, OperationWithoutARowFails) {
   for (const Case& c : cases) {
     panel.traces.clear();
     if (c.channel == &kBroadcast) {
-      engine.link.BroadcastOp = c.op;
-      engine.link.BroadcastState = 1;
+      link.BroadcastOp = c.op;
+      link.BroadcastState = 1;
     } else {
-      engine.link.UDPOp = c.op;
-      engine.link.UDPState = 1;
+      link.UDPOp = c.op;
+      link.UDPState = 1;
     }
     ASSERT_TRUE(RunToIdle(*c.channel, 4));
-    EXPECT_EQ(c.channel->result(engine), 0) << c.line;
+    EXPECT_EQ(c.channel->result(link), 0) << c.line;
     ASSERT_FALSE(panel.traces.empty());
     EXPECT_EQ(panel.traces[0], c.line);
   }
@@ -326,10 +312,10 @@ TEST_F(ChannelTest, StringPacketCountsOnlyWhenItLeft) {
   Open(kUDP);
   for (const Case& c : cases) {
     net->failSend = c.failSend;
-    engine.link.UDPSendText = c.text;
-    ASSERT_EQ(UDP_Send(engine.link, 2), 1) << c.what;
+    link.UDPSendText = c.text;
+    ASSERT_EQ(UDP_Send(link, 2), 1) << c.what;
     ASSERT_TRUE(RunToIdle(kUDP)) << c.what;
-    EXPECT_EQ(UDP_Result(engine.link), c.result) << c.what;
+    EXPECT_EQ(UDP_Result(link), c.result) << c.what;
   }
   ASSERT_EQ(net->Sent().size(), 1u);
   EXPECT_EQ(net->Sent()[0].bytes, Text("?"));
@@ -351,40 +337,40 @@ TEST_F(ChannelTest, UDPOpChoosesHowReceivedBytesAreRead) {
   };
   Open(kUDP);
   const uint8_t request = 0;
-  ASSERT_EQ(engine.link.UDPSocket_Send(&request, 1), 1);  // answers may come now
+  ASSERT_EQ(link.UDPSocket_Send(&request, 1), 1);  // answers may come now
   for (const Case& c : cases) {
-    engine.link.UDPOp = c.op;
-    engine.Buf.UDPReply_Set(10, 0);
-    engine.link.UDPMsgDone = 0;
-    engine.link.UDPMsgState = 0;
-    UDP_RecvMsgStart(engine.link);
-    const uint16_t readBefore = engine.Buf.UDPRxRead.load();
-    net->Deliver(engine.link.UDPSocket.handle, *c.datagram);
+    link.UDPOp = c.op;
+    buf.UDPReply_Set(10, 0);
+    link.UDPMsgDone = 0;
+    link.UDPMsgState = 0;
+    UDP_RecvMsgStart(link);
+    const uint16_t readBefore = buf.UDPRxRead.load();
+    net->Deliver(link.UDPSocket.handle, *c.datagram);
     for (int pass = 0; pass < 40; ++pass) {
       Pass();
     }
-    EXPECT_EQ(engine.Buf.UDPReply_Get(10), c.frameTaken ? 1 : 0) << "op " << c.op;
-    EXPECT_EQ(engine.link.UDPMsgDone, c.lineTaken ? 1 : 0) << "op " << c.op;
+    EXPECT_EQ(buf.UDPReply_Get(10), c.frameTaken ? 1 : 0) << "op " << c.op;
+    EXPECT_EQ(link.UDPMsgDone, c.lineTaken ? 1 : 0) << "op " << c.op;
     if (c.op == 0 || c.op == 4) {
-      EXPECT_EQ(engine.Buf.UDPRxRead.load(), readBefore) << "op " << c.op << " read the ring";
+      EXPECT_EQ(buf.UDPRxRead.load(), readBefore) << "op " << c.op << " read the ring";
     }
     // Start the next case on an empty ring.
-    engine.Buf.UDPRxRead.store(engine.Buf.UDPRxWrite.load());
-    engine.link.UDPDecodeState = 0;
+    buf.UDPRxRead.store(buf.UDPRxWrite.load());
+    link.UDPDecodeState = 0;
   }
 }
 
 TEST_F(ChannelTest, BroadcastRepliesAreDecodedWhileTheChannelIsIdle) {
   Open(kBroadcast);
   const uint8_t request = 0;
-  ASSERT_EQ(engine.link.BroadcastSocket_Send(&request, 1), 1);
-  engine.Buf.DeviceRecord_Set(10, 0);
-  net->Deliver(engine.link.BroadcastSocket.handle, {0x00, 0x05, 0x80, 0x05, 0x06});
+  ASSERT_EQ(link.BroadcastSocket_Send(&request, 1), 1);
+  buf.DeviceRecord_Set(10, 0);
+  net->Deliver(link.BroadcastSocket.handle, {0x00, 0x05, 0x80, 0x05, 0x06});
   for (int pass = 0; pass < 20; ++pass) {
     Pass();
   }
-  EXPECT_TRUE(Broadcast_IsIdle(engine.link));
-  EXPECT_EQ(engine.Buf.DeviceRecord_Get(10), 1);
+  EXPECT_TRUE(Broadcast_IsIdle(link));
+  EXPECT_EQ(buf.DeviceRecord_Get(10), 1);
 }
 
 }  // namespace

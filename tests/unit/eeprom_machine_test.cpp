@@ -5,7 +5,8 @@
 #include <vector>
 
 #include "bytes.h"
-#include "engine_fixture.h"
+#include "common/countdown_slots.h"
+#include "link_fixture.h"
 #include "maintenance/maintenance_machines.h"
 #include "protocol/channels.h"
 #include "protocol/receive_path.h"
@@ -18,7 +19,7 @@ Bytes Reply(uint8_t code, const Bytes& payload) {
   return Frame(0x81, code, payload);
 }
 
-class EepromTest : public EngineTest {
+class EepromTest : public OperationTest {
  protected:
   struct Outcome {
     int32_t done = -1;
@@ -27,15 +28,15 @@ class EepromTest : public EngineTest {
   };
 
   EepromTest() {
-    engine.link.NetStarted = 1;
+    link.NetStarted = 1;
     const uint8_t ip[4] = {192, 168, 100, 2};
-    std::copy(ip, ip + 4, engine.DeviceIP);
+    std::copy(ip, ip + 4, op.DeviceIP);
   }
 
   void Pass() {
-    RecvPass(engine.link);
-    Eeprom_applay(engine);
-    UDP_applay(engine.link);
+    RecvPass(link);
+    Eeprom_applay(op);
+    UDP_applay(link);
   }
 
   // A worker pass every 5 ms: the 260-byte EEPROM reply is decoded one byte
@@ -44,10 +45,10 @@ class EepromTest : public EngineTest {
 
   // Posts `op` and runs passes until the machine is idle again. The board answers the first packet
   // with `reply`, if any.
-  Outcome Run(int32_t op, const Bytes& reply = {}) {
-    EXPECT_EQ(engine.EepromState, 0);
-    engine.EepromOp = op;
-    engine.EepromState = 1;
+  Outcome Run(int32_t request, const Bytes& reply = {}) {
+    EXPECT_EQ(op.Eeprom.State, 0);
+    op.Eeprom.Op = request;
+    op.Eeprom.State = 1;
     Outcome out;
     int ticks = 0;
     int sendTick = -1;
@@ -57,20 +58,20 @@ class EepromTest : public EngineTest {
       if (sendTick < 0 && net->Sent().size() > sentBefore) {
         sendTick = ticks;
         if (!reply.empty()) {
-          net->Deliver(engine.link.UDPSocket.handle, reply);
+          net->Deliver(link.UDPSocket.handle, reply);
         }
       }
-      if (engine.EepromState == 0) {
-        out.done = engine.EepromDone;
+      if (op.Eeprom.State == 0) {
+        out.done = op.Eeprom.Done;
         out.ticksAfterSend = sendTick < 0 ? -1 : ticks - sendTick;
         return out;
       }
       if (out.passes % kPassesPerTick == 0) {
-        engine.CountdownTick();
+        Tick();
         ++ticks;
       }
     }
-    ADD_FAILURE() << "request " << op << " never ended";
+    ADD_FAILURE() << "request " << request << " never ended";
     return out;
   }
 
@@ -94,7 +95,7 @@ TEST_F(EepromTest, ModelNameOfTwentyBytesIsReadAndTraced) {
   EXPECT_EQ(out.done, 1);
   Bytes stored;
   for (int i = 12; i < 28; ++i) {
-    stored.push_back(engine.Buf.UDPReply_Get(i));
+    stored.push_back(op.Buf.UDPReply_Get(i));
   }
   EXPECT_EQ(stored, name);
   EXPECT_EQ(
@@ -143,7 +144,7 @@ TEST_F(EepromTest, RequestsTheBoardDoesNotCompleteFailAfterTheirTimeOut) {
 }
 
 TEST_F(EepromTest, SetModelNameSendsTheFixedNameAndItsTerminator) {
-  engine.link.UDPCmdArgs[16] = 0x41;  // nothing behind the name may be sent
+  link.UDPCmdArgs[16] = 0x41;  // nothing behind the name may be sent
   const Outcome out = Run(32, Reply(0x20, {0x06}));
   EXPECT_EQ(out.done, 1);
   const auto sent = net->Sent();
@@ -164,8 +165,8 @@ TEST_F(EepromTest, EepromImageIsReadAndDumpedInSixteenLines) {
   }
   const Outcome out = Run(29, Reply(0x1D, image));
   EXPECT_EQ(out.done, 1);
-  EXPECT_EQ(engine.Buf.UDPReply_Get(29), 0xFF);
-  EXPECT_EQ(engine.Buf.UDPReply_Get(284), 0x00);
+  EXPECT_EQ(op.Buf.UDPReply_Get(29), 0xFF);
+  EXPECT_EQ(op.Buf.UDPReply_Get(284), 0x00);
   std::string dump = "\n    KOVA EEPROM[256] =";
   for (int line = 0; line < 16; ++line) {
     dump += "\n    " + Hex(Bytes(image.begin() + line * 16, image.begin() + line * 16 + 16));
@@ -189,7 +190,7 @@ TEST_F(EepromTest, RemoteUpdateCommandsCompleteOnTheirAcknowledgement) {
   };
   for (const Case& c : cases) {
     net->sent.clear();
-    engine.Countdown.Set(0, 1200);
+    op.Countdown.Set(countdown::kRemoteFinish, 1200);
     EXPECT_EQ(Run(c.op, Reply(c.code, {0x06})).done, 1) << c.op;
     ASSERT_EQ(net->Sent().size(), 1u);
     EXPECT_EQ(net->Sent()[0].bytes, c.wire) << c.op;
@@ -198,12 +199,12 @@ TEST_F(EepromTest, RemoteUpdateCommandsCompleteOnTheirAcknowledgement) {
 
 TEST_F(EepromTest, SendFileOpensWithoutTheSettleTimeAndCarriesItsBlock) {
   for (int i = 0; i < 73; ++i) {
-    engine.link.UDPCmdArgs[i] = static_cast<uint8_t>('0' + i % 10);
+    link.UDPCmdArgs[i] = static_cast<uint8_t>('0' + i % 10);
   }
-  engine.Progress = 42;
+  op.Progress = 42;
   const Outcome out = Run(34, Reply(0xF2, {0x06}));
   EXPECT_EQ(out.done, 1);
-  EXPECT_EQ(engine.Progress.load(), 42);
+  EXPECT_EQ(op.Progress.load(), 42);
   EXPECT_LT(out.passes, 60) << "no 2 s settle time per block";
   ASSERT_EQ(net->Sent().size(), 1u);
   EXPECT_EQ(net->Sent()[0].bytes.size(), 86u);
@@ -223,42 +224,43 @@ TEST_F(EepromTest, LongWaitsShowTheirProgress) {
   };
   constexpr uint8_t kAwaitingReply = 8;
   for (const Case& c : cases) {
-    engine.EepromOp = c.op;
-    engine.EepromState = 1;
+    op.Eeprom.Op = c.op;
+    op.Eeprom.State = 1;
     for (int pass = 1; pass <= 1000; ++pass) {
       Pass();
-      if (engine.EepromState == kAwaitingReply) {
+      if (op.Eeprom.State == kAwaitingReply) {
         break;
       }
       if (pass % 10 == 0) {
-        engine.CountdownTick();
+        Tick();
       }
     }
-    ASSERT_EQ(engine.EepromState, kAwaitingReply) << c.op;
-    engine.Countdown.Set(0, c.countdown0);
+    ASSERT_EQ(op.Eeprom.State, kAwaitingReply) << c.op;
+    op.Countdown.Set(countdown::kRemoteFinish, c.countdown0);
     for (int tick = 0; tick < c.ticks; ++tick) {
-      engine.CountdownTick();
+      Tick();
       Pass();
     }
-    EXPECT_EQ(engine.EepromState, kAwaitingReply) << c.op << " after " << c.ticks;
-    EXPECT_EQ(engine.Progress.load(), c.progress) << c.op << " after " << c.ticks;
+    EXPECT_EQ(op.Eeprom.State, kAwaitingReply) << c.op << " after " << c.ticks;
+    EXPECT_EQ(op.Progress.load(), c.progress) << c.op << " after " << c.ticks;
     // Let it run out.
-    for (int pass = 0; pass < 20000 && engine.EepromState != 0; ++pass) {
-      engine.CountdownTick();
+    for (int pass = 0; pass < 20000 && op.Eeprom.State != 0; ++pass) {
+      Tick();
       Pass();
     }
-    ASSERT_EQ(engine.EepromState, 0);
-    EXPECT_EQ(engine.EepromDone, 0);
+    ASSERT_EQ(op.Eeprom.State, 0);
+    EXPECT_EQ(op.Eeprom.Done, 0);
   }
 }
 
 TEST_F(EepromTest, UnsupportedRequestFailsAtOnceWithNothingSent) {
-  for (int32_t op : {2, 3, 5, 7, 9, 12, 16, 37, -1, 0x120}) {
+  for (int32_t request : {2, 3, 5, 7, 9, 12, 16, 37, -1, 0x120}) {
     panel.traces.clear();
-    const Outcome out = Run(op);
-    EXPECT_EQ(out.done, 0) << op;
-    EXPECT_EQ(out.passes, 4) << op;
-    EXPECT_EQ(panel.traces, (std::vector<std::string>{"\n    UDP Command ... Failed !"})) << op;
+    const Outcome out = Run(request);
+    EXPECT_EQ(out.done, 0) << request;
+    EXPECT_EQ(out.passes, 4) << request;
+    EXPECT_EQ(panel.traces, (std::vector<std::string>{"\n    UDP Command ... Failed !"}))
+        << request;
   }
   EXPECT_TRUE(net->opened.empty());
   EXPECT_TRUE(net->Sent().empty());
@@ -270,7 +272,7 @@ TEST_F(EepromTest, StaleAnswerOfAnEarlierExchangeDoesNotCompleteTheNextOne) {
     int index;
   };
   for (const Case& c : {Case{1, 0}, Case{29, 28}, Case{31, 11}, Case{32, 10}, Case{34, 286}}) {
-    engine.Buf.UDPReply_Set(c.index, 1);
+    op.Buf.UDPReply_Set(c.index, 1);
     EXPECT_EQ(Run(c.op).done, 0) << c.op;
   }
 }

@@ -4,10 +4,10 @@
 #include <string>
 #include <vector>
 
-#include "engine_fixture.h"
 #include "isp/isp_dialogue.h"
 #include "isp/uu_encode.h"
 #include "isp_board_peer.h"
+#include "link_fixture.h"
 #include "protocol/channels.h"
 #include "protocol/line_exchange.h"
 #include "protocol/receive_path.h"
@@ -49,30 +49,26 @@ TEST(UUEncodeTest, KnownVectorsAndEveryRemainder) {
 
 // One ISP step at a time on the in-memory network, against a board that
 // answers as its bootloader does.
-class IspStepTest : public EngineTest {
+class IspStepTest : public LinkTest {
  protected:
-  IspStepTest() : peer(*net), isp(engine.Isp) {
-    engine.link.NetStarted = 1;
-    engine.DeviceIP[0] = 192;
-    engine.DeviceIP[1] = 168;
-    engine.DeviceIP[2] = 100;
-    engine.DeviceIP[3] = 2;
-    EXPECT_EQ(engine.link.UDPSocket_Create(5002, 0), 1);
+  IspStepTest() : peer(*net) {
+    link.NetStarted = 1;
+    EXPECT_EQ(link.UDPSocket_Create(5002, 0), 1);
     peer.alreadySynchronized = true;
     for (int32_t i = 0; i < SharedBuffers::kAppImageSize; ++i) {
-      engine.Buf.AppImage[i] = static_cast<uint8_t>(i * 13 + (i >> 10));
+      buf.AppImage[i] = static_cast<uint8_t>(i * 13 + (i >> 10));
     }
-    isp.Image = engine.Buf.AppImage.get();
+    isp.Image = buf.AppImage.get();
   }
 
   void Pass() {
     ++passes;
-    RecvPass(engine.link);
+    RecvPass(link);
     RunIspStep(isp, isp.IspStep);
-    Line_applay(engine.link);
-    UDP_applay(engine.link);
-    if (progress.empty() || progress.back() != engine.Progress.load()) {
-      progress.push_back(engine.Progress.load());
+    Line_applay(link);
+    UDP_applay(link);
+    if (shown.empty() || shown.back() != progress.load()) {
+      shown.push_back(progress.load());
     }
   }
 
@@ -81,7 +77,7 @@ class IspStepTest : public EngineTest {
     isp.IspStep = static_cast<uint8_t>(step);
     isp.IspState = 1;
     const int ticks = TicksUntil(
-        engine, [this] { Pass(); }, [this] { return isp.IspState == 0; }, passesPerTick);
+        countdown, [this] { Pass(); }, [this] { return isp.IspState == 0; }, passesPerTick);
     EXPECT_GE(ticks, 0) << "step " << step << " never ended";
     return ticks;
   }
@@ -137,8 +133,8 @@ class IspStepTest : public EngineTest {
   }
 
   IspBoardPeer peer;
-  IspDialogue& isp;
-  std::vector<int32_t> progress;
+  IspDialogue isp{link, IspProgress{progress, progressStep}};
+  std::vector<int32_t> shown;
   int passes = 0;
   int answeredAt = 0;
 };
@@ -192,7 +188,7 @@ TEST_F(IspStepTest, EraseGoesFromSector29DownTo2WithThreeCommandsEach) {
   }
   gauge.push_back(100);
   EXPECT_EQ(SentTexts(), expected);
-  EXPECT_EQ(progress, gauge);
+  EXPECT_EQ(shown, gauge);
   EXPECT_EQ(isp.IspDone, 1);
   EXPECT_EQ(isp.IspNextStep, 7);
   EXPECT_EQ(panel.list, "\n======(6). Erase ... Successful !======");
@@ -203,13 +199,13 @@ TEST_F(IspStepTest, EraseGoesFromSector29DownTo2WithThreeCommandsEach) {
 }
 
 TEST_F(IspStepTest, FirstBlockGoesOutInTwoHalvesThenIsCopied) {
-  std::fill(engine.Buf.AppImage.get(), engine.Buf.AppImage.get() + 512, 0);
+  std::fill(buf.AppImage.get(), buf.AppImage.get() + 512, 0);
   Bytes erased = peer.Flash();
   std::fill(erased.begin() + 8192, erased.end(), 0xFF);
   peer.SetFlash(erased);
   uint32_t secondSum = 0;
   for (int i = 512; i < 1024; ++i) {
-    secondSum += engine.Buf.AppImage[i];
+    secondSum += buf.AppImage[i];
   }
   // The board stops answering after the first copy.
   peer.script = [copied = false](int, const std::string& line,
@@ -246,7 +242,7 @@ TEST_F(IspStepTest, FirstBlockGoesOutInTwoHalvesThenIsCopied) {
   // The board decoded both halves to the image's bytes and copied them.
   const Bytes flash = peer.Flash();
   EXPECT_EQ(Bytes(flash.begin() + 8192, flash.begin() + 9216),
-            Bytes(engine.Buf.AppImage.get(), engine.Buf.AppImage.get() + 1024));
+            Bytes(buf.AppImage.get(), buf.AppImage.get() + 1024));
   EXPECT_EQ(peer.ChecksumMismatches(), 0);
   EXPECT_EQ(isp.IspDone, 0);
   EXPECT_EQ(isp.IspNextStep, 8) << "named on falling idle, after a failure too";
@@ -260,21 +256,20 @@ TEST_F(IspStepTest, ProgramWritesTheWholeRegionAndLeavesTheBootloaderAlone) {
   EXPECT_EQ(isp.IspNextStep, 8);
   const Bytes flash = peer.Flash();
   EXPECT_TRUE(std::equal(flash.begin(), flash.begin() + 8192, before.begin()));
-  EXPECT_TRUE(std::equal(flash.begin() + 8192, flash.end(), engine.Buf.AppImage.get()));
+  EXPECT_TRUE(std::equal(flash.begin() + 8192, flash.end(), buf.AppImage.get()));
   EXPECT_EQ(peer.Copies(), 504);
   EXPECT_EQ(peer.ChecksumMismatches(), 0);
   EXPECT_EQ(peer.Commands().back(), "C 523264 268435968 1024");
   EXPECT_EQ(panel.list,
             "\n======(6). Erase ... Successful !======\n======(7). Program ... Successful !======");
-  EXPECT_EQ(engine.Log.MsgText, "Successful !======");
+  EXPECT_EQ(log.MsgText, "Successful !======");
   // Block by block: 0 after the first (1024 * 100 / 516096), 1 after six.
   const std::vector<int32_t> start = {0, 1, 2};
-  const size_t afterErase = std::find(progress.begin(), progress.end(), 100) - progress.begin();
-  ASSERT_LT(afterErase + 3, progress.size());
-  EXPECT_EQ(
-      std::vector<int32_t>(progress.begin() + afterErase + 1, progress.begin() + afterErase + 4),
-      start);
-  EXPECT_EQ(progress.back(), 100);
+  const size_t afterErase = std::find(shown.begin(), shown.end(), 100) - shown.begin();
+  ASSERT_LT(afterErase + 3, shown.size());
+  EXPECT_EQ(std::vector<int32_t>(shown.begin() + afterErase + 1, shown.begin() + afterErase + 4),
+            start);
+  EXPECT_EQ(shown.back(), 100);
 }
 
 TEST_F(IspStepTest, HalfIsSentAgainOnResendAtMostFourTimes) {
@@ -369,8 +364,8 @@ TEST_F(IspStepTest, WrongOrMissingReplyFailsTheStep) {
     board.alreadySynchronized = c.synchronized;
     Answer(board, c.line, c.answer);
     panel.list.clear();
-    while (UDP_RxAvailable(engine.link)) {  // what an earlier case left unread
-      UDP_RxSkip(engine.link);
+    while (UDP_RxAvailable(link)) {  // what an earlier case left unread
+      UDP_RxSkip(link);
     }
     RunStep(c.step);
     EXPECT_EQ(isp.IspDone, 0);
@@ -380,7 +375,7 @@ TEST_F(IspStepTest, WrongOrMissingReplyFailsTheStep) {
     EXPECT_GE(ticks, c.ticks - 1);
     EXPECT_LE(ticks, c.ticks + 3);
     EXPECT_EQ(panel.list.substr(panel.list.size() - 14), "Failed !======");
-    EXPECT_TRUE(UDP_RecvMsgIsIdle(engine.link)) << "nothing stays armed";
+    EXPECT_TRUE(UDP_RecvMsgIsIdle(link)) << "nothing stays armed";
   }
 }
 
@@ -399,7 +394,7 @@ TEST_F(IspStepTest, LineThatCannotLeaveFailsTheStepAtOnce) {
     SCOPED_TRACE(c.what);
     IspBoardPeer board(*net);
     board.alreadySynchronized = true;
-    std::fill(engine.Buf.AppImage.get(), engine.Buf.AppImage.get() + 1024, 0);
+    std::fill(buf.AppImage.get(), buf.AppImage.get() + 1024, 0);
     net->failSend = c.after.empty();
     board.script = [this, c](int, const std::string& l, std::vector<std::string>&) {
       if (l == c.after) {

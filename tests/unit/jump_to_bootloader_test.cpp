@@ -3,7 +3,7 @@
 #include <string>
 #include <vector>
 
-#include "engine_fixture.h"
+#include "link_fixture.h"
 #include "procedures/procedures.h"
 #include "protocol/channels.h"
 #include "protocol/receive_path.h"
@@ -24,7 +24,7 @@ Bytes BootloaderPacket() {
   return out;
 }
 
-class JumpTest : public EngineTest {
+class JumpTest : public OperationTest {
  protected:
   struct Outcome {
     int32_t stepDone = -1;
@@ -33,36 +33,36 @@ class JumpTest : public EngineTest {
   };
 
   JumpTest() {
-    engine.link.NetStarted = 1;
-    std::copy(kMac.begin(), kMac.end(), engine.DeviceMAC);
+    link.NetStarted = 1;
+    std::copy(kMac.begin(), kMac.end(), op.DeviceMAC);
   }
 
   // Runs the procedure as the dispatcher does, with the broadcast channel
   // behind it, ten passes to a tick. The board answers packet number
   // `answerOn` (1-based; 0 never) with `answer`.
   Outcome Run(int answerOn, const Bytes& answer = kAck) {
-    engine.StepBusy = 1;
+    op.Step.Busy = 1;
     Outcome out;
     size_t seen = 0;
-    for (int pass = 1; pass <= 20000 && engine.StepBusy != 0; ++pass) {
-      RecvPass(engine.link);
-      JumpToBootloader_Step(engine);
-      Broadcast_applay(engine.link);
+    for (int pass = 1; pass <= 20000 && op.Step.Busy != 0; ++pass) {
+      RecvPass(link);
+      JumpToBootloader_Step(op);
+      Broadcast_applay(link);
       const auto sent = net->Sent();
       if (sent.size() > seen) {
         seen = sent.size();
         out.sendTicks.push_back(out.ticks);
         if (static_cast<int>(seen) == answerOn) {
-          net->Deliver(engine.link.BroadcastSocket.handle, answer);
+          net->Deliver(link.BroadcastSocket.handle, answer);
         }
       }
       if (pass % 10 == 0) {
-        engine.CountdownTick();
+        Tick();
         ++out.ticks;
       }
     }
-    EXPECT_EQ(engine.StepBusy, 0) << "the procedure never ended";
-    out.stepDone = engine.StepDone;
+    EXPECT_EQ(op.Step.Busy, 0) << "the procedure never ended";
+    out.stepDone = op.Step.Done;
     return out;
   }
 };
@@ -132,26 +132,26 @@ TEST_F(JumpTest, SocketThatCannotBeMadeOrUsedFailsTheJump) {
 }
 
 TEST_F(JumpTest, StaleAcknowledgementDoesNotCount) {
-  engine.Buf.DeviceRecord_Set(10, 1);
+  op.Buf.DeviceRecord_Set(10, 1);
   const Outcome out = Run(0);
   EXPECT_EQ(out.stepDone, 0);
   EXPECT_EQ(net->Sent().size(), 4u);
 }
 
 TEST_F(JumpTest, BusyChannelAtTheMomentOfSendingFailsTheJump) {
-  engine.StepBusy = 1;
-  for (int pass = 0; pass < 1000 && engine.StepBusy != 4; ++pass) {
-    JumpToBootloader_Step(engine);
-    Broadcast_applay(engine.link);
-    engine.CountdownTick();
+  op.Step.Busy = 1;
+  for (int pass = 0; pass < 1000 && op.Step.Busy != 4; ++pass) {
+    JumpToBootloader_Step(op);
+    Broadcast_applay(link);
+    Tick();
   }
-  ASSERT_EQ(engine.StepBusy, 4);
-  ASSERT_EQ(Broadcast_Close(engine.link), 1);  // someone else's request
-  for (int pass = 0; pass < 4 && engine.StepBusy != 0; ++pass) {
-    JumpToBootloader_Step(engine);
+  ASSERT_EQ(op.Step.Busy, 4);
+  ASSERT_EQ(Broadcast_Close(link), 1);  // someone else's request
+  for (int pass = 0; pass < 4 && op.Step.Busy != 0; ++pass) {
+    JumpToBootloader_Step(op);
   }
-  EXPECT_EQ(engine.StepBusy, 0);
-  EXPECT_EQ(engine.StepDone, 0);
+  EXPECT_EQ(op.Step.Busy, 0);
+  EXPECT_EQ(op.Step.Done, 0);
   EXPECT_TRUE(net->Sent().empty());
   EXPECT_EQ(net->OpenCount(), 0);
 }

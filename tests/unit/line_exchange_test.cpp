@@ -3,7 +3,7 @@
 #include <string>
 #include <vector>
 
-#include "engine_fixture.h"
+#include "link_fixture.h"
 #include "protocol/channels.h"
 #include "protocol/line_exchange.h"
 #include "protocol/receive_path.h"
@@ -22,31 +22,26 @@ std::string AsText(const Bytes& b) {
   return std::string(b.begin(), b.end());
 }
 
-class LineExchangeTest : public EngineTest {
+class LineExchangeTest : public LinkTest {
  protected:
   LineExchangeTest() {
-    engine.link.NetStarted = 1;
-    engine.DeviceIP[0] = 192;
-    engine.DeviceIP[1] = 168;
-    engine.DeviceIP[2] = 100;
-    engine.DeviceIP[3] = 2;
-    EXPECT_EQ(engine.link.UDPSocket_Create(5002, 0), 1);
+    link.NetStarted = 1;
+    EXPECT_EQ(link.UDPSocket_Create(5002, 0), 1);
   }
 
-  int Handle() const { return engine.link.UDPSocket.handle; }
+  int Handle() const { return link.UDPSocket.handle; }
 
   void Pass() {
-    RecvPass(engine.link);
-    Line_applay(engine.link);
-    UDP_applay(engine.link);
+    RecvPass(link);
+    Line_applay(link);
+    UDP_applay(link);
   }
 
   // Runs the posted request to its end, and the UDP channel with it; the
   // ticks it took.
   int Finish() {
     return TicksUntil(
-        engine, [this] { Pass(); },
-        [this] { return Line_IsIdle(engine.link) && UDP_IsIdle(engine.link); });
+        countdown, [this] { Pass(); }, [this] { return Line_IsIdle(link) && UDP_IsIdle(link); });
   }
 
   std::vector<std::string> SentTexts() {
@@ -77,12 +72,12 @@ TEST_F(LineExchangeTest, CommandLineGetsCrLfAndTheMatchedReplyIsNamed) {
     for (const std::string& d : c.datagrams) {
       net->AfterSent(1, Text(d));
     }
-    ASSERT_EQ(Line_Command(engine.link, "?", {"1\r\n", "Synchronized\r\n"}), 1);
+    ASSERT_EQ(Line_Command(link, "?", {"1\r\n", "Synchronized\r\n"}), 1);
     ASSERT_GE(Finish(), 0);
     EXPECT_EQ(SentTexts(), std::vector<std::string>{"?\r\n"});
-    EXPECT_EQ(Line_Result(engine.link), c.result);
-    EXPECT_EQ(Line_Matched(engine.link), c.matched);
-    UDP_RecvMsgReset(engine.link);  // a line left unfinished by a case
+    EXPECT_EQ(Line_Result(link), c.result);
+    EXPECT_EQ(Line_Matched(link), c.matched);
+    UDP_RecvMsgReset(link);  // a line left unfinished by a case
   }
 }
 
@@ -91,10 +86,10 @@ TEST_F(LineExchangeTest, PositionalMatcherDecidesTheReply) {
     return (length == 6 && line[0] == 'V' && line[2] == '.') ? 0 : -1;
   };
   net->AfterSent(1, {'V', 0x01, '.', 0x02, '\r', '\n'});
-  ASSERT_EQ(Line_Command(engine.link, "b", versionLike), 1);
+  ASSERT_EQ(Line_Command(link, "b", versionLike), 1);
   ASSERT_GE(Finish(), 0);
-  EXPECT_EQ(Line_Result(engine.link), 1);
-  EXPECT_EQ(Line_Matched(engine.link), 0);
+  EXPECT_EQ(Line_Result(link), 1);
+  EXPECT_EQ(Line_Matched(link), 0);
 }
 
 // A wrong reply waits out the 2-second deadline, which starts once the line
@@ -117,41 +112,41 @@ TEST_F(LineExchangeTest, WrongReplyFailsAtTheDeadlineAndSilenceAtTheBound) {
     for (const std::string& d : c.datagrams) {
       net->AfterSent(1, Text(d));
     }
-    ASSERT_EQ(Line_Command(engine.link, "U 23130", {"0\r\n"}), 1);
+    ASSERT_EQ(Line_Command(link, "U 23130", {"0\r\n"}), 1);
     const int ticks = Finish();
-    EXPECT_EQ(Line_Result(engine.link), 0);
+    EXPECT_EQ(Line_Result(link), 0);
     EXPECT_GE(ticks, c.ticks);
     EXPECT_LE(ticks, c.ticks + 1);
-    EXPECT_TRUE(UDP_RecvMsgIsIdle(engine.link));
+    EXPECT_TRUE(UDP_RecvMsgIsIdle(link));
 
     net->AfterSent(2, Text("0\r\n"));
-    ASSERT_EQ(Line_Command(engine.link, "U 23130", {"0\r\n"}), 1);
+    ASSERT_EQ(Line_Command(link, "U 23130", {"0\r\n"}), 1);
     Finish();
-    EXPECT_EQ(Line_Result(engine.link), 1) << "the exchange after it";
+    EXPECT_EQ(Line_Result(link), 1) << "the exchange after it";
   }
 }
 
 TEST_F(LineExchangeTest, CollectReadsTheNextLineWithoutSending) {
   net->AfterSent(1, Text("0\r\n"));
   net->AfterSent(1, Text("637615927\r\n"));
-  ASSERT_EQ(Line_Command(engine.link, "J", {"0\r\n"}), 1);
+  ASSERT_EQ(Line_Command(link, "J", {"0\r\n"}), 1);
   Finish();
-  ASSERT_EQ(Line_Result(engine.link), 1);
-  ASSERT_EQ(Line_Collect(engine.link, {"637615927\r\n"}), 1);
+  ASSERT_EQ(Line_Result(link), 1);
+  ASSERT_EQ(Line_Collect(link, {"637615927\r\n"}), 1);
   Finish();
-  EXPECT_EQ(Line_Result(engine.link), 1);
+  EXPECT_EQ(Line_Result(link), 1);
   EXPECT_EQ(SentTexts(), std::vector<std::string>{"J\r\n"});
 }
 
 TEST_F(LineExchangeTest, DataLineLeavesAsItIsAndEndsWhenSent) {
   const std::string line = "M" + std::string(60, '`') + "\r\n";
-  ASSERT_EQ(Line_SendData(engine.link, reinterpret_cast<const uint8_t*>(line.data()),
+  ASSERT_EQ(Line_SendData(link, reinterpret_cast<const uint8_t*>(line.data()),
                           static_cast<int32_t>(line.size())),
             1);
   EXPECT_EQ(Finish(), 0) << "no reply is awaited";
-  EXPECT_EQ(Line_Result(engine.link), 1);
+  EXPECT_EQ(Line_Result(link), 1);
   EXPECT_EQ(SentTexts(), std::vector<std::string>{line});
-  EXPECT_TRUE(UDP_RecvMsgIsIdle(engine.link));
+  EXPECT_TRUE(UDP_RecvMsgIsIdle(link));
 }
 
 TEST_F(LineExchangeTest, RequestsFailWhenTheirLineCannotLeave) {
@@ -160,34 +155,34 @@ TEST_F(LineExchangeTest, RequestsFailWhenTheirLineCannotLeave) {
     const char* what;
     std::function<int()> post;
   } cases[] = {
-      {"command", [&] { return Line_Command(engine.link, "?", {"1\r\n"}); }},
-      {"data", [&] { return Line_SendData(engine.link, data, 3); }},
+      {"command", [&] { return Line_Command(link, "?", {"1\r\n"}); }},
+      {"data", [&] { return Line_SendData(link, data, 3); }},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
     net->failSend = true;
     ASSERT_EQ(c.post(), 1);
     EXPECT_EQ(Finish(), 0) << "fails at once";
-    EXPECT_EQ(Line_Result(engine.link), 0);
+    EXPECT_EQ(Line_Result(link), 0);
 
     // A UDP channel busy with another request refuses the line.
     net->failSend = false;
-    ASSERT_EQ(UDP_Close(engine.link), 1);
+    ASSERT_EQ(UDP_Close(link), 1);
     ASSERT_EQ(c.post(), 1);
-    Line_applay(engine.link);
+    Line_applay(link);
     EXPECT_EQ(Finish(), 0);
-    EXPECT_EQ(Line_Result(engine.link), 0);
-    EXPECT_EQ(engine.link.UDPSocket_Create(5002, 0), 1);
+    EXPECT_EQ(Line_Result(link), 0);
+    EXPECT_EQ(link.UDPSocket_Create(5002, 0), 1);
   }
   EXPECT_TRUE(net->Sent().empty());
 }
 
 TEST_F(LineExchangeTest, BusyChannelRefusesAnotherRequest) {
-  ASSERT_EQ(Line_Command(engine.link, "?", {"1\r\n"}), 1);
-  EXPECT_EQ(Line_Command(engine.link, "J", {"0\r\n"}), 0);
-  EXPECT_EQ(Line_Collect(engine.link, {"0\r\n"}), 0);
-  EXPECT_EQ(Line_Command(engine.link, "J", {"a", "b", "c", "d"}), 0);
-  EXPECT_EQ(engine.link.LineText, "?");
+  ASSERT_EQ(Line_Command(link, "?", {"1\r\n"}), 1);
+  EXPECT_EQ(Line_Command(link, "J", {"0\r\n"}), 0);
+  EXPECT_EQ(Line_Collect(link, {"0\r\n"}), 0);
+  EXPECT_EQ(Line_Command(link, "J", {"a", "b", "c", "d"}), 0);
+  EXPECT_EQ(link.LineText, "?");
 }
 
 }  // namespace

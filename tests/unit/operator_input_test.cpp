@@ -106,14 +106,14 @@ TEST(DeriveDeviceIPTest, FollowsTheHostButNeverTakesItsAddress) {
 class MacReportTest : public test::EngineTest {};
 
 TEST_F(MacReportTest, ReportsTheTypedAddressWithoutTouchingTheWorkersCopy) {
-  engine.DeviceMAC[0] = 0x42;
+  op.DeviceMAC[0] = 0x42;
   engine.Get_MACAddres({"00", "1A", "2B", "3C", "4D", "5E"});
   engine.Get_MACAddres({"00", "1A", "", "3C", "4D", "5E"});
   EXPECT_EQ(panel.shown,
             (std::vector<std::string>{"\nGet_MACAddres(0-1a-2b-3c-4d-5e) ... Successful !",
                                       "\nGet_MACAddres(0-0-0-0-0-0) ... Failed !"}));
-  EXPECT_EQ(engine.DeviceMAC[0], 0x42);
-  EXPECT_TRUE(engine.Log.MsgText.empty());
+  EXPECT_EQ(op.DeviceMAC[0], 0x42);
+  EXPECT_TRUE(op.Log.MsgText.empty());
 }
 
 }  // namespace

@@ -2,6 +2,7 @@
 
 #include <vector>
 
+#include "common/countdown_slots.h"
 #include "engine_fixture.h"
 
 namespace kova::test {
@@ -28,27 +29,27 @@ TEST(CountdownTest, LoadedCounterRunsDownToZeroAndStays) {
 class ProgressTest : public EngineTest {};
 
 TEST_F(ProgressTest, GaugeIsClampedAndOnlyTouchedOnChange) {
-  engine.Progress = 250;
-  engine.UpdateProgress();
+  op.Progress = 250;
+  EngineTestAccess::UpdateProgress(engine);
   EXPECT_EQ(panel.gauge, (std::vector<int>{100}));
-  EXPECT_EQ(engine.Progress.load(), 100);
-  engine.UpdateProgress();
-  engine.Progress = 100;
-  engine.UpdateProgress();
+  EXPECT_EQ(op.Progress.load(), 100);
+  EngineTestAccess::UpdateProgress(engine);
+  op.Progress = 100;
+  EngineTestAccess::UpdateProgress(engine);
   EXPECT_EQ(panel.gauge.size(), 1u) << "an unchanged value must not touch the gauge";
-  engine.Progress = 37;
-  engine.UpdateProgress();
+  op.Progress = 37;
+  EngineTestAccess::UpdateProgress(engine);
   EXPECT_EQ(panel.gauge.back(), 37);
 }
 
 TEST_F(ProgressTest, BootProgressEndsOnlyItsOwnWait) {
   StartUp();
-  engine.Countdown.Set(7, 50);
-  engine.Countdown.Set(6, 50);
-  engine.SetBootProgress(-1);
-  EXPECT_EQ(engine.Countdown.Get(7), 0);
-  EXPECT_EQ(engine.Countdown.Get(6), 50);
-  engine.SetBootProgress(37);
+  op.Countdown.Set(countdown::kBootWait, 50);
+  op.Countdown.Set(countdown::kBootServerBackstop, 50);
+  op.SetBootProgress(-1);
+  EXPECT_EQ(op.Countdown.Get(countdown::kBootWait), 0);
+  EXPECT_EQ(op.Countdown.Get(countdown::kBootServerBackstop), 50);
+  op.SetBootProgress(37);
   engine.RunPass();
   ASSERT_FALSE(panel.gauge.empty());
   EXPECT_EQ(panel.gauge.back(), 37);

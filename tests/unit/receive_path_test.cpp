@@ -3,46 +3,42 @@
 #include <string>
 #include <vector>
 
-#include "engine_fixture.h"
+#include "link_fixture.h"
 #include "protocol/receive_path.h"
 #include "protocol/rx_ring.h"
 
 namespace kova::test {
 namespace {
 
-class ReceivePathTest : public EngineTest {
+class ReceivePathTest : public LinkTest {
  protected:
   ReceivePathTest() {
-    engine.link.Net_Startup();
-    engine.DeviceIP[0] = 192;
-    engine.DeviceIP[1] = 168;
-    engine.DeviceIP[2] = 100;
-    engine.DeviceIP[3] = 2;
-    engine.link.BroadcastSocket_Create();
-    engine.link.UDPSocket_Create(5002, 5003);
+    link.Net_Startup();
+    link.BroadcastSocket_Create();
+    link.UDPSocket_Create(5002, 5003);
     broadcast = net->opened.at(0);
     udp = net->opened.at(1);
     // Each socket's first request: what arrives after it may be an answer.
     const uint8_t request = 0;
-    engine.link.BroadcastSocket_Send(&request, 1);
-    engine.link.UDPSocket_Send(&request, 1);
+    link.BroadcastSocket_Send(&request, 1);
+    link.UDPSocket_Send(&request, 1);
   }
 
   // Everything waiting in a ring, taken out.
   std::vector<uint8_t> Drain(Ring ring) {
     std::vector<uint8_t> bytes;
-    while (RingAvailable(engine.Buf, ring)) {
-      bytes.push_back(RingPeek(engine.Buf, ring));
-      RingSkip(engine.Buf, ring);
+    while (RingAvailable(buf, ring)) {
+      bytes.push_back(RingPeek(buf, ring));
+      RingSkip(buf, ring);
     }
     return bytes;
   }
 
   std::vector<uint8_t> DrainUDPRing() {
     std::vector<uint8_t> bytes;
-    while (UDP_RxAvailable(engine.link)) {
-      bytes.push_back(UDP_RxPeek(engine.link));
-      UDP_RxSkip(engine.link);
+    while (UDP_RxAvailable(link)) {
+      bytes.push_back(UDP_RxPeek(link));
+      UDP_RxSkip(link);
     }
     return bytes;
   }
@@ -60,49 +56,49 @@ TEST_F(ReceivePathTest, EachDatagramFollowsAMarkerInItsSocketsRing) {
   net->Deliver(udp, {0x00, 0x05, 0x81, 0x20, 0x06});
   net->Deliver(udp, {});
   net->Deliver(broadcast, {0x00, 0x06, 0x80, 0x01, 0x01, 0x07});
-  RecvPass(engine.link);
-  RecvPass(engine.link);
-  RecvPass(engine.link);
+  RecvPass(link);
+  RecvPass(link);
+  RecvPass(link);
   EXPECT_EQ(DrainUDPRing(), (std::vector<uint8_t>{0x25, 0x00, 0x05, 0x81, 0x20, 0x06, 0x25}))
       << "a zero-length datagram adds only its marker";
   EXPECT_EQ(Drain(Ring::kBroadcast), Marked({0x00, 0x06, 0x80, 0x01, 0x01, 0x07}));
-  EXPECT_EQ(engine.link.UDPRxDropped.load(), 0u);
+  EXPECT_EQ(link.UDPRxDropped.load(), 0u);
 }
 
 TEST_F(ReceivePathTest, OnePassTakesAtMostOneDatagramPerSocket) {
   net->Deliver(udp, {0x01});
   net->Deliver(udp, {0x02});
-  RecvPass(engine.link);
+  RecvPass(link);
   EXPECT_EQ(DrainUDPRing(), Marked({0x01}));
-  RecvPass(engine.link);
+  RecvPass(link);
   EXPECT_EQ(DrainUDPRing(), Marked({0x02}));
 }
 
 TEST_F(ReceivePathTest, NothingIsTakenBeforeTheNetworkStartsOrFromAClosedSocket) {
   net->Deliver(udp, {0x01});
-  engine.link.NetStarted = 0;
-  RecvPass(engine.link);
-  EXPECT_FALSE(UDP_RxAvailable(engine.link));
+  link.NetStarted = 0;
+  RecvPass(link);
+  EXPECT_FALSE(UDP_RxAvailable(link));
 
-  engine.link.NetStarted = 1;
-  engine.link.UDPSocket_Close();
-  RecvPass(engine.link);
-  EXPECT_FALSE(UDP_RxAvailable(engine.link));
+  link.NetStarted = 1;
+  link.UDPSocket_Close();
+  RecvPass(link);
+  EXPECT_FALSE(UDP_RxAvailable(link));
 }
 
 TEST_F(ReceivePathTest, DatagramLargerThanTheBufferIsNotDelivered) {
   net->Deliver(udp, std::vector<uint8_t>(SharedBuffers::kRxBufferSize + 1, 0x41),
                {{10, 9, 9, 9}, 7000});
   net->Deliver(udp, std::vector<uint8_t>(SharedBuffers::kRxBufferSize, 0x42));
-  RecvPass(engine.link);
-  EXPECT_FALSE(UDP_RxAvailable(engine.link));
+  RecvPass(link);
+  EXPECT_FALSE(UDP_RxAvailable(link));
   // Nor does it redirect the socket's sends.
   const uint8_t byte = 0;
-  ASSERT_EQ(engine.link.UDPSocket_Send(&byte, 1), 1);
+  ASSERT_EQ(link.UDPSocket_Send(&byte, 1), 1);
   EXPECT_EQ(net->Sent().back().peer.ip, (std::array<uint8_t, 4>{192, 168, 100, 2}));
   EXPECT_EQ(net->Sent().back().peer.port, 5002);
 
-  RecvPass(engine.link);
+  RecvPass(link);
   EXPECT_EQ(DrainUDPRing().size(), SharedBuffers::kRxBufferSize + 1u) << "1024 bytes still fit";
 }
 
@@ -111,16 +107,16 @@ TEST_F(ReceivePathTest, DatagramThatDoesNotFitTheRingWholeIsDroppedAndCounted) {
   const std::vector<uint8_t> full(SharedBuffers::kRxBufferSize, 0x11);
   for (int i = 0; i < 7; ++i) {
     net->Deliver(udp, full);
-    RecvPass(engine.link);
+    RecvPass(link);
   }
   net->Deliver(udp, std::vector<uint8_t>(1016, 0x21));  // 1017 with its marker: one too many
   net->Deliver(udp, std::vector<uint8_t>(1015, 0x22));  // fills the ring exactly
   net->Deliver(udp, {0x33});                            // no room left
-  RecvPass(engine.link);
-  RecvPass(engine.link);
-  RecvPass(engine.link);
-  EXPECT_EQ(engine.link.UDPRxDropped.load(), 2u);
-  EXPECT_EQ(engine.link.BroadcastRxDropped.load(), 0u);
+  RecvPass(link);
+  RecvPass(link);
+  RecvPass(link);
+  EXPECT_EQ(link.UDPRxDropped.load(), 2u);
+  EXPECT_EQ(link.BroadcastRxDropped.load(), 0u);
 
   const std::vector<uint8_t> ring = DrainUDPRing();
   ASSERT_EQ(ring.size(), 8191u);
@@ -130,16 +126,16 @@ TEST_F(ReceivePathTest, DatagramThatDoesNotFitTheRingWholeIsDroppedAndCounted) {
 
   // Once read, the ring takes datagrams again.
   net->Deliver(udp, {0x44, 0x45});
-  RecvPass(engine.link);
+  RecvPass(link);
   EXPECT_EQ(DrainUDPRing(), Marked({0x44, 0x45})) << "written across the ring's end";
-  EXPECT_EQ(engine.link.UDPRxDropped.load(), 2u);
+  EXPECT_EQ(link.UDPRxDropped.load(), 2u);
 }
 
 TEST_F(ReceivePathTest, SkipOnAnEmptyRingLeavesItEmpty) {
-  UDP_RxSkip(engine.link);
-  EXPECT_FALSE(UDP_RxAvailable(engine.link));
+  UDP_RxSkip(link);
+  EXPECT_FALSE(UDP_RxAvailable(link));
   net->Deliver(udp, {0x01});
-  RecvPass(engine.link);
+  RecvPass(link);
   EXPECT_EQ(DrainUDPRing(), Marked({0x01}));
 }
 
@@ -147,22 +143,22 @@ TEST_F(ReceivePathTest, SkipOnAnEmptyRingLeavesItEmpty) {
 TEST_F(ReceivePathTest, AFreshSocketStartsWithEmptyRings) {
   net->Deliver(udp, {0x00, 0x05, 0x81, 0x20, 0x06});
   net->Deliver(broadcast, {0x00, 0x05, 0x80, 0x04, 0x06});
-  RecvPass(engine.link);
-  ASSERT_TRUE(UDP_RxAvailable(engine.link));
-  ASSERT_TRUE(RingAvailable(engine.Buf, Ring::kBroadcast));
-  UDP_RxSkip(engine.link);  // a reader stopped inside the datagram
-  engine.link.UDPSocket_Close();
-  engine.link.BroadcastSocket_Close();
-  ASSERT_EQ(engine.link.UDPSocket_Create(5002, 0), 1);
-  ASSERT_EQ(engine.link.BroadcastSocket_Create(), 1);
-  EXPECT_FALSE(UDP_RxAvailable(engine.link));
-  EXPECT_FALSE(RingAvailable(engine.Buf, Ring::kBroadcast));
-  EXPECT_EQ(RingLeft(engine.Buf, Ring::kUDP), 0);
+  RecvPass(link);
+  ASSERT_TRUE(UDP_RxAvailable(link));
+  ASSERT_TRUE(RingAvailable(buf, Ring::kBroadcast));
+  UDP_RxSkip(link);  // a reader stopped inside the datagram
+  link.UDPSocket_Close();
+  link.BroadcastSocket_Close();
+  ASSERT_EQ(link.UDPSocket_Create(5002, 0), 1);
+  ASSERT_EQ(link.BroadcastSocket_Create(), 1);
+  EXPECT_FALSE(UDP_RxAvailable(link));
+  EXPECT_FALSE(RingAvailable(buf, Ring::kBroadcast));
+  EXPECT_EQ(RingLeft(buf, Ring::kUDP), 0);
 
   const uint8_t request = 0;
-  ASSERT_EQ(engine.link.UDPSocket_Send(&request, 1), 1);
-  net->Deliver(engine.link.UDPSocket.handle, {0x01, 0x02});
-  RecvPass(engine.link);
+  ASSERT_EQ(link.UDPSocket_Send(&request, 1), 1);
+  net->Deliver(link.UDPSocket.handle, {0x01, 0x02});
+  RecvPass(link);
   EXPECT_EQ(DrainUDPRing(), Marked({0x01, 0x02}));
 }
 

@@ -82,7 +82,7 @@ class RemoteUpdateTest : public EngineTest {
   }
 
   void Answer(const FakeNet::Datagram& d) {
-    sent.push_back({d.bytes, d.peer, ticks, engine.Progress.load()});
+    sent.push_back({d.bytes, d.peer, ticks, op.Progress.load()});
     if (d.bytes.size() < 4) {
       return;
     }
@@ -125,12 +125,12 @@ class RemoteUpdateTest : public EngineTest {
     ASSERT_TRUE(engine.PostAction(kActionUpgrade));
     const int before = engine.OperationsEnded();
     for (int pass = 1; pass <= 400000 && engine.OperationsEnded() == before; ++pass) {
-      RecvPass(engine.link);
+      RecvPass(link);
       engine.RunPass();
       if (waitBegan < 0 && panel.list.find(kWait) != std::string::npos) {
         waitBegan = ticks;
       }
-      if (waitBegan >= 0 && waitEnded < 0 && engine.StepBusy == STEP_END) {
+      if (waitBegan >= 0 && waitEnded < 0 && op.Step.Busy == STEP_END) {
         waitEnded = ticks;
       }
       if (pass % passesPerTick == 0) {
@@ -347,7 +347,7 @@ TEST_F(RemoteUpdateTest, BoardThatNeverReportsCompletionFailsAfter120Seconds) {
     EXPECT_TRUE(EndsWith(panel.list, kWait + "Failed !======"));
     EXPECT_GE(waitEnded - waitBegan, 1200);
     EXPECT_LE(waitEnded - waitBegan, 1201);
-    EXPECT_EQ(engine.EepromState, 0) << "the last status request outlived the wait";
+    EXPECT_EQ(op.Eeprom.State, 0) << "the last status request outlived the wait";
     EXPECT_GE(TicksOf(kCheck).size(), 9u);
     EXPECT_LE(TicksOf(kCheck).size(), 10u);
   }

@@ -8,7 +8,7 @@
 
 #include "bytes.h"
 #include "common/format.h"
-#include "engine_fixture.h"
+#include "link_fixture.h"
 #include "protocol/receive_path.h"
 #include "protocol/rx_ring.h"
 
@@ -40,15 +40,15 @@ std::string LineTrace(const Bytes& line) {
   return Format("\n    UDP_RecvMsgDecode(%zu) = ", line.size()) + Dump(line, "\n      ");
 }
 
-class DecoderTest : public EngineTest {
+class DecoderTest : public LinkTest {
  protected:
   void Deliver(Ring ring, const Bytes& datagram) {
-    ASSERT_TRUE(RingAppend(engine.Buf, ring, datagram.data(), static_cast<int>(datagram.size())));
+    ASSERT_TRUE(RingAppend(buf, ring, datagram.data(), static_cast<int>(datagram.size())));
   }
 
-  static void Step(void (*decoder)(Link&), Engine& e, int steps) {
+  void Step(void (*decoder)(Link&), int steps) {
     for (int i = 0; i < steps; ++i) {
-      decoder(e.link);
+      decoder(link);
     }
   }
 
@@ -118,14 +118,14 @@ TEST_F(DecoderTest, UDPFrameDecoderFindsEveryFrameBehindItsMarker) {
   };
   for (const FrameScenario& s : scenarios) {
     SCOPED_TRACE(s.name);
-    engine.link.UDPDecodeState = 0;
+    link.UDPDecodeState = 0;
     panel.traces.clear();
     for (const Bytes& d : s.datagrams) {
       Deliver(Ring::kUDP, d);
     }
-    Step(UDP_RecvDecode, engine, kManySteps);
+    Step(UDP_RecvDecode, kManySteps);
     EXPECT_EQ(Traces(), s.traces);
-    EXPECT_FALSE(UDP_RxAvailable(engine.link));
+    EXPECT_FALSE(UDP_RxAvailable(link));
   }
 }
 
@@ -133,19 +133,19 @@ TEST_F(DecoderTest, UDPFrameDecoderTakesTheBodyOfAFrameInOneStep) {
   Deliver(Ring::kUDP, Concat({0x00, 0x05, 0x81, 0x20, 0x06}, Bytes(600, 0xEE)));
   // 0 -> 1, the marker, the two length bytes, the body: the handler runs on
   // the sixth step, whatever the frame's size.
-  Step(UDP_RecvDecode, engine, 5);
-  EXPECT_EQ(engine.Buf.UDPReply_Get(10), 0);
+  Step(UDP_RecvDecode, 5);
+  EXPECT_EQ(buf.UDPReply_Get(10), 0);
   EXPECT_TRUE(panel.traces.empty());
-  Step(UDP_RecvDecode, engine, 1);
-  EXPECT_EQ(engine.Buf.UDPReply_Get(10), 1);
+  Step(UDP_RecvDecode, 1);
+  EXPECT_EQ(buf.UDPReply_Get(10), 1);
   EXPECT_EQ(Traces(), "\n    UDP_RecvDecode(5=5) = \n      00 05 81 20 06 ");
   EXPECT_EQ(panel.traces.size(), 6u) << "one message per byte";
 
   // Three more steps before it looks for the next marker.
   const uint8_t expected[] = {STEP_OK, STEP_END, 0, 1};
   for (uint8_t state : expected) {
-    EXPECT_EQ(engine.link.UDPDecodeState, state);
-    UDP_RecvDecode(engine.link);
+    EXPECT_EQ(link.UDPDecodeState, state);
+    UDP_RecvDecode(link);
   }
 }
 
@@ -154,17 +154,17 @@ TEST_F(DecoderTest, UDPFrameDecoderFillsTheEepromFromA260ByteFrame) {
   const Bytes frame = Frame(0x81, 0x1D, eeprom);
   ASSERT_EQ(frame.size(), 260u);
   Deliver(Ring::kUDP, frame);
-  Step(UDP_RecvDecode, engine, 6);
-  EXPECT_EQ(engine.Buf.UDPReply_Get(28), 1);
+  Step(UDP_RecvDecode, 6);
+  EXPECT_EQ(buf.UDPReply_Get(28), 1);
   for (int i = 0; i < 256; ++i) {
-    ASSERT_EQ(engine.Buf.UDPReply_Get(29 + i), eeprom[i]) << "byte " << i;
+    ASSERT_EQ(buf.UDPReply_Get(29 + i), eeprom[i]) << "byte " << i;
   }
-  EXPECT_EQ(engine.Buf.UDPReply_Get(285), 0);
+  EXPECT_EQ(buf.UDPReply_Get(285), 0);
   EXPECT_EQ(Traces(), UDPFrameTrace(frame));
 }
 
 TEST_F(DecoderTest, BroadcastFrameDecoderTracesWithItsOwnIndent) {
-  engine.DeviceMAC[0] = 0x00;
+  deviceMAC[0] = 0x00;
   const Bytes version = Frame(0x80, 0x01, {0x01, 0x07});
   const Bytes record = Frame(0x80, 0x07, Counting(14, 0xA0));
   // A frame for no table is traced and ignored; a length of 0x1234 is dropped.
@@ -172,31 +172,30 @@ TEST_F(DecoderTest, BroadcastFrameDecoderTracesWithItsOwnIndent) {
   Deliver(Ring::kBroadcast, {0x12, 0x34, 0x80, 0x01});
   Deliver(Ring::kBroadcast, version);
   Deliver(Ring::kBroadcast, record);
-  Step(Boradcast_RecvDecode, engine, 200);
+  Step(Boradcast_RecvDecode, 200);
   EXPECT_EQ(Traces(), BroadcastFrameTrace(Frame(0xFF, 0xFF, {})) +
                           "\nBoradcast_RecvDecode(4660) ... dropped !" +
                           BroadcastFrameTrace(version) + BroadcastFrameTrace(record));
   EXPECT_NE(Traces().find("\n  00 12 80 07 A0 A1 A2 A3 A4 A5 A6 A7 A8 A9 AA AB \n  AC AD "),
             std::string::npos);
-  EXPECT_EQ(engine.Buf.DeviceRecord_Get(4), 1);
-  EXPECT_EQ(engine.Buf.DeviceRecord_Get(5), 0x01);
-  EXPECT_EQ(engine.Buf.DeviceRecord_Get(6), 0x07);
-  EXPECT_EQ(engine.Buf.DeviceRecord_Get(15), 0xA0);
-  EXPECT_EQ(engine.Buf.DeviceRecord_Get(28), 0xAD);
-  EXPECT_FALSE(RingAvailable(engine.Buf, Ring::kBroadcast));
+  EXPECT_EQ(buf.DeviceRecord_Get(4), 1);
+  EXPECT_EQ(buf.DeviceRecord_Get(5), 0x01);
+  EXPECT_EQ(buf.DeviceRecord_Get(6), 0x07);
+  EXPECT_EQ(buf.DeviceRecord_Get(15), 0xA0);
+  EXPECT_EQ(buf.DeviceRecord_Get(28), 0xAD);
+  EXPECT_FALSE(RingAvailable(buf, Ring::kBroadcast));
 }
 
 TEST_F(DecoderTest, StateWithoutARowLeadsBackToZero) {
-  for (uint8_t* state :
-       {&engine.link.BroadcastDecodeState, &engine.link.UDPDecodeState, &engine.link.UDPMsgState}) {
+  for (uint8_t* state : {&link.BroadcastDecodeState, &link.UDPDecodeState, &link.UDPMsgState}) {
     *state = 0x42;
   }
-  Boradcast_RecvDecode(engine.link);
-  UDP_RecvDecode(engine.link);
-  UDP_RecvMsgDecode(engine.link);
-  EXPECT_EQ(engine.link.BroadcastDecodeState, 0);
-  EXPECT_EQ(engine.link.UDPDecodeState, 0);
-  EXPECT_EQ(engine.link.UDPMsgState, 0);
+  Boradcast_RecvDecode(link);
+  UDP_RecvDecode(link);
+  UDP_RecvMsgDecode(link);
+  EXPECT_EQ(link.BroadcastDecodeState, 0);
+  EXPECT_EQ(link.UDPDecodeState, 0);
+  EXPECT_EQ(link.UDPMsgState, 0);
 }
 
 struct LineScenario {
@@ -236,17 +235,16 @@ TEST_F(DecoderTest, TextDecoderAssemblesOneLineEndingInCRLF) {
     for (const Bytes& d : s.datagrams) {
       Deliver(Ring::kUDP, d);
     }
-    UDP_RecvMsgStart(engine.link);
-    for (int i = 0; i < kManySteps && !(UDP_RecvMsgIsIdle(engine.link)); ++i) {
-      UDP_RecvMsgDecode(engine.link);
+    UDP_RecvMsgStart(link);
+    for (int i = 0; i < kManySteps && !(UDP_RecvMsgIsIdle(link)); ++i) {
+      UDP_RecvMsgDecode(link);
     }
-    ASSERT_TRUE(UDP_RecvMsgIsIdle(engine.link));
-    EXPECT_EQ(UDP_RecvMsgResult(engine.link), 1);
-    ASSERT_EQ(engine.Buf.UDPMessageLen, static_cast<int32_t>(s.line.size()));
-    EXPECT_EQ(Bytes(engine.Buf.UDPMessage.get(), engine.Buf.UDPMessage.get() + s.line.size()),
-              s.line);
+    ASSERT_TRUE(UDP_RecvMsgIsIdle(link));
+    EXPECT_EQ(UDP_RecvMsgResult(link), 1);
+    ASSERT_EQ(buf.UDPMessageLen, static_cast<int32_t>(s.line.size()));
+    EXPECT_EQ(Bytes(buf.UDPMessage.get(), buf.UDPMessage.get() + s.line.size()), s.line);
     EXPECT_EQ(Traces(), s.dropTrace + LineTrace(s.line));
-    EXPECT_FALSE(UDP_RxAvailable(engine.link));
+    EXPECT_FALSE(UDP_RxAvailable(link));
   }
 }
 
@@ -256,43 +254,42 @@ TEST_F(DecoderTest, TextDecoderReadsTheFirstLineOfEachDatagram) {
   Deliver(Ring::kUDP, Text("U 23130\r\n0\r\n"));
   Deliver(Ring::kUDP, Text("OK\r\n"));
   for (const char* expected : {"U 23130\r\n", "OK\r\n"}) {
-    UDP_RecvMsgStart(engine.link);
-    for (int i = 0; i < kManySteps && !UDP_RecvMsgIsIdle(engine.link); ++i) {
-      UDP_RecvMsgDecode(engine.link);
+    UDP_RecvMsgStart(link);
+    for (int i = 0; i < kManySteps && !UDP_RecvMsgIsIdle(link); ++i) {
+      UDP_RecvMsgDecode(link);
     }
-    EXPECT_EQ(UDP_RecvMsgResult(engine.link), 1);
-    EXPECT_EQ(std::string(engine.Buf.UDPMessage.get(),
-                          engine.Buf.UDPMessage.get() + engine.Buf.UDPMessageLen),
+    EXPECT_EQ(UDP_RecvMsgResult(link), 1);
+    EXPECT_EQ(std::string(buf.UDPMessage.get(), buf.UDPMessage.get() + buf.UDPMessageLen),
               expected);
   }
 }
 
 TEST_F(DecoderTest, TextDecoderWaitsIdleUntilArmedAndEndsInThreeSteps) {
   Deliver(Ring::kUDP, Text("OK\r\n"));
-  Step(UDP_RecvMsgDecode, engine, 20);
-  EXPECT_TRUE(UDP_RxAvailable(engine.link)) << "an idle decoder leaves the bytes in the ring";
+  Step(UDP_RecvMsgDecode, 20);
+  EXPECT_TRUE(UDP_RxAvailable(link)) << "an idle decoder leaves the bytes in the ring";
 
-  engine.link.UDPMsgDone = 1;
-  UDP_RecvMsgStart(engine.link);
-  EXPECT_FALSE(UDP_RecvMsgIsIdle(engine.link));
-  UDP_RecvMsgDecode(engine.link);
-  EXPECT_EQ(UDP_RecvMsgResult(engine.link), 0) << "arming clears the last result";
-  Step(UDP_RecvMsgDecode, engine, 1);  // the marker
-  UDP_RecvMsgStart(engine.link);       // busy: ignored
-  EXPECT_EQ(engine.link.UDPMsgState, 3);
-  Step(UDP_RecvMsgDecode, engine, 1);  // "OK" and the CR at once
-  EXPECT_EQ(engine.link.UDPMsgState, 4);
-  Step(UDP_RecvMsgDecode, engine, 1);  // LF
-  EXPECT_EQ(engine.link.UDPMsgState, 5);
+  link.UDPMsgDone = 1;
+  UDP_RecvMsgStart(link);
+  EXPECT_FALSE(UDP_RecvMsgIsIdle(link));
+  UDP_RecvMsgDecode(link);
+  EXPECT_EQ(UDP_RecvMsgResult(link), 0) << "arming clears the last result";
+  Step(UDP_RecvMsgDecode, 1);  // the marker
+  UDP_RecvMsgStart(link);      // busy: ignored
+  EXPECT_EQ(link.UDPMsgState, 3);
+  Step(UDP_RecvMsgDecode, 1);  // "OK" and the CR at once
+  EXPECT_EQ(link.UDPMsgState, 4);
+  Step(UDP_RecvMsgDecode, 1);  // LF
+  EXPECT_EQ(link.UDPMsgState, 5);
   EXPECT_TRUE(panel.traces.empty());
-  UDP_RecvMsgDecode(engine.link);
+  UDP_RecvMsgDecode(link);
   EXPECT_EQ(Traces(), "\n    UDP_RecvMsgDecode(4) = \n      4F 4B 0D 0A ");
-  EXPECT_EQ(UDP_RecvMsgResult(engine.link), 0);
-  UDP_RecvMsgDecode(engine.link);
-  EXPECT_EQ(UDP_RecvMsgResult(engine.link), 1);
-  EXPECT_FALSE(UDP_RecvMsgIsIdle(engine.link));
-  UDP_RecvMsgDecode(engine.link);
-  EXPECT_TRUE(UDP_RecvMsgIsIdle(engine.link));
+  EXPECT_EQ(UDP_RecvMsgResult(link), 0);
+  UDP_RecvMsgDecode(link);
+  EXPECT_EQ(UDP_RecvMsgResult(link), 1);
+  EXPECT_FALSE(UDP_RecvMsgIsIdle(link));
+  UDP_RecvMsgDecode(link);
+  EXPECT_TRUE(UDP_RecvMsgIsIdle(link));
 }
 
 // --- Reply handlers ---------------------------------------------------------
@@ -359,21 +356,21 @@ TEST_F(DecoderTest, BroadcastReplyHandlerAppliesOnlyWholeRows) {
   };
   for (const HandlerCase& c : cases) {
     SCOPED_TRACE(c.name);
-    engine.Buf.AllocSharedBuffers();
-    engine.link.EthReqAnswered = 0;
-    engine.link.E2pReadAnswered = 0;
-    std::copy(kMac, kMac + 6, engine.DeviceMAC);
+    buf.AllocSharedBuffers();
+    link.EthReqAnswered = 0;
+    link.E2pReadAnswered = 0;
+    std::copy(kMac, kMac + 6, deviceMAC);
     const int length = c.length < 0 ? static_cast<int>(c.frame.size()) : c.length;
-    Broadcast_ReplyHandle(engine.link, c.frame.data(), length);
+    Broadcast_ReplyHandle(link, c.frame.data(), length);
 
     Bytes expected(SharedBuffers::kDeviceRecordSize, 0);
     for (const auto& [index, value] : c.marks) {
       expected[index] = static_cast<uint8_t>(value);
     }
-    const uint8_t* record = engine.Buf.DeviceRecord.get();
+    const uint8_t* record = buf.DeviceRecord.get();
     EXPECT_EQ(Bytes(record, record + SharedBuffers::kDeviceRecordSize), expected);
-    EXPECT_EQ(engine.link.EthReqAnswered, c.ethReqAnswered);
-    EXPECT_EQ(engine.link.E2pReadAnswered, c.e2pReadAnswered);
+    EXPECT_EQ(link.EthReqAnswered, c.ethReqAnswered);
+    EXPECT_EQ(link.E2pReadAnswered, c.e2pReadAnswered);
   }
 }
 
@@ -406,15 +403,15 @@ TEST_F(DecoderTest, UDPReplyHandlerAppliesOnlyWholeRows) {
   };
   for (const HandlerCase& c : cases) {
     SCOPED_TRACE(c.name);
-    engine.Buf.AllocSharedBuffers();
+    buf.AllocSharedBuffers();
     const int length = c.length < 0 ? static_cast<int>(c.frame.size()) : c.length;
-    UDP_ReplyHandle(engine.link, c.frame.data(), length);
+    UDP_ReplyHandle(link, c.frame.data(), length);
 
     Bytes expected(SharedBuffers::kUDPReplySize, 0);
     for (const auto& [index, value] : c.marks) {
       expected[index] = static_cast<uint8_t>(value);
     }
-    const uint8_t* reply = engine.Buf.UDPReply.get();
+    const uint8_t* reply = buf.UDPReply.get();
     EXPECT_EQ(Bytes(reply, reply + SharedBuffers::kUDPReplySize), expected);
   }
 }

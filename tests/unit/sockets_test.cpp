@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "engine_fixture.h"
+#include "link_fixture.h"
 #include "protocol/channels.h"
 #include "protocol/receive_path.h"
 #include "protocol/rx_ring.h"
@@ -32,48 +33,57 @@ std::string Dump(const std::vector<uint8_t>& bytes) {
   return text;
 }
 
-class SocketsTest : public EngineTest {
+class SocketsTest : public LinkTest {
  protected:
-  SocketsTest() { engine.link.Net_Startup(); }
+  SocketsTest() { link.Net_Startup(); }
 
   int LastHandle() const { return net->opened.back(); }
 };
 
+// What a case may change before a create.
+struct CreateSetup {
+  Link& link;
+  std::atomic<int32_t>& interfaceSel;
+  std::atomic<int32_t>& interfaceCount;
+  FakeNet& net;
+};
+
 struct CreateCase {
   const char* name;
-  std::function<void(Engine&, FakeNet&)> arrange;
+  std::function<void(CreateSetup&)> arrange;
 };
 
 // Every refusal: the create logs "Failed !" and leaves no socket behind.
 TEST_F(SocketsTest, CreateIsRefusedUnlessTheNetworkAndAnInterfaceAreThere) {
   const std::vector<CreateCase> cases = {
-      {"network not started", [](Engine& e, FakeNet&) { e.link.NetStarted = 0; }},
-      {"no interface selected", [](Engine& e, FakeNet&) { e.InterfaceSel = -1; }},
+      {"network not started", [](CreateSetup& s) { s.link.NetStarted = 0; }},
+      {"no interface selected", [](CreateSetup& s) { s.interfaceSel = -1; }},
       // The UDP client does not look at the count as such, but a selection
       // needs a list to point into.
-      {"empty interface list", [](Engine& e, FakeNet&) { e.InterfaceCount = 0; }},
-      {"selection past the list", [](Engine& e, FakeNet&) { e.InterfaceSel = 1; }},
+      {"empty interface list", [](CreateSetup& s) { s.interfaceCount = 0; }},
+      {"selection past the list", [](CreateSetup& s) { s.interfaceSel = 1; }},
       {"selection past the table",
-       [](Engine& e, FakeNet&) {
-         e.InterfaceCount = 500;
-         e.InterfaceSel = 300;
+       [](CreateSetup& s) {
+         s.interfaceCount = 500;
+         s.interfaceSel = 300;
        }},
-      {"platform cannot make it", [](Engine&, FakeNet& n) { n.failOpen = true; }},
+      {"platform cannot make it", [](CreateSetup& s) { s.net.failOpen = true; }},
   };
   for (const CreateCase& c : cases) {
     for (bool broadcast : {true, false}) {
       SCOPED_TRACE(std::string(c.name) + (broadcast ? " / broadcast" : " / udp"));
-      engine.link.NetStarted = 1;
-      engine.InterfaceCount = 1;
-      engine.InterfaceSel = 0;
+      link.NetStarted = 1;
+      interfaceCount = 1;
+      interfaceSel = 0;
       net->failOpen = false;
-      c.arrange(engine, *net);
+      CreateSetup setup{link, interfaceSel, interfaceCount, *net};
+      c.arrange(setup);
       panel.traces.clear();
-      const int result = broadcast ? engine.link.BroadcastSocket_Create()
-                                   : engine.link.UDPSocket_Create(kBoardCommandPort, 5003);
+      const int result = broadcast ? link.BroadcastSocket_Create()
+                                   : link.UDPSocket_Create(kBoardCommandPort, 5003);
       EXPECT_EQ(result, 0);
       EXPECT_EQ(net->OpenCount(), 0);
-      EXPECT_FALSE(broadcast ? engine.link.BroadcastSocket.open : engine.link.UDPSocket.open);
+      EXPECT_FALSE(broadcast ? link.BroadcastSocket.open : link.UDPSocket.open);
       EXPECT_EQ(Joined(panel.traces), broadcast
                                           ? "\n    Broadcast Socket(Client) create ... Failed !"
                                           : "\n    UDP client create ... Failed !");
@@ -82,7 +92,7 @@ TEST_F(SocketsTest, CreateIsRefusedUnlessTheNetworkAndAnInterfaceAreThere) {
 }
 
 TEST_F(SocketsTest, BroadcastSocketIsTiedToTheChosenInterface) {
-  ASSERT_EQ(engine.link.BroadcastSocket_Create(), 1);
+  ASSERT_EQ(link.BroadcastSocket_Create(), 1);
   const UdpSocketSpec spec = net->SpecOf(LastHandle());
   EXPECT_EQ(spec.device, "eth1");
   EXPECT_EQ(spec.local.ip, (std::array<uint8_t, 4>{192, 168, 100, 1}));
@@ -90,21 +100,17 @@ TEST_F(SocketsTest, BroadcastSocketIsTiedToTheChosenInterface) {
   EXPECT_TRUE(spec.broadcast);
   EXPECT_EQ(spec.timeoutMs, 0);
   EXPECT_EQ(Joined(panel.traces), "\n    Broadcast Socket(Client) create ... Successful !");
-  EXPECT_EQ(engine.Log.MsgText, "Successful !");
+  EXPECT_EQ(log.MsgText, "Successful !");
 
   const uint8_t packet[] = {0x00, 0x05, 0x80, 0x00, 0x45};
-  ASSERT_EQ(engine.link.BroadcastSocket_Send(packet, 5), 1);
+  ASSERT_EQ(link.BroadcastSocket_Send(packet, 5), 1);
   const FakeNet::Datagram sent = net->Sent().back();
   EXPECT_EQ(sent.peer.ip, (std::array<uint8_t, 4>{255, 255, 255, 255}));
   EXPECT_EQ(sent.peer.port, 5002);
 }
 
 TEST_F(SocketsTest, UDPClientGoesToTheBoardWithOneSecondTimeOuts) {
-  engine.DeviceIP[0] = 192;
-  engine.DeviceIP[1] = 168;
-  engine.DeviceIP[2] = 100;
-  engine.DeviceIP[3] = 2;
-  ASSERT_EQ(engine.link.UDPSocket_Create(5002, 5003), 1);
+  ASSERT_EQ(link.UDPSocket_Create(5002, 5003), 1);
   const UdpSocketSpec spec = net->SpecOf(LastHandle());
   EXPECT_EQ(spec.device, "eth1");
   EXPECT_EQ(spec.local.ip, (std::array<uint8_t, 4>{192, 168, 100, 1}));
@@ -114,21 +120,21 @@ TEST_F(SocketsTest, UDPClientGoesToTheBoardWithOneSecondTimeOuts) {
   EXPECT_EQ(Joined(panel.traces), "\n    UDP client create ... Successful !");
 
   const uint8_t packet[] = {0x00, 0x05, 0x81, 0x1F, 0x00};
-  ASSERT_EQ(engine.link.UDPSocket_Send(packet, 5), 1);
+  ASSERT_EQ(link.UDPSocket_Send(packet, 5), 1);
   EXPECT_EQ(net->Sent().back().peer.ip, (std::array<uint8_t, 4>{192, 168, 100, 2}));
   EXPECT_EQ(net->Sent().back().peer.port, 5002);
 }
 
 TEST_F(SocketsTest, SecondCreateFailsAndTheFirstSocketStaysUsable) {
-  ASSERT_EQ(engine.link.UDPSocket_Create(5002, 5003), 1);
+  ASSERT_EQ(link.UDPSocket_Create(5002, 5003), 1);
   const int first = LastHandle();
   panel.traces.clear();
-  EXPECT_EQ(engine.link.UDPSocket_Create(5002, 5004), 0);
+  EXPECT_EQ(link.UDPSocket_Create(5002, 5004), 0);
   EXPECT_EQ(Joined(panel.traces), "\n    UDP client create ... Failed !");
   EXPECT_EQ(net->opened.size(), 1u);
 
   const uint8_t byte = 0x42;
-  ASSERT_EQ(engine.link.UDPSocket_Send(&byte, 1), 1);
+  ASSERT_EQ(link.UDPSocket_Send(&byte, 1), 1);
   EXPECT_EQ(net->Sent().back().handle, first);
 }
 
@@ -153,14 +159,14 @@ TEST_F(SocketsTest, EverySentPacketIsTracedAsAHexDump) {
        "\n    BroadcastSocket_Send(17) = \n      A0 A1 A2 A3 A4 A5 A6 A7 A8 A9 AA AB AC AD AE AF "
        "\n      B0 "},
   };
-  ASSERT_EQ(engine.link.BroadcastSocket_Create(), 1);
-  ASSERT_EQ(engine.link.UDPSocket_Create(5002, 5003), 1);
+  ASSERT_EQ(link.BroadcastSocket_Create(), 1);
+  ASSERT_EQ(link.UDPSocket_Create(5002, 5003), 1);
   for (const DumpCase& c : cases) {
     SCOPED_TRACE(c.name);
     panel.traces.clear();
     const int size = static_cast<int>(c.bytes.size());
-    const int result = c.broadcast ? engine.link.BroadcastSocket_Send(c.bytes.data(), size)
-                                   : engine.link.UDPSocket_Send(c.bytes.data(), size);
+    const int result = c.broadcast ? link.BroadcastSocket_Send(c.bytes.data(), size)
+                                   : link.UDPSocket_Send(c.bytes.data(), size);
     EXPECT_EQ(result, 1);
     EXPECT_EQ(Joined(panel.traces), c.expected);
     // One message per byte, behind the header.
@@ -172,63 +178,63 @@ TEST_F(SocketsTest, EverySentPacketIsTracedAsAHexDump) {
 
 TEST_F(SocketsTest, RefusedSendsAreSilentAndFailedSendsReportZero) {
   const uint8_t packet[] = {0x00, 0x04, 0x81, 0x00};
-  EXPECT_EQ(engine.link.UDPSocket_Send(packet, 4), 0) << "socket not open";
-  EXPECT_EQ(engine.link.BroadcastSocket_Send(packet, 4), 0) << "socket not open";
+  EXPECT_EQ(link.UDPSocket_Send(packet, 4), 0) << "socket not open";
+  EXPECT_EQ(link.BroadcastSocket_Send(packet, 4), 0) << "socket not open";
   EXPECT_TRUE(panel.traces.empty());
 
-  ASSERT_EQ(engine.link.UDPSocket_Create(5002, 5003), 1);
-  ASSERT_EQ(engine.link.BroadcastSocket_Create(), 1);
+  ASSERT_EQ(link.UDPSocket_Create(5002, 5003), 1);
+  ASSERT_EQ(link.BroadcastSocket_Create(), 1);
   panel.traces.clear();
-  EXPECT_EQ(engine.link.UDPSocket_Send(packet, 0), 0);
-  EXPECT_EQ(engine.link.BroadcastSocket_Send(packet, 0), 0);
-  EXPECT_EQ(engine.link.UDPSocket_Send(packet, -3), 0);
+  EXPECT_EQ(link.UDPSocket_Send(packet, 0), 0);
+  EXPECT_EQ(link.BroadcastSocket_Send(packet, 0), 0);
+  EXPECT_EQ(link.UDPSocket_Send(packet, -3), 0);
   EXPECT_TRUE(panel.traces.empty());
   EXPECT_TRUE(net->Sent().empty());
 
   net->failSend = true;
-  EXPECT_EQ(engine.link.UDPSocket_Send(packet, 4), 0);
-  EXPECT_EQ(engine.link.BroadcastSocket_Send(packet, 4), 0);
+  EXPECT_EQ(link.UDPSocket_Send(packet, 4), 0);
+  EXPECT_EQ(link.BroadcastSocket_Send(packet, 4), 0);
   EXPECT_EQ(Joined(panel.traces),
             "\n    UDPSocket_Send(4) = \n      00 04 81 00 "
             "\n    BroadcastSocket_Send(4) = \n      00 04 81 00 ");
 }
 
 TEST_F(SocketsTest, StringPacketCountsOnlyWhatWasSent) {
-  ASSERT_EQ(engine.link.UDPSocket_Create(5002, 5003), 1);
-  engine.Buf.UDPPacket[5] = 0x77;
-  EXPECT_EQ(engine.link.UDPSocket_SendString("J\r\n"), 3);
+  ASSERT_EQ(link.UDPSocket_Create(5002, 5003), 1);
+  buf.UDPPacket[5] = 0x77;
+  EXPECT_EQ(link.UDPSocket_SendString("J\r\n"), 3);
   EXPECT_EQ(net->Sent().back().bytes, (std::vector<uint8_t>{'J', '\r', '\n'}));
-  EXPECT_EQ(engine.Buf.UDPPacket[3], 0) << "the text is closed by a zero byte";
+  EXPECT_EQ(buf.UDPPacket[3], 0) << "the text is closed by a zero byte";
 
-  EXPECT_EQ(engine.link.UDPSocket_SendString(""), 0);
-  EXPECT_EQ(engine.link.UDPSocket_SendString(std::string(SharedBuffers::kPacketSize, 'x')), 0)
+  EXPECT_EQ(link.UDPSocket_SendString(""), 0);
+  EXPECT_EQ(link.UDPSocket_SendString(std::string(SharedBuffers::kPacketSize, 'x')), 0)
       << "a text the packet buffer cannot hold is not sent";
   net->failSend = true;
-  EXPECT_EQ(engine.link.UDPSocket_SendString("?\r\n"), 0) << "a lost line is a failed request";
+  EXPECT_EQ(link.UDPSocket_SendString("?\r\n"), 0) << "a lost line is a failed request";
   EXPECT_EQ(net->Sent().size(), 1u);
 }
 
 TEST_F(SocketsTest, CloseReportsAndAClosedSocketClosesSilently) {
-  EXPECT_TRUE(engine.link.BroadcastSocket_Close());
-  EXPECT_TRUE(engine.link.UDPSocket_Close());
+  EXPECT_TRUE(link.BroadcastSocket_Close());
+  EXPECT_TRUE(link.UDPSocket_Close());
   EXPECT_TRUE(panel.traces.empty());
 
-  ASSERT_EQ(engine.link.BroadcastSocket_Create(), 1);
-  ASSERT_EQ(engine.link.UDPSocket_Create(5002, 5003), 1);
+  ASSERT_EQ(link.BroadcastSocket_Create(), 1);
+  ASSERT_EQ(link.UDPSocket_Create(5002, 5003), 1);
   panel.traces.clear();
   net->failClose = true;
-  EXPECT_FALSE(engine.link.UDPSocket_Close());
-  EXPECT_TRUE(engine.link.UDPSocket.open) << "a socket that did not close stays marked open";
+  EXPECT_FALSE(link.UDPSocket_Close());
+  EXPECT_TRUE(link.UDPSocket.open) << "a socket that did not close stays marked open";
   net->failClose = false;
-  EXPECT_TRUE(engine.link.UDPSocket_Close());
-  EXPECT_TRUE(engine.link.BroadcastSocket_Close());
+  EXPECT_TRUE(link.UDPSocket_Close());
+  EXPECT_TRUE(link.BroadcastSocket_Close());
   EXPECT_EQ(Joined(panel.traces),
             "\n    UDP Socket close ... Failed !"
             "\n    UDP Socket close ... Successful !"
             "\n    Broadcast Socket close ... Successful !");
   EXPECT_EQ(net->OpenCount(), 0);
   // Closed, a socket can be made again.
-  EXPECT_EQ(engine.link.UDPSocket_Create(5002, 5003), 1);
+  EXPECT_EQ(link.UDPSocket_Create(5002, 5003), 1);
 }
 
 // Who a socket talks to is the board's to decide, and nobody else's: a step
@@ -285,41 +291,38 @@ TEST_F(SocketsTest, OnlyTheBoardSteersTheRequests) {
        1,
        ""},
   };
-  std::copy(board.ip.begin(), board.ip.end(), engine.DeviceIP);
+  std::copy(board.ip.begin(), board.ip.end(), deviceIP);
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    engine.link.UDPSocket_Close();
-    engine.link.BroadcastSocket_Close();
-    engine.Buf.AllocSharedBuffers();
+    link.UDPSocket_Close();
+    link.BroadcastSocket_Close();
+    buf.AllocSharedBuffers();
     panel.traces.clear();
     net->sent.clear();
-    SocketRecord& sock = c.broadcast ? engine.link.BroadcastSocket : engine.link.UDPSocket;
-    ASSERT_EQ(
-        c.broadcast ? engine.link.BroadcastSocket_Create() : engine.link.UDPSocket_Create(5002, 0),
-        1);
+    SocketRecord& sock = c.broadcast ? link.BroadcastSocket : link.UDPSocket;
+    ASSERT_EQ(c.broadcast ? link.BroadcastSocket_Create() : link.UDPSocket_Create(5002, 0), 1);
     const Ring ring = c.broadcast ? Ring::kBroadcast : Ring::kUDP;
     size_t sends = 0;
     for (const Step& step : c.steps) {
       if (step.arrive) {
         net->Deliver(sock.handle, {0x00, 0x05, 0x81, 0x20, 0x06}, step.from);
-        RecvPass(engine.link);
+        RecvPass(link);
         continue;
       }
       const uint8_t byte = 0x01;
-      ASSERT_EQ(c.broadcast ? engine.link.BroadcastSocket_Send(&byte, 1)
-                            : engine.link.UDPSocket_Send(&byte, 1),
+      ASSERT_EQ(c.broadcast ? link.BroadcastSocket_Send(&byte, 1) : link.UDPSocket_Send(&byte, 1),
                 1);
       ASSERT_EQ(net->Sent().size(), ++sends);
       EXPECT_EQ(net->Sent().back().peer.ip, step.expectedTo.ip) << "send " << sends;
       EXPECT_EQ(net->Sent().back().peer.port, step.expectedTo.port) << "send " << sends;
     }
     int inRing = 0;
-    for (; RingAvailable(engine.Buf, ring); RingSkipRest(engine.Buf, ring)) {
-      RingSkip(engine.Buf, ring);
+    for (; RingAvailable(buf, ring); RingSkipRest(buf, ring)) {
+      RingSkip(buf, ring);
       ++inRing;
     }
     EXPECT_EQ(inRing, c.inRing);
-    UDP_applay(engine.link);  // the worker's notes
+    UDP_applay(link);  // the worker's notes
     std::string notes;
     for (const std::string& t : panel.traces) {
       notes += t.find("UDP client:") != std::string::npos ? t : "";
@@ -328,20 +331,26 @@ TEST_F(SocketsTest, OnlyTheBoardSteersTheRequests) {
   }
 }
 
-TEST_F(SocketsTest, TestTextButtonShowsTheCountAndLeavesMsgTextAlone) {
-  engine.Log.MsgText = "worker's last message";
+// The function button runs on the front end's thread, through the engine.
+class TestTextTest : public EngineTest {
+ protected:
+  TestTextTest() { link.Net_Startup(); }
+};
+
+TEST_F(TestTextTest, TestTextButtonShowsTheCountAndLeavesMsgTextAlone) {
+  op.Log.MsgText = "worker's last message";
   engine.SendTestText();
   EXPECT_EQ(panel.list, "\n   UDPSocket_SendString(len=0) !") << "no socket open";
 
-  ASSERT_EQ(engine.link.UDPSocket_Create(5002, 5003), 1);
-  engine.Log.MsgText = "worker's last message";
+  ASSERT_EQ(link.UDPSocket_Create(5002, 5003), 1);
+  op.Log.MsgText = "worker's last message";
   panel.list.clear();
   panel.traces.clear();
   engine.SendTestText();
   EXPECT_EQ(panel.list, "\n   UDPSocket_SendString(len=6) !");
   EXPECT_EQ(net->Sent().back().bytes, (std::vector<uint8_t>{'4', '7', '7', '6', 13, 10}));
   EXPECT_EQ(Joined(panel.traces), "\n    UDPSocket_Send(6) = " + Dump(net->Sent().back().bytes));
-  EXPECT_EQ(engine.Log.MsgText, "worker's last message");
+  EXPECT_EQ(op.Log.MsgText, "worker's last message");
 }
 
 }  // namespace

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -18,66 +19,70 @@ struct ScriptedChannel {
   int passes = 0;
 };
 
-Engine::Machine VerCfgScript(ScriptedChannel& s) {
-  return [&s](Engine& e) {
-    if (e.VerCfgState == 1) {
-      s.ops.push_back(e.VerCfgOp);
-      e.VerCfgDone = 0;
-      e.VerCfgState = 2;
+std::function<bool(Operation&)> VerCfgScript(ScriptedChannel& s) {
+  return [&s](Operation& e) {
+    if (e.VerCfg.State == 1) {
+      s.ops.push_back(e.VerCfg.Op);
+      e.VerCfg.Done = 0;
+      e.VerCfg.State = 2;
       s.passes = 0;
-    } else if (e.VerCfgState == 2 && ++s.passes == 2) {
-      if (e.VerCfgOp == 7) {
+    } else if (e.VerCfg.State == 2 && ++s.passes == 2) {
+      if (e.VerCfg.Op == 7) {
         e.Buf.DeviceRecord_Set(15, s.checkCode[0]);
         e.Buf.DeviceRecord_Set(16, s.checkCode[1]);
       }
-      e.VerCfgDone = s.result;
-      e.VerCfgState = 0;
+      e.VerCfg.Done = s.result;
+      e.VerCfg.State = 0;
     }
+    return true;
   };
 }
 
-Engine::Machine EepromScript(ScriptedChannel& s) {
-  return [&s](Engine& e) {
-    if (e.EepromState == 1) {
-      s.ops.push_back(e.EepromOp);
-      e.EepromDone = s.result;
-      e.EepromState = 0;
+std::function<bool(Operation&)> EepromScript(ScriptedChannel& s) {
+  return [&s](Operation& e) {
+    if (e.Eeprom.State == 1) {
+      s.ops.push_back(e.Eeprom.Op);
+      e.Eeprom.Done = s.result;
+      e.Eeprom.State = 0;
     }
+    return true;
   };
 }
 
 // A procedure that announces itself, takes three calls and ends as told.
-Engine::Machine ScriptedProcedure(int number, std::vector<int>& ran, int verdict = 1) {
-  return [number, &ran, verdict](Engine& e) {
-    switch (e.StepBusy) {
+std::function<bool(Operation&)> ScriptedProcedure(int number, std::vector<int>& ran,
+                                                  int verdict = 1) {
+  return [number, &ran, verdict](Operation& e) {
+    switch (e.Step.Busy) {
       case 0:
         break;
       case 1:
         ran.push_back(number);
         e.Log.Say(1, "\n[step " + std::to_string(number) + "]");
-        e.StepDone = 0;
-        e.StepBusy = 2;
+        e.Step.Done = 0;
+        e.Step.Busy = 2;
         break;
       case 2:
-        e.StepBusy = 3;
+        e.Step.Busy = 3;
         break;
       case 3:
-        e.StepDone = verdict;
-        e.StepBusy = 0;
+        e.Step.Done = verdict;
+        e.Step.Busy = 0;
         break;
       default:
-        e.StepBusy = 0;
+        e.Step.Busy = 0;
     }
+    return true;
   };
 }
 
 class TopLevelTest : public EngineTest {
  protected:
   void ScriptEverything(int procedureVerdict = 1) {
-    engine.VerCfgMachine = VerCfgScript(verCfg);
-    engine.EepromMachine = EepromScript(eeprom);
+    machines.VerCfg = VerCfgScript(verCfg);
+    machines.Eeprom = EepromScript(eeprom);
     for (int i = 0; i < 5; ++i) {
-      engine.Procedures[i] = ScriptedProcedure(i, ran, procedureVerdict);
+      machines.Procedures[i] = ScriptedProcedure(i, ran, procedureVerdict);
     }
   }
 
@@ -92,8 +97,8 @@ TEST_F(TopLevelTest, StartUpPassTracesTheThreadAndGoesIdle) {
   ASSERT_FALSE(panel.traces.empty());
   EXPECT_EQ(panel.traces.front(), "Created MainThread() ... successful !");
   EXPECT_TRUE(panel.list.empty());
-  EXPECT_EQ(engine.link.NetStarted, 1);
-  EXPECT_EQ(engine.MainThreadDelay.load(), 5);
+  EXPECT_EQ(link.NetStarted, 1);
+  EXPECT_EQ(EngineTestAccess::MainThreadDelay(engine).load(), 5);
 }
 
 TEST_F(TopLevelTest, PressWhileBusyIsIgnoredAndChangesNothing) {
@@ -103,9 +108,9 @@ TEST_F(TopLevelTest, PressWhileBusyIsIgnoredAndChangesNothing) {
   ASSERT_TRUE(engine.PostAction(kActionGetModelName));
   panel.inputs.ipField = "10.0.0.2";
   EXPECT_FALSE(engine.PostAction(kActionConfigReset));
-  EXPECT_EQ(engine.ActionCode.load(), kActionGetModelName);
-  EXPECT_EQ(engine.Inputs.ipField, "10.0.0.1");
-  EXPECT_EQ(engine.MainState.load(), 2);
+  EXPECT_EQ(EngineTestAccess::ActionCode(engine).load(), kActionGetModelName);
+  EXPECT_EQ(EngineTestAccess::Inputs(engine).ipField, "10.0.0.1");
+  EXPECT_EQ(mainState.load(), 2);
 }
 
 TEST_F(TopLevelTest, AcceptedPressSurvivesTheIdleStep) {
@@ -113,7 +118,7 @@ TEST_F(TopLevelTest, AcceptedPressSurvivesTheIdleStep) {
   ASSERT_TRUE(engine.PostAction(kActionGetVersion));
   // The pass that follows must take the posted start, not overwrite it with idle.
   engine.MainStep();
-  EXPECT_NE(engine.MainState.load(), 0);
+  EXPECT_NE(mainState.load(), 0);
 }
 
 TEST_F(TopLevelTest, UpgradeWithJumpRunsStepsZeroOneThreeOnAnOldBoard) {
@@ -125,9 +130,9 @@ TEST_F(TopLevelTest, UpgradeWithJumpRunsStepsZeroOneThreeOnAnOldBoard) {
   EXPECT_EQ(ran, (std::vector<int>{0, 1, 3}));
   EXPECT_EQ(verCfg.ops, (std::vector<int32_t>{7}));
   EXPECT_EQ(engine.LastOutcome(), STEP_OK);
-  EXPECT_EQ(engine.NewPlatform, 0);
-  EXPECT_EQ(engine.Buf.DeviceRecord_Get(13), 0xFE);
-  EXPECT_EQ(engine.Buf.DeviceRecord_Get(14), 0x02);
+  EXPECT_EQ(op.NewPlatform, 0);
+  EXPECT_EQ(op.Buf.DeviceRecord_Get(13), 0xFE);
+  EXPECT_EQ(op.Buf.DeviceRecord_Get(14), 0x02);
   EXPECT_EQ(panel.list,
             "\n======Load upgarde file ... Successful !======"
             "\n======KOVA Firmware Upgrade ... start !======"
@@ -139,9 +144,9 @@ TEST_F(TopLevelTest, UpgradeWithJumpRunsStepsZeroOneThreeOnAnOldBoard) {
   EXPECT_EQ(panel.boxes[1].text, "\nKOVA firmware upgrade ... Successful !\nPower Restart !");
   EXPECT_EQ(panel.boxes[1].caption, "KOVA Upgrade...");
   // The device address follows the host's; buttons locked during, released after.
-  EXPECT_EQ(engine.DeviceIP[3], 2);
+  EXPECT_EQ(op.DeviceIP[3], 2);
   EXPECT_EQ(panel.buttonCalls, (std::vector<bool>{false, true}));
-  EXPECT_EQ(engine.MainThreadDelay.load(), 5);
+  EXPECT_EQ(EngineTestAccess::MainThreadDelay(engine).load(), 5);
 }
 
 // Without the right to make the board's neighbour entry (cap_net_admin on
@@ -293,7 +298,7 @@ TEST_F(TopLevelTest, MaintenanceActionsPostTheirRequests) {
     EXPECT_EQ(engine.LastOutcome(), STEP_OK);
     EXPECT_TRUE(panel.boxes.empty()) << "only the upgrade reports success in a box";
     const uint8_t expectLast = c.broadcast ? 2 : 3;
-    EXPECT_EQ(engine.DeviceIP[3], expectLast);
+    EXPECT_EQ(op.DeviceIP[3], expectLast);
   }
   EXPECT_TRUE(ran.empty());
 }
@@ -336,13 +341,13 @@ TEST_F(TopLevelTest, InputErrorsFailInStateThreeWithoutSendingAnything) {
     panel.boxes.clear();
     panel.inputs.macFields = c.mac;
     panel.inputs.ipField = c.ip;
-    engine.InterfaceCount = c.interfaces;
-    engine.DeviceIP[3] = 77;
+    engine.SetInterfaceCount(c.interfaces);
+    op.DeviceIP[3] = 77;
     RunAction(c.action);
     EXPECT_EQ(engine.LastOutcome(), STEP_FAIL) << c.what;
     EXPECT_TRUE(verCfg.ops.empty() && eeprom.ops.empty()) << c.what;
     ASSERT_EQ(panel.boxes.size(), 1u) << c.what;
-    EXPECT_EQ(engine.DeviceIP[3], 77) << c.what;
+    EXPECT_EQ(op.DeviceIP[3], 77) << c.what;
   }
 }
 
@@ -357,8 +362,8 @@ TEST_F(TopLevelTest, MissingConfigurationFailsAtOnceWithButtonsNeverDisabled) {
   EXPECT_TRUE(verCfg.ops.empty());
 }
 
-TEST_F(TopLevelTest, UnbuiltLowerMachinesFailTheUpgradeAtThePlatformCheck) {
-  // The engine's own machines, as built so far.
+TEST_F(TopLevelTest, SilentBoardFailsTheUpgradeAtThePlatformCheckAndTheRemoteRoadAtOnce) {
+  // The engine's own machines, against a board that answers nothing.
   dir.WriteConfig("ENABLE");
   dir.WriteImage(true, true);
   StartUp();
@@ -371,25 +376,25 @@ TEST_F(TopLevelTest, UnbuiltLowerMachinesFailTheUpgradeAtThePlatformCheck) {
   panel.boxes.clear();
   RunAction(kActionUpgrade, 100);
   EXPECT_EQ(engine.LastOutcome(), STEP_FAIL);
-  EXPECT_EQ(engine.ProcDone, 0);
+  EXPECT_EQ(dispatcher.ProcDone, 0);
 }
 
 TEST_F(TopLevelTest, DelayChoiceActsOnlyWhileAnOperationRuns) {
   StartUp();
   engine.DelayChoiceChanged(12);
-  EXPECT_EQ(engine.MainThreadDelay.load(), 5);
-  EXPECT_EQ(engine.link.RecvThreadDelay.load(), 5);
+  EXPECT_EQ(EngineTestAccess::MainThreadDelay(engine).load(), 5);
+  EXPECT_EQ(link.RecvThreadDelay.load(), 5);
 
   ScriptEverything();
   dir.WriteConfig("ENABLE");
   panel.inputs.delayIndex = 7;
   ASSERT_TRUE(engine.PostAction(kActionGetVersion));
   engine.RunPass();  // state 2: the operation's delays
-  EXPECT_EQ(engine.MainThreadDelay.load(), 7);
-  EXPECT_EQ(engine.link.RecvThreadDelay.load(), 2);
+  EXPECT_EQ(EngineTestAccess::MainThreadDelay(engine).load(), 7);
+  EXPECT_EQ(link.RecvThreadDelay.load(), 2);
   engine.DelayChoiceChanged(12);
-  EXPECT_EQ(engine.MainThreadDelay.load(), 12);
-  EXPECT_EQ(engine.link.RecvThreadDelay.load(), 12);
+  EXPECT_EQ(EngineTestAccess::MainThreadDelay(engine).load(), 12);
+  EXPECT_EQ(link.RecvThreadDelay.load(), 12);
 }
 
 }  // namespace

@@ -5,6 +5,7 @@
 
 #include "bytes.h"
 #include "engine_fixture.h"
+#include "link_fixture.h"
 #include "maintenance/maintenance_machines.h"
 #include "protocol/channels.h"
 #include "protocol/receive_path.h"
@@ -29,7 +30,7 @@ Bytes RecordReply(const Bytes& payload) {
   return Concat({{0x00, static_cast<uint8_t>(4 + payload.size()), 0x80, 0x07}, payload});
 }
 
-class VerCfgTest : public EngineTest {
+class VerCfgTest : public OperationTest {
  protected:
   struct Outcome {
     int32_t done = -1;
@@ -38,22 +39,22 @@ class VerCfgTest : public EngineTest {
   };
 
   VerCfgTest() {
-    engine.link.NetStarted = 1;
-    std::copy(kMac.begin(), kMac.end(), engine.DeviceMAC);
+    link.NetStarted = 1;
+    std::copy(kMac.begin(), kMac.end(), op.DeviceMAC);
   }
 
   void Pass() {
-    RecvPass(engine.link);
-    VerCfg_applay(engine);
-    Broadcast_applay(engine.link);
+    RecvPass(link);
+    VerCfg_applay(op);
+    Broadcast_applay(link);
   }
 
   // Posts `op` and runs passes, ten to a tick, until the machine is idle
   // again. The board answers the first packet with `reply`, if any.
-  Outcome Run(int32_t op, const Bytes& reply = {}) {
-    EXPECT_EQ(engine.VerCfgState, 0);
-    engine.VerCfgOp = op;
-    engine.VerCfgState = 1;
+  Outcome Run(int32_t request, const Bytes& reply = {}) {
+    EXPECT_EQ(op.VerCfg.State, 0);
+    op.VerCfg.Op = request;
+    op.VerCfg.State = 1;
     Outcome out;
     int ticks = 0;
     int sendTick = -1;
@@ -63,20 +64,20 @@ class VerCfgTest : public EngineTest {
       if (sendTick < 0 && net->Sent().size() > sentBefore) {
         sendTick = ticks;
         if (!reply.empty()) {
-          net->Deliver(engine.link.BroadcastSocket.handle, reply);
+          net->Deliver(link.BroadcastSocket.handle, reply);
         }
       }
-      if (engine.VerCfgState == 0) {
-        out.done = engine.VerCfgDone;
+      if (op.VerCfg.State == 0) {
+        out.done = op.VerCfg.Done;
         out.ticksAfterSend = sendTick < 0 ? -1 : ticks - sendTick;
         return out;
       }
       if (out.passes % 10 == 0) {
-        engine.CountdownTick();
+        Tick();
         ++ticks;
       }
     }
-    ADD_FAILURE() << "request " << op << " never ended";
+    ADD_FAILURE() << "request " << request << " never ended";
     return out;
   }
 };
@@ -140,13 +141,13 @@ TEST_F(VerCfgTest, RequestWithoutItsReplyFailsTwentyTicksAfterTheSend) {
       {"DHCP mode acknowledged: no reply is awaited", 2, {0x00, 0x05, 0x80, 0x02, 0x06}},
   };
   for (const Case& c : cases) {
-    engine.DeviceIP[3] = 77;
+    op.DeviceIP[3] = 77;
     net->sent.clear();
     const Outcome out = Run(c.op, c.reply);
     EXPECT_EQ(out.done, 0) << c.what;
     EXPECT_GE(out.ticksAfterSend, 20) << c.what;
     EXPECT_LE(out.ticksAfterSend, 21) << c.what;
-    EXPECT_EQ(engine.DeviceIP[3], 77) << c.what;
+    EXPECT_EQ(op.DeviceIP[3], 77) << c.what;
     EXPECT_EQ(net->OpenCount(), 0) << c.what << ": a failed exchange closes its socket";
   }
   EXPECT_EQ(panel.list, "");
@@ -164,12 +165,12 @@ TEST_F(VerCfgTest, RecordReadCompletesWhenTheReplyArrivesWhateverItsBytes) {
   };
   for (const Case& c : cases) {
     net->sent.clear();
-    engine.Buf.DeviceRecord_Set(13, 0xFE);
-    engine.Buf.DeviceRecord_Set(14, 0x02);
+    op.Buf.DeviceRecord_Set(13, 0xFE);
+    op.Buf.DeviceRecord_Set(14, 0x02);
     const Outcome out = Run(7, RecordReply(c.payload));
     EXPECT_EQ(out.done, 1) << c.what;
-    EXPECT_EQ(engine.Buf.DeviceRecord_Get(15), c.payload[0]) << c.what;
-    EXPECT_EQ(engine.Buf.DeviceRecord_Get(16), c.payload[1]) << c.what;
+    EXPECT_EQ(op.Buf.DeviceRecord_Get(15), c.payload[0]) << c.what;
+    EXPECT_EQ(op.Buf.DeviceRecord_Get(16), c.payload[1]) << c.what;
     ASSERT_EQ(net->Sent().size(), 1u);
     // The address to read travels in the two bytes behind the command word.
     EXPECT_EQ(net->Sent()[0].bytes,
@@ -179,17 +180,17 @@ TEST_F(VerCfgTest, RecordReadCompletesWhenTheReplyArrivesWhateverItsBytes) {
 }
 
 TEST_F(VerCfgTest, ShortRecordReplyLeavesNoEarlierBoardsByteToDecideThePlatform) {
-  engine.Buf.DeviceRecord_Set(16, 0x55);  // left by a new-platform board before
+  op.Buf.DeviceRecord_Set(16, 0x55);  // left by a new-platform board before
   const Outcome out = Run(7, RecordReply({0xAA}));
   EXPECT_EQ(out.done, 1);
-  EXPECT_EQ(engine.Buf.DeviceRecord_Get(15), 0xAA);
-  EXPECT_EQ(engine.Buf.DeviceRecord_Get(16), 0xFF);
+  EXPECT_EQ(op.Buf.DeviceRecord_Get(15), 0xAA);
+  EXPECT_EQ(op.Buf.DeviceRecord_Get(16), 0xFF);
 }
 
 TEST_F(VerCfgTest, AddressReplyCompletesEvenWithA255OctetAndSetsDeviceIP) {
   const Outcome out = Run(0, AddressReply(kMac, {192, 168, 255, 255}));
   EXPECT_EQ(out.done, 1);
-  EXPECT_EQ(Bytes(engine.DeviceIP, engine.DeviceIP + 4), (Bytes{192, 168, 255, 255}));
+  EXPECT_EQ(Bytes(op.DeviceIP, op.DeviceIP + 4), (Bytes{192, 168, 255, 255}));
   ASSERT_EQ(net->Sent().size(), 1u);
   EXPECT_EQ(net->Sent()[0].bytes, Concat({{0x00, 0x0B, 0x80, 0x00}, Text("ETH_REQ")}));
 }
@@ -197,26 +198,26 @@ TEST_F(VerCfgTest, AddressReplyCompletesEvenWithA255OctetAndSetsDeviceIP) {
 TEST_F(VerCfgTest, AnswerOfAnEarlierExchangeDoesNotCompleteTheNextOne) {
   struct Case {
     int32_t op;
-    std::function<void(Engine&)> stale;
+    std::function<void(Operation&)> stale;
   };
   const Case cases[] = {
-      {0, [](Engine& e) { e.link.EthReqAnswered = 1; }},
-      {1, [](Engine& e) { e.Buf.DeviceRecord_Set(4, 1); }},
-      {6, [](Engine& e) { e.Buf.DeviceRecord_Set(11, 1); }},
-      {7, [](Engine& e) { e.link.E2pReadAnswered = 1; }},
+      {0, [](Operation& e) { e.link.EthReqAnswered = 1; }},
+      {1, [](Operation& e) { e.Buf.DeviceRecord_Set(4, 1); }},
+      {6, [](Operation& e) { e.Buf.DeviceRecord_Set(11, 1); }},
+      {7, [](Operation& e) { e.link.E2pReadAnswered = 1; }},
   };
   for (const Case& c : cases) {
-    c.stale(engine);
+    c.stale(op);
     EXPECT_EQ(Run(c.op).done, 0) << c.op;
   }
   EXPECT_TRUE(panel.boxes.empty());
 }
 
 TEST_F(VerCfgTest, RequestWithoutACommandFailsAtOnceAndSendsNothing) {
-  for (int32_t op : {8, 9, -1, 0x101}) {
-    const Outcome out = Run(op);
-    EXPECT_EQ(out.done, 0) << op;
-    EXPECT_EQ(out.passes, 4) << op;
+  for (int32_t request : {8, 9, -1, 0x101}) {
+    const Outcome out = Run(request);
+    EXPECT_EQ(out.done, 0) << request;
+    EXPECT_EQ(out.passes, 4) << request;
   }
   EXPECT_TRUE(net->opened.empty());
   EXPECT_TRUE(net->Sent().empty());
@@ -237,34 +238,34 @@ TEST_F(VerCfgTest, SocketThatCannotBeMadeFailsTheRequest) {
 TEST_F(VerCfgTest, RunningRequestIsNotReplacedByASecondPost) {
   // A requester posts only to an idle machine: one that looked idle before
   // its result was written would have its request replaced.
-  auto post = [this](int32_t op) {
-    if (engine.VerCfgState != 0) {
+  auto post = [this](int32_t request) {
+    if (op.VerCfg.State != 0) {
       return false;
     }
-    engine.VerCfgOp = op;
-    engine.VerCfgState = 1;
+    op.VerCfg.Op = request;
+    op.VerCfg.State = 1;
     return true;
   };
   ASSERT_TRUE(post(1));
   bool delivered = false;
   int taken = 0;
   int pass = 1;
-  for (; pass <= 2000 && engine.VerCfgDone == 0; ++pass) {
+  for (; pass <= 2000 && op.VerCfg.Done == 0; ++pass) {
     Pass();
     if (!delivered && !net->Sent().empty()) {
-      net->Deliver(engine.link.BroadcastSocket.handle, {0x00, 0x06, 0x80, 0x01, 0x01, 0x07});
+      net->Deliver(link.BroadcastSocket.handle, {0x00, 0x06, 0x80, 0x01, 0x01, 0x07});
       delivered = true;
     }
-    if (engine.VerCfgDone == 0 && post(6)) {
+    if (op.VerCfg.Done == 0 && post(6)) {
       ++taken;
     }
     if (pass % 10 == 0) {
-      engine.CountdownTick();
+      Tick();
     }
   }
   EXPECT_EQ(taken, 0);
-  EXPECT_EQ(engine.VerCfgDone, 1);
-  EXPECT_EQ(engine.VerCfgOp, 1);
+  EXPECT_EQ(op.VerCfg.Done, 1);
+  EXPECT_EQ(op.VerCfg.Op, 1);
   ASSERT_EQ(panel.boxes.size(), 1u);
   EXPECT_EQ(panel.boxes[0].caption, "... KOVA firmware version");
   Pass();
@@ -274,17 +275,21 @@ TEST_F(VerCfgTest, RunningRequestIsNotReplacedByASecondPost) {
   EXPECT_EQ(panel.boxes[1].caption, "... KOVA Configuare");
 }
 
-TEST_F(VerCfgTest, GetVersionThroughTheEngine) {
+// The whole road of Get Version: the top-level machine posts the request,
+// the broadcast channel carries it, the box shows the answer.
+class VerCfgEngineTest : public EngineTest {};
+
+TEST_F(VerCfgEngineTest, GetVersionThroughTheEngine) {
   dir.WriteConfig("ENABLE");
   dir.WriteImage(true, false);
   StartUp();
   ASSERT_TRUE(engine.PostAction(kActionGetVersion));
   bool delivered = false;
   for (int pass = 1; pass <= 3000 && engine.OperationsEnded() == 0; ++pass) {
-    RecvPass(engine.link);
+    RecvPass(link);
     engine.RunPass();
     if (!delivered && !net->Sent().empty()) {
-      net->Deliver(engine.link.BroadcastSocket.handle, {0x00, 0x06, 0x80, 0x01, 0x01, 0x07});
+      net->Deliver(link.BroadcastSocket.handle, {0x00, 0x06, 0x80, 0x01, 0x01, 0x07});
       delivered = true;
     }
     if (pass % 10 == 0) {

@@ -1,7 +1,7 @@
 #include <chrono>
 #include <utility>
 
-#include "controller/engine.h"
+#include "operation/operation.h"
 
 namespace kova {
 
@@ -20,24 +20,24 @@ struct BootServerJob {
 };
 
 void ReportBootProgress(int percent, void* context) {
-  static_cast<Engine*>(context)->SetBootProgress(percent);
+  static_cast<Operation*>(context)->SetBootProgress(percent);
 }
 
 // The thread's whole life: one run of the server, its result kept for the
 // worker, and UDPDone set last so that the worker sees the result with it.
-void BootServer_Thread(Engine& e, const BootServerJob& job) {
+void BootServer_Thread(Operation& op, const BootServerJob& job) {
   const int result = BootServer_Run(job.mac.data(), job.server, job.client, job.image,
-                                    job.imageLength, &ReportBootProgress, &e,
-                                    e.BootServerThread.Quit, *e.Net, job.device, job.params);
+                                    job.imageLength, &ReportBootProgress, &op,
+                                    op.BootServerThread.Quit, op.Net, job.device, job.params);
   // Read on this thread, which made the failed attempt.
-  e.BootServerOpenError = (result == kBootServerComplete) ? 0 : e.Net->LastOpenError();
-  e.BootServerExit = result;
-  e.link.UDPDone = 1;
+  op.BootServerOpenError = (result == kBootServerComplete) ? 0 : op.Net.LastOpenError();
+  op.BootServerExit = result;
+  op.link.UDPDone = 1;
 }
 
 }  // namespace
 
-bool Engine::StartBootServer() {
+bool Operation::StartBootServer() {
   if (Log.Barred()) {
     return false;
   }
@@ -46,8 +46,8 @@ bool Engine::StartBootServer() {
       return false;
     }
   }
-  const int32_t sel = InterfaceSel.load();
-  if (sel < 0 || sel >= InterfaceCount.load() || sel >= AdapterTable::kMaxAdapters) {
+  const int32_t sel = interfaceSel_.load();
+  if (sel < 0 || sel >= interfaceCount_.load() || sel >= AdapterTable::kMaxAdapters) {
     return false;
   }
   BootServerJob job;
@@ -74,7 +74,7 @@ bool Engine::StartBootServer() {
   return true;
 }
 
-bool Engine::BootServerFinished() {
+bool Operation::BootServerFinished() {
   std::vector<std::string> lines;
   {
     std::lock_guard<std::mutex> lock(bootTraceLock_);
@@ -86,14 +86,14 @@ bool Engine::BootServerFinished() {
   return link.UDPDone.load() != 0;
 }
 
-std::string Engine::BootServerResultText() const {
+std::string Operation::BootServerResultText() const {
   return BootServer_ResultText(BootServerExit.load(), bootServerDevice_, BootServerLimits);
 }
 
-bool Engine::StopBootServer() {
+bool Operation::StopBootServer() {
   if (BootServerThread.Started() && BootServerThread.Exited.load() == 0) {
     BootServerThread.Quit = 1;
-    Net->SignalWake(bootWake_);
+    Net.SignalWake(bootWake_);
   }
   return BootServerThread.Stop(timings_.joinBound);
 }
