@@ -7,7 +7,7 @@
 #                   purged (scripts/package-check.sh)
 #   build-asan/     AddressSanitizer + UndefinedBehaviorSanitizer: unit and CLI tests
 #   build-tsan/     ThreadSanitizer: every test that runs the engine's threads,
-#                   and the end-to-end ones that run them on real sockets
+#                   and every road end to end on real sockets (with signals)
 #   build-fuzz/     the libFuzzer targets, a few seconds each (scripts/fuzz.sh)
 #   build-windows/  MinGW-w64 cross build (scripts/build-windows.sh and
 #                   build-windows-gui.sh): the unit and thread tests, the

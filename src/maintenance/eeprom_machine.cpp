@@ -252,6 +252,9 @@ void EepromStep(Operation& op) {
 // One unicast request and its reply: open the UDP socket towards DeviceIP,
 // send the command, await the reply in UDPReply, close, act on it.
 bool Eeprom_applay(Operation& op) {
+  if (op.Eeprom.State == 0) {
+    return false;  // idle: nothing to compare
+  }
   const auto before = op.Record();
   EepromStep(op);
   return op.Record() != before;

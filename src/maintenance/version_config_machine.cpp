@@ -198,6 +198,9 @@ void VerCfgStep(Operation& op) {
 // One broadcast request and its reply: open the socket, send the command to
 // DeviceMAC, await the reply in DeviceRecord, close, act on it.
 bool VerCfg_applay(Operation& op) {
+  if (op.VerCfg.State == 0) {
+    return false;  // idle: nothing to compare
+  }
   const auto before = op.Record();
   VerCfgStep(op);
   return op.Record() != before;

@@ -188,6 +188,9 @@ void LineStep(Link& link) {
 }  // namespace
 
 bool Line_applay(Link& link) {
+  if (link.LineState == 0) {
+    return false;  // idle: nothing to compare
+  }
   const auto before = link.LineRecord();
   LineStep(link);
   return link.LineRecord() != before;
