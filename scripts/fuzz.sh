@@ -6,11 +6,16 @@
 #                   three reply decoders
 #   configuration   the configuration file reader
 #   operator_input  the IP and MAC fields and the command line's options
+#   boot_server     the boot server's BOOTP and TFTP handling: datagrams
+#                   through the packet readers and through whole runs
+#   srecord         the remote update's check of an S-record file
+#   mac_file        the command line's MAC file
 #   usage: scripts/fuzz.sh [SECONDS] [TARGET...]   (default: 60, every target)
 # Inputs that reach new code are kept in build-fuzz/corpus/TARGET/, so a
 # later run goes on from them; an input that breaks a target is written to
 # build-fuzz/crashes/ and the script fails. To replay one:
 #   build-fuzz/fuzz_TARGET build-fuzz/crashes/TARGET-crash-...
+# KOVA_FUZZ_BUILD names another build directory than build-fuzz/.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -21,7 +26,7 @@ if ! [[ $seconds =~ ^[1-9][0-9]*$ ]]; then
 fi
 shift $(($# > 0 ? 1 : 0))
 targets=("$@")
-[ ${#targets[@]} -gt 0 ] || targets=(decoders configuration operator_input)
+[ ${#targets[@]} -gt 0 ] || targets=(decoders configuration operator_input boot_server srecord mac_file)
 for target in "${targets[@]}"; do
   if [ ! -d "tests/fuzz/corpus/$target" ]; then
     echo "fuzz: no target $target" >&2
@@ -29,7 +34,7 @@ for target in "${targets[@]}"; do
   fi
 done
 
-build="build-fuzz"
+build=${KOVA_FUZZ_BUILD:-build-fuzz}
 CC=clang CXX=clang++ cmake -S tests/fuzz -B "$build" -DKOVA_WERROR=ON >/dev/null
 cmake --build "$build" -j2 --target "${targets[@]/#/fuzz_}" >/dev/null
 

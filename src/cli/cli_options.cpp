@@ -7,10 +7,10 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
 #include <iterator>
 #include <sstream>
 
+#include "cli/mac_file.h"
 #include "cli/stop_requests.h"
 #include "common/action_codes.h"
 #include "controller/operator_input.h"
@@ -32,31 +32,6 @@ enum LongOnly {
   kOptNoLog,
   kOptVersion,
 };
-
-// A MAC file is read to its end, a pipe too (`--mac-file <(...)`), but
-// never more than a line of boards could need: /dev/zero would otherwise
-// fill the memory.
-constexpr std::streamsize kMacFileLimit = 1 << 20;
-
-bool ReadMacFile(const std::string& file, std::string& text, std::string& error) {
-  std::ifstream in(file, std::ios::binary);
-  if (!in.is_open()) {
-    error = "cannot read the MAC file: " + file;
-    return false;
-  }
-  text.resize(static_cast<size_t>(kMacFileLimit) + 1);
-  in.read(&text[0], kMacFileLimit + 1);
-  if (in.bad()) {
-    error = "cannot read the MAC file: " + file;
-    return false;
-  }
-  text.resize(static_cast<size_t>(in.gcount()));
-  if (in.gcount() > kMacFileLimit) {
-    error = "the MAC file is larger than 1 MiB: " + file;
-    return false;
-  }
-  return true;
-}
 
 bool ParseInt(const char* text, long low, long high, int& out) {
   if (text == nullptr || *text == '\0') {
@@ -130,6 +105,45 @@ const char* UsageText() {
   return text.c_str();
 }
 
+const char* MacMisuse(const MacFields& fields) {
+  uint8_t bytes[6];
+  for (size_t i = 0; i < fields.size(); ++i) {
+    bytes[i] = static_cast<uint8_t>(std::strtoul(fields[i].c_str(), nullptr, 16));
+  }
+  const auto all = [&bytes](uint8_t value) {
+    return std::all_of(std::begin(bytes), std::end(bytes),
+                       [value](uint8_t b) { return b == value; });
+  };
+  if (all(0xFF)) {
+    return "broadcast MAC address";
+  }
+  // The group bit: a board's own address never has it.
+  if ((bytes[0] & 0x01) != 0) {
+    return "multicast MAC address";
+  }
+  if (all(0x00)) {
+    return "all-zero MAC address";
+  }
+  return nullptr;
+}
+
+const char* AddressMisuse(const uint8_t ip[4]) {
+  if (ip[0] == 255 && ip[1] == 255 && ip[2] == 255 && ip[3] == 255) {
+    return "broadcast IP address";
+  }
+  if (ip[0] == 127) {
+    return "loopback IP address";
+  }
+  if (ip[0] >= 224 && ip[0] <= 239) {
+    return "multicast IP address";
+  }
+  // Sent to, it reaches this host, as a loopback address would.
+  if (ip[0] == 0 && ip[1] == 0 && ip[2] == 0 && ip[3] == 0) {
+    return "unspecified IP address";
+  }
+  return nullptr;
+}
+
 std::string MacText(const MacFields& fields) {
   std::string text;
   for (size_t i = 0; i < fields.size(); ++i) {
@@ -159,8 +173,9 @@ bool ParseMacList(const std::string& text, const std::string& name, std::vector<
     const size_t last = line.find_last_not_of(" \t\r");
     const std::string mac = line.substr(first, last - first + 1);
     MacFields fields;
-    if (!SplitMac(mac, fields)) {
-      error = name + ":" + std::to_string(number) + ": unparsable MAC address: " + mac;
+    const char* why = SplitMac(mac, fields) ? MacMisuse(fields) : "unparsable MAC address";
+    if (why != nullptr) {
+      error = name + ":" + std::to_string(number) + ": " + why + ": " + mac;
       return false;
     }
     out.push_back(fields);
@@ -236,8 +251,9 @@ bool ParseOptions(int argc, char** argv, CliOptions& out, std::string& error) {
         break;
       case 'm': {
         MacFields fields;
-        if (!SplitMac(optarg, fields)) {
-          error = std::string("unparsable MAC address: ") + optarg;
+        const char* why = SplitMac(optarg, fields) ? MacMisuse(fields) : "unparsable MAC address";
+        if (why != nullptr) {
+          error = std::string(why) + ": " + optarg;
           return false;
         }
         out.macs.push_back(fields);
@@ -273,8 +289,10 @@ bool ParseOptions(int argc, char** argv, CliOptions& out, std::string& error) {
         break;
       case kOptIp: {
         uint8_t ip[4];
-        if (ReadIPField(optarg, ip) != 1) {
-          error = std::string("unparsable IP address: ") + optarg;
+        const char* why =
+            ReadIPField(optarg, ip) == 1 ? AddressMisuse(ip) : "unparsable IP address";
+        if (why != nullptr) {
+          error = std::string(why) + ": " + optarg;
           return false;
         }
         out.ipField = optarg;

@@ -39,11 +39,22 @@ bool ParseOptions(int argc, char** argv, CliOptions& out, std::string& error);
 // two-digit hexadecimal fields; false for anything else.
 bool SplitMac(const std::string& text, MacFields& fields);
 
+// Why no board can have the MAC of these six hex pairs: "broadcast MAC
+// address", "multicast MAC address" or "all-zero MAC address"; null when a
+// board can.
+const char* MacMisuse(const MacFields& fields);
+
+// Why no board can be reached at this address: "broadcast IP address",
+// "loopback IP address", "multicast IP address" or "unspecified IP
+// address"; null when one can.
+const char* AddressMisuse(const uint8_t ip[4]);
+
 // 00:1A:2B:3C:4D:5E, upper case.
 std::string MacText(const MacFields& fields);
 
 // One MAC per line; "#" starts a comment, blank lines are skipped. False
-// with `error` naming the file and line of the first bad one.
+// with `error` naming the file and line of the first one that does not
+// parse or that no board can have.
 bool ParseMacList(const std::string& text, const std::string& name, std::vector<MacFields>& out,
                   std::string& error);
 

@@ -27,8 +27,9 @@ std::string JsonStrings(const std::vector<std::string>& items) {
 
 }  // namespace
 
-CliPanel::CliPanel(bool json, bool verbose, bool progressTerminal)
-    : json_(json),
+CliPanel::CliPanel(OutputQueue& out, bool json, bool verbose, bool progressTerminal)
+    : out_(out),
+      json_(json),
       verbose_(verbose),
       progressTerminal_(progressTerminal),
       stdoutTerminal_(host::IsTerminal(1)) {}
@@ -46,21 +47,17 @@ OperatorInputs CliPanel::ReadInputs() {
 
 void CliPanel::ClearBar() {
   if (barShown_) {
-    std::fputs("\r\033[K", stderr);
-    std::fflush(stderr);
+    out_.Put(Stream::kErr, "\r\033[K");
     barShown_ = false;
-    if (stdoutTerminal_ && !openLine_.empty()) {
-      std::fwrite(openLine_.data(), 1, openLine_.size(), stdout);
-      std::fflush(stdout);
+    if (stdoutTerminal_) {
+      out_.Put(Stream::kOut, openLine_);
     }
   }
 }
 
 void CliPanel::DrawBar() {
   const double seconds = std::chrono::duration<double>(Clock::now() - phaseStart_).count();
-  std::fputs(("\r" + ProgressLine(phase_, percent_, phaseBytes_, seconds) + "\033[K").c_str(),
-             stderr);
-  std::fflush(stderr);
+  out_.Put(Stream::kErr, "\r" + ProgressLine(phase_, percent_, phaseBytes_, seconds) + "\033[K");
   barShown_ = true;
   lastDraw_ = Clock::now();
 }
@@ -72,8 +69,7 @@ void CliPanel::Write(const std::string& text) {
   // The bar shares the terminal with the lines: it steps aside and comes back.
   const bool redraw = barShown_;
   ClearBar();
-  std::fwrite(text.data(), 1, text.size(), stdout);
-  std::fflush(stdout);
+  out_.Put(Stream::kOut, text);
   if (!json_) {
     atLineStart_ = text.back() == '\n';
     const size_t newline = text.rfind('\n');
@@ -133,8 +129,7 @@ void CliPanel::ShowMessageBox(const std::string& text, const std::string& captio
 void CliPanel::ReportFileProblem(const std::string& path, const std::string& reason) {
   std::lock_guard<std::mutex> lock(mutex_);
   ClearBar();
-  std::fprintf(stderr, "kova-upgrade: %s: %s\n", path.c_str(), reason.c_str());
-  std::fflush(stderr);
+  out_.Put(Stream::kErr, "kova-upgrade: " + path + ": " + reason + "\n");
   if (json_) {
     Write(JsonLine("file").Str("path", path).Str("reason", reason).Text());
   }
@@ -285,6 +280,12 @@ void CliPanel::Note(const std::string& line) {
 void CliPanel::Event(const std::string& line) {
   std::lock_guard<std::mutex> lock(mutex_);
   Write(line);
+}
+
+void CliPanel::ErrorLine(const std::string& text) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  ClearBar();
+  out_.Put(Stream::kErr, "kova-upgrade: " + text + "\n");
 }
 
 }  // namespace kova::cli

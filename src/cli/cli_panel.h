@@ -1,13 +1,13 @@
 #pragma once
 
 #include <chrono>
-#include <cstdio>
 #include <mutex>
 #include <string>
 #include <vector>
 
 #include "cli/batch_summary.h"
 #include "cli/dry_run_text.h"
+#include "cli/output_queue.h"
 #include "common/operator_panel.h"
 
 namespace kova::cli {
@@ -16,10 +16,11 @@ namespace kova::cli {
 // goes to stdout as it grows, a message box becomes a line "[CAPTION] TEXT",
 // answers the board gave are printed, and on a terminal stderr carries a
 // progress bar. With JSON: stdout carries one event object per line instead
-// (docs/cli-events.schema.json). Nothing waits for input.
+// (docs/cli-events.schema.json). Nothing waits for input, nor for whoever
+// reads the output: it goes through `out`.
 class CliPanel : public OperatorPanel {
  public:
-  CliPanel(bool json, bool verbose, bool progressTerminal);
+  CliPanel(OutputQueue& out, bool json, bool verbose, bool progressTerminal);
 
   // The board of the next operation; forgets the answers of the last one.
   void SetInputs(const OperatorInputs& inputs);
@@ -49,6 +50,10 @@ class CliPanel : public OperatorPanel {
   void Note(const std::string& line);
   // Writes a complete JSON line.
   void Event(const std::string& line);
+  // "kova-upgrade: TEXT" on stderr.
+  void ErrorLine(const std::string& text);
+  // "kova-upgrade: warning: TEXT" on stderr.
+  void Warning(const std::string& text) { ErrorLine("warning: " + text); }
   bool Json() const { return json_; }
 
  private:
@@ -58,6 +63,7 @@ class CliPanel : public OperatorPanel {
   void DrawBar();
   void ClearBar();
 
+  OutputQueue& out_;
   std::mutex mutex_;
   OperatorInputs inputs_;
   const bool json_;

@@ -8,6 +8,7 @@
 #include <cstring>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <thread>
 
 #include "cli/cli_options.h"
@@ -15,6 +16,7 @@
 #include "cli/doctor.h"
 #include "cli/interfaces.h"
 #include "cli/json_line.h"
+#include "cli/output_queue.h"
 #include "cli/stop_requests.h"
 #include "controller/engine.h"
 #include "frontend/interface_lock.h"
@@ -29,6 +31,11 @@ namespace {
 constexpr int kExitFailed = 1;
 constexpr int kExitUsage = 2;
 constexpr const char* kProgram = "kova-upgrade";
+// How long the output's reader may take nothing before the program ends
+// without the rest: at the end of a run, and after a stop request, which
+// should end it about as soon as the engine's threads.
+constexpr auto kOutputStallAtEnd = std::chrono::seconds(10);
+constexpr auto kOutputStallWhenStopped = std::chrono::seconds(2);
 
 // Drives the countdowns as the dialog's timer would.
 class Ticker {
@@ -59,11 +66,6 @@ class Ticker {
 std::string ProgramPath() {
   const std::string path = host::ExecutablePath();
   return path.empty() ? kProgram : path;
-}
-
-void Warn(const std::string& text) {
-  std::fprintf(stderr, "%s: warning: %s\n", kProgram, text.c_str());
-  std::fflush(stderr);
 }
 
 int RunDoctor(const CliOptions& opt, CliPanel& panel) {
@@ -172,21 +174,66 @@ BoardOutcome RunBoard(const Run& run, const MacFields& mac, bool& interrupted) {
   return outcome;
 }
 
-int RunBoards(const Run& run) {
+int RunBoards(const Run& run, bool& interrupted) {
   std::vector<std::string> macs;
   for (const MacFields& mac : run.opt.macs) {
     macs.push_back(MacText(mac));
   }
-  bool interrupted = false;
   const std::vector<BoardOutcome> boards = RunBatch(
       macs, run.opt.keepGoing,
-      [&run](size_t i, bool& stopped) { return RunBoard(run, run.opt.macs[i], stopped); }, Warn,
-      interrupted);
+      [&run](size_t i, bool& stopped) { return RunBoard(run, run.opt.macs[i], stopped); },
+      [&run](const std::string& text) { run.panel.Warning(text); }, interrupted);
   const int exitCode = interrupted ? kExitFailed : BatchExitCode(boards);
   if (boards.size() > 1) {
     run.panel.Summary(boards, exitCode);
   }
   return exitCode;
+}
+
+// The action on every board, with the interface's lock and the log.
+int Operate(const CliOptions& opt, const AdapterTable& adapters, int sel, CliPanel& panel,
+            StopRequests& stop, bool& interrupted) {
+  const std::string interfaceName = sel >= 0 ? adapters.AdapterDesc[sel] : "";
+  InterfaceLock lock;
+  if (!interfaceName.empty()) {
+    std::string detail;
+    switch (lock.Take(interfaceName, kProgram, detail)) {
+      case InterfaceLock::Outcome::kTaken:
+        break;
+      case InterfaceLock::Outcome::kHeld: {
+        panel.ErrorLine(interfaceName + " is in use by " + detail +
+                        "; one operation per interface at a time");
+        BoardOutcome refused;
+        refused.reason = "interface-busy";
+        panel.Result(refused, kExitFailed);
+        return kExitFailed;
+      }
+      case InterfaceLock::Outcome::kUnavailable:
+        panel.Warning("no lock for " + interfaceName + " (" + detail +
+                      "): nothing keeps a second instance off it");
+        break;
+    }
+  }
+
+  // A log that cannot be written says so once, from whichever thread found it.
+  const OperationLog::Warning warn = [&panel](const std::string& text) { panel.Warning(text); };
+  std::unique_ptr<OperationLog> log;
+  if (!opt.noLog) {
+    log = opt.logFile.empty()
+              ? std::make_unique<OperationLog>(OperationLog::DefaultDirectory(), LogLimits{}, warn)
+              : OperationLog::ToFile(opt.logFile, warn);
+  }
+  LoggingPanel logged(panel, log.get());
+  panel.SetPlanContext({interfaceName, opt.tickMs});
+  const Run run{opt,
+                panel,
+                logged,
+                log.get(),
+                stop,
+                interfaceName,
+                opt.dryRun ? static_cast<int32_t>(kActionDryRun) : opt.action,
+                opt.dryRun ? "upgrade --dry-run" : opt.actionName};
+  return RunBoards(run, interrupted);
 }
 
 int Main(int argc, char** argv) {
@@ -221,52 +268,18 @@ int Main(int argc, char** argv) {
     std::fprintf(stderr, "%s: unknown interface: %s\n", kProgram, opt.interfaceName.c_str());
     return kExitUsage;
   }
-  CliPanel panel(opt.json, opt.verbose, host::IsTerminal(2));
-  if (opt.doctor) {
-    return RunDoctor(opt, panel);
+  // Made before the output's thread, which inherits the signals it blocks.
+  std::optional<StopRequests> stop;
+  if (!opt.doctor) {
+    stop.emplace();
   }
-
-  StopRequests stop;
-
-  const std::string interfaceName = sel >= 0 ? adapters.AdapterDesc[sel] : "";
-  InterfaceLock lock;
-  if (!interfaceName.empty()) {
-    std::string detail;
-    switch (lock.Take(interfaceName, kProgram, detail)) {
-      case InterfaceLock::Outcome::kTaken:
-        break;
-      case InterfaceLock::Outcome::kHeld: {
-        std::fprintf(stderr, "%s: %s is in use by %s; one operation per interface at a time\n",
-                     kProgram, interfaceName.c_str(), detail.c_str());
-        BoardOutcome refused;
-        refused.reason = "interface-busy";
-        panel.Result(refused, kExitFailed);
-        return kExitFailed;
-      }
-      case InterfaceLock::Outcome::kUnavailable:
-        Warn("no lock for " + interfaceName + " (" + detail +
-             "): nothing keeps a second instance off it");
-        break;
-    }
-  }
-
-  std::unique_ptr<OperationLog> log;
-  if (!opt.noLog) {
-    log = opt.logFile.empty()
-              ? std::make_unique<OperationLog>(OperationLog::DefaultDirectory(), LogLimits{}, Warn)
-              : OperationLog::ToFile(opt.logFile, Warn);
-  }
-  LoggingPanel logged(panel, log.get());
-  panel.SetPlanContext({interfaceName, opt.tickMs});
-  const Run run{opt,
-                panel,
-                logged,
-                log.get(),
-                stop,
-                interfaceName,
-                opt.dryRun ? static_cast<int32_t>(kActionDryRun) : opt.action,
-                opt.dryRun ? "upgrade --dry-run" : opt.actionName};
-  return RunBoards(run);
+  OutputQueue out;
+  CliPanel panel(out, opt.json, opt.verbose, host::IsTerminal(2));
+  bool interrupted = false;
+  const int exitCode =
+      opt.doctor ? RunDoctor(opt, panel) : Operate(opt, adapters, sel, panel, *stop, interrupted);
+  out.Finish(interrupted ? kOutputStallWhenStopped : kOutputStallAtEnd);
+  return exitCode;
 }
 
 }  // namespace

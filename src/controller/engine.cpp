@@ -1,7 +1,6 @@
 #include "controller/engine.h"
 
 #include <chrono>
-#include <cstdio>
 #include <cstdlib>
 #include <thread>
 
@@ -9,6 +8,7 @@
 #include "hostnet/adapter_list.h"
 #include "hostnet/neighbour_table.h"
 #include "maintenance/maintenance_machines.h"
+#include "platform/host_files.h"
 #include "procedures/procedures.h"
 #include "protocol/channels.h"
 #include "protocol/line_exchange.h"
@@ -26,7 +26,8 @@ Engine::Engine(OperatorPanel& panel, std::string workDir, std::unique_ptr<NetPla
                           InterfaceCount,
                           OperationTimings{timings.joinBound, timings.neighbourRetryPause}}),
       link_(Link::Uses{Log, Countdown, Buf, *Net, op_.DeviceIP, op_.DeviceMAC, adapters_,
-                       InterfaceSel, InterfaceCount, op_.Progress, op_.ProgressStep, &Wake}),
+                       InterfaceSel, InterfaceCount, op_.Progress, op_.ProgressStep, &Wake,
+                       Neighbours.get()}),
       timings_(timings) {
   Buf.AllocSharedBuffers();
   Countdown.ClearCountdowns();
@@ -51,8 +52,13 @@ Engine::~Engine() {
   const bool receiver = Receiver.Reap(bound);
   if (!worker || !server || !receiver) {
     // Still inside a call that does not return: leaving would free what it
-    // uses, waiting would hang the program for ever.
-    std::fputs("kova-upgrade: a thread did not stop; ending the program\n", stderr);
+    // uses, waiting would hang the program for ever. The board's entry goes
+    // first, and the word on stderr must not wait for a reader either.
+    const bool entryRemoved = op_.RemoveEntryBeforeExit();
+    host::WriteWithoutWaiting(2, "kova-upgrade: a thread did not stop; ending the program\n");
+    if (!entryRemoved) {
+      host::WriteWithoutWaiting(2, "kova-upgrade: the board's neighbour entry stays behind\n");
+    }
     std::_Exit(1);
   }
   if (releasePending_) {

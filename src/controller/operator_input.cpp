@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+#include "common/hex_digit.h"
+
 namespace kova {
 
 int ReadIPField(const std::string& text, uint8_t ip[4]) {
@@ -38,23 +40,6 @@ int ReadIPField(const std::string& text, uint8_t ip[4]) {
   }
   return 1;
 }
-
-namespace {
-
-int HexValue(char c) {
-  if (c >= '0' && c <= '9') {
-    return c - '0';
-  }
-  if (c >= 'A' && c <= 'F') {
-    return c - 'A' + 10;
-  }
-  if (c >= 'a' && c <= 'f') {
-    return c - 'a' + 10;
-  }
-  return -1;
-}
-
-}  // namespace
 
 int ReadMACFields(const std::array<std::string, 6>& fields, uint8_t mac[6]) {
   uint8_t bytes[6] = {0, 0, 0, 0, 0, 0};

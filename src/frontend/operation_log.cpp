@@ -98,6 +98,10 @@ std::string OperationLog::TimeOfDay() const {
 }
 
 void OperationLog::Fail(const std::string& what, int err) {
+  Fail(what, std::string(std::strerror(err)));
+}
+
+void OperationLog::Fail(const std::string& what, const std::string& reason) {
   if (broken_) {
     return;
   }
@@ -108,8 +112,7 @@ void OperationLog::Fail(const std::string& what, int err) {
     fd_ = -1;
   }
   if (warn_) {
-    warn_("cannot write the log " + what + ": " + std::strerror(err) +
-          "; operations are not logged");
+    warn_("cannot write the log " + what + ": " + reason + "; operations are not logged");
   }
 }
 
@@ -171,9 +174,21 @@ void OperationLog::OpenForToday() {
     fd_ = -1;
   }
   path_ = path;
+  // Only a regular file: a FIFO, a terminal or a device could hold every
+  // write for as long as its reader pleases.
+  constexpr const char* kNotRegular = "not a regular file";
   fd_ = host::OpenForAppending(path_);
   if (fd_ < 0) {
-    Fail(path_, errno);
+    const int err = errno;
+    if (err != ENOENT && host::IsOtherThanRegularFile(path_)) {
+      Fail(path_, kNotRegular);
+    } else {
+      Fail(path_, err);
+    }
+    return;
+  }
+  if (host::KindOf(fd_) != host::FileKind::kRegular) {
+    Fail(path_, kNotRegular);
     return;
   }
   struct stat st {};

@@ -27,6 +27,7 @@ struct OperationStart {
 // its start, every message and trace line, the boxes and the result, each
 // line with its time. Nothing reads it back. A log that cannot be written
 // never fails an operation: the warning is given once and logging stops.
+// Only regular files are written, never waiting for a reader.
 // Safe to call from any thread.
 class OperationLog {
  public:
@@ -71,6 +72,7 @@ class OperationLog {
   void Put(const std::string& bytes);
   void Flush();
   void Fail(const std::string& what, int err);
+  void Fail(const std::string& what, const std::string& reason);
 
   std::mutex mutex_;
   std::string directory_;  // daily files; empty with a fixed file

@@ -29,6 +29,13 @@ int DeleteNeighbour(int ifindex, const uint8_t ip[4]);
 // unplugged took its entries with it).
 bool InterfaceStillExists(int ifindex);
 
+// Has the host ask the segment who has `ip` on the interface, as it does
+// before it sends there. Linux only starts the question (the answer lands in
+// the table); Windows waits for it and puts it in `answer`. 0 when asked.
+// Never for an address with a permanent entry: Linux makes it an ordinary
+// one.
+int AskNeighbour(int ifindex, const uint8_t ip[4], NeighbourEntry& answer);
+
 // The host's own tables behind the engine's neighbour-table interface.
 std::unique_ptr<NeighbourTable> MakeHostNeighbourTable();
 

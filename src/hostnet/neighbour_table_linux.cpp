@@ -141,6 +141,23 @@ int DeleteNeighbour(int ifindex, const uint8_t ip[4]) {
   return rc == ESRCH ? ENOENT : rc;
 }
 
+int AskNeighbour(int ifindex, const uint8_t ip[4], NeighbourEntry& /*answer*/) {
+  Neigh row = MakeRow(ifindex, ip, nullptr);
+  nl_msg* raw = nullptr;
+  if (!row) {
+    return ENOMEM;
+  }
+  // "In use" has the kernel resolve the address as it would for a packet
+  // waiting to go there; a new entry is an ordinary one, aged as any other.
+  rtnl_neigh_set_state(row.get(), NUD_NONE);
+  rtnl_neigh_set_flags(row.get(), NTF_USE);
+  if (rtnl_neigh_build_add_request(row.get(), NLM_F_CREATE, &raw) < 0) {
+    return ENOMEM;
+  }
+  Msg msg(raw);
+  return NetlinkRequest(msg.get());
+}
+
 bool InterfaceStillExists(int ifindex) {
   char name[IF_NAMESIZE];
   // Only a definite "no such device" counts as gone.

@@ -1,7 +1,8 @@
 // The host's neighbour (ARP) table through IP Helper: GetBestRoute for the
 // interface, CreateIpNetEntry and DeleteIpNetEntry for the board's static
-// row, GetIpNetTable to read it back. Never the *2 successors, which the
-// Windows emulation of Linux test hosts does not have.
+// row, GetIpNetTable to read it back, SendARP to ask the segment for an
+// address. Never the *2 successors, which the Windows emulation of Linux
+// test hosts does not have.
 
 #include <winsock2.h>
 // After winsock2.h.
@@ -95,6 +96,25 @@ int DeleteNeighbour(int ifindex, const uint8_t ip[4]) {
     return host_error::kNoEntry;
   }
   return static_cast<int>(rc);
+}
+
+// SendARP takes no interface: the host asks where its route to the address
+// leads, and only an address on a link of its own is answered. Wine has no
+// SendARP (ERROR_NOT_SUPPORTED): the table is then all there is.
+int AskNeighbour(int /*ifindex*/, const uint8_t ip[4], NeighbourEntry& answer) {
+  IPAddr destination = 0;
+  std::memcpy(&destination, ip, 4);
+  ULONG mac[2] = {0, 0};
+  ULONG length = 6;
+  const DWORD rc = SendARP(destination, 0, mac, &length);
+  if (rc != NO_ERROR) {
+    return static_cast<int>(rc);
+  }
+  if (length == 6) {
+    std::memcpy(answer.mac.data(), mac, 6);
+    answer.hasMac = true;
+  }
+  return 0;
 }
 
 bool InterfaceStillExists(int ifindex) {

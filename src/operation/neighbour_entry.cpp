@@ -2,6 +2,7 @@
 
 #include "hostnet/static_arp.h"
 #include "operation/operation.h"
+#include "platform/host_errors.h"
 
 namespace kova {
 
@@ -19,6 +20,10 @@ int Operation::Create_StaticARP() {
   std::memcpy(Entry.StaticArpMAC, DeviceMAC, sizeof(Entry.StaticArpMAC));
   Entry.StaticArpIfIndex = ifindex;
   Entry.StaticArpAdded = 1;
+  uint32_t address = 0;
+  std::memcpy(&address, DeviceIP, sizeof(address));
+  entryMade_.store((static_cast<uint64_t>(static_cast<uint32_t>(ifindex)) << 32) | address,
+                   std::memory_order_release);
   arpDeleteFailing_ = false;
   return 1;
 }
@@ -52,6 +57,7 @@ int Operation::SettleEarlierStaticARP() {
     return 0;
   }
   Entry.StaticArpAdded = 0;
+  NoteEntryRemoved();
   arpDeleteFailing_ = false;
   return 1;
 }
@@ -70,6 +76,9 @@ int Operation::Delete_StaticARP() {
       kova::Delete_StaticARP(Log, Neighbours, Entry.StaticArpIfIndex, Entry.StaticArpIP,
                              Entry.StaticArpMAC, !arpDeleteFailing_);
   arpDeleteFailing_ = deleted != 1;
+  if (deleted == 1) {
+    NoteEntryRemoved();
+  }
   return deleted;
 }
 
@@ -80,7 +89,27 @@ void Operation::ReleaseEntry() {
       kova::Delete_StaticARP(Log, Neighbours, Entry.StaticArpIfIndex, Entry.StaticArpIP,
                              Entry.StaticArpMAC, !arpDeleteFailing_) == 1) {
     Entry.StaticArpAdded = 0;
+    NoteEntryRemoved();
   }
+}
+
+bool Operation::RemoveEntryBeforeExit() {
+  const uint64_t made = entryMade_.load(std::memory_order_acquire);
+  if (made == 0) {
+    return true;
+  }
+  const int ifindex = static_cast<int>(static_cast<uint32_t>(made >> 32));
+  const auto address = static_cast<uint32_t>(made);
+  uint8_t ip[4];
+  std::memcpy(ip, &address, sizeof(ip));
+  // Straight to the table: the log is barred, and its front end may be
+  // what the worker is stuck in.
+  const int err = Neighbours.DeleteNeighbour(ifindex, ip);
+  const bool removed = err == 0 || err == host_error::kNoEntry || err == host_error::kNoInterface;
+  if (removed) {
+    NoteEntryRemoved();
+  }
+  return removed;
 }
 
 }  // namespace kova

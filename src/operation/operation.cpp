@@ -46,6 +46,7 @@ void Operation::Begin() {
   failReason_ = FailReason::kNone;
   macKnown_ = false;
   addressKnown_ = false;
+  link.DeviceIPPinned = 0;
 }
 
 void Operation::NoteFailure(FailReason reason) {

@@ -165,7 +165,8 @@ class Operation {
   void PostEeprom(int32_t op);
 
   // --- The operation's notes -----------------------------------------------
-  // A new operation: no failure yet, nothing of the board known.
+  // A new operation: no failure yet, nothing of the board known, DeviceIP
+  // not pinned to it.
   void Begin();
   // Records why the operation fails; the first reason of an operation stays.
   void NoteFailure(FailReason reason);
@@ -201,6 +202,11 @@ class Operation {
   // At shutdown: one more removal, its box shown unless the idle step has
   // shown it already.
   void ReleaseEntry();
+  // For a program that gave up on a worker which never came back and ends
+  // now: removes the entry this operation made and has not removed, while
+  // that worker may still sit in any call. Nothing is logged and no lock of
+  // the engine's is taken. False when an entry stays behind.
+  bool RemoveEntryBeforeExit();
 
   // --- The boot server's run -----------------------------------------------
   // The thread (its Quit is the server's stop token), the waits and bounds
@@ -243,6 +249,11 @@ class Operation {
 
   bool arpDeleteFailing_ = false;
   std::chrono::steady_clock::time_point arpDeleteLastTry_{};
+  // The entry as made and not yet removed, for RemoveEntryBeforeExit: the
+  // interface index in the high half, the address in the low half; 0 when
+  // there is none. Kept apart from Entry, which only the worker touches.
+  std::atomic<uint64_t> entryMade_{0};
+  void NoteEntryRemoved() { entryMade_.store(0, std::memory_order_release); }
 
   std::string bootServerDevice_;
   int bootWake_ = -1;  // cuts the boot server's wait short when it is stopped

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <chrono>
+#include <cstddef>
 #include <cstdint>
 #include <ctime>
 #include <string>
@@ -16,8 +18,23 @@ namespace kova::host {
 int OpenForReading(const std::string& path);
 
 // Opens `path` for appending, creating it readable and writable by its owner
-// only where the system has owners; binary, not inherited. -1 with errno.
+// only where the system has owners; binary, not inherited. Never waits for a
+// reader (a FIFO without one fails). -1 with errno.
 int OpenForAppending(const std::string& path);
+
+enum class FileKind { kRegular, kPipe, kOther };
+// What an open descriptor is: a regular file, a pipe or FIFO, or anything
+// else (a directory, a device, a terminal, a socket).
+FileKind KindOf(int fd);
+
+// Reads at most `size` bytes of `fd` into `buffer`, waiting for a pipe's
+// writer until `deadline` at most. The count read, 0 at the end; -1 with
+// errno set, ETIMEDOUT when nothing came in time.
+long ReadBefore(int fd, char* buffer, size_t size, std::chrono::steady_clock::time_point deadline);
+
+// Writes `text` to `fd` if that can be done without waiting for a reader
+// (a pipe whose reader stopped would hold it for ever); else nothing.
+void WriteWithoutWaiting(int fd, const std::string& text);
 
 // Makes `path` and every missing parent, private to the owner where the
 // system has owners; false with errno set.

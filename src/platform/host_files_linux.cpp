@@ -1,8 +1,10 @@
 #include <dirent.h>
 #include <fcntl.h>
+#include <poll.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
@@ -16,7 +18,54 @@ int OpenForReading(const std::string& path) {
 }
 
 int OpenForAppending(const std::string& path) {
-  return ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0600);
+  return ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NONBLOCK, 0600);
+}
+
+FileKind KindOf(int fd) {
+  struct stat st {};
+  if (::fstat(fd, &st) != 0) {
+    return FileKind::kOther;
+  }
+  if (S_ISREG(st.st_mode)) {
+    return FileKind::kRegular;
+  }
+  return S_ISFIFO(st.st_mode) ? FileKind::kPipe : FileKind::kOther;
+}
+
+long ReadBefore(int fd, char* buffer, size_t size, std::chrono::steady_clock::time_point deadline) {
+  for (;;) {
+    // Waited for first: a FIFO that no writer has opened yet reads as ended.
+    const auto left =
+        std::chrono::ceil<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+    pollfd ready{fd, POLLIN, 0};
+    const int polled = ::poll(&ready, 1, static_cast<int>(std::max<long long>(left.count(), 0)));
+    if (polled < 0) {
+      if (errno == EINTR) {
+        continue;
+      }
+      return -1;
+    }
+    if (polled == 0) {
+      errno = ETIMEDOUT;
+      return -1;
+    }
+    const ssize_t n = ::read(fd, buffer, size);
+    if (n >= 0) {
+      return static_cast<long>(n);
+    }
+    if (errno != EINTR && errno != EAGAIN && errno != EWOULDBLOCK) {
+      return -1;
+    }
+  }
+}
+
+void WriteWithoutWaiting(int fd, const std::string& text) {
+  // A pipe has room once a page is free, which takes a short text whole.
+  pollfd room{fd, POLLOUT, 0};
+  if (::poll(&room, 1, 0) == 1 && (room.revents & POLLOUT) != 0) {
+    const ssize_t n = ::write(fd, text.data(), text.size());
+    static_cast<void>(n);
+  }
 }
 
 bool MakeDirectories(const std::string& path) {

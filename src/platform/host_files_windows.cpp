@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 #include <windows.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 
@@ -18,6 +19,67 @@ int OpenForReading(const std::string& path) {
 int OpenForAppending(const std::string& path) {
   return _wopen(Widen(path).c_str(), _O_WRONLY | _O_APPEND | _O_CREAT | _O_BINARY | _O_NOINHERIT,
                 _S_IREAD | _S_IWRITE);
+}
+
+FileKind KindOf(int fd) {
+  const auto handle = reinterpret_cast<HANDLE>(_get_osfhandle(fd));
+  if (handle == INVALID_HANDLE_VALUE) {
+    return FileKind::kOther;
+  }
+  switch (GetFileType(handle)) {
+    case FILE_TYPE_DISK:
+      return FileKind::kRegular;
+    case FILE_TYPE_PIPE:
+      return FileKind::kPipe;
+    default:
+      return FileKind::kOther;
+  }
+}
+
+long ReadBefore(int fd, char* buffer, size_t size, std::chrono::steady_clock::time_point deadline) {
+  const auto handle = reinterpret_cast<HANDLE>(_get_osfhandle(fd));
+  if (handle != INVALID_HANDLE_VALUE && GetFileType(handle) == FILE_TYPE_PIPE) {
+    // A pipe read waits for its writer for ever; it is read once it holds
+    // something, and only that much.
+    for (;;) {
+      DWORD available = 0;
+      if (!PeekNamedPipe(handle, nullptr, 0, nullptr, &available, nullptr)) {
+        if (GetLastError() == ERROR_BROKEN_PIPE) {
+          return 0;  // the writer has gone, and all it wrote has been read
+        }
+        errno = EIO;
+        return -1;
+      }
+      if (available > 0) {
+        size = std::min<size_t>(size, available);
+        break;
+      }
+      if (std::chrono::steady_clock::now() >= deadline) {
+        errno = ETIMEDOUT;
+        return -1;
+      }
+      Sleep(10);
+    }
+  }
+  return _read(fd, buffer, static_cast<unsigned>(size));
+}
+
+void WriteWithoutWaiting(int fd, const std::string& text) {
+  // -2: a program without a console has no standard streams.
+  const intptr_t raw = _get_osfhandle(fd);
+  if (raw == -1 || raw == -2) {
+    return;
+  }
+  const auto handle = reinterpret_cast<HANDLE>(raw);
+  if (GetFileType(handle) == FILE_TYPE_PIPE) {
+    // Without waiting, a pipe takes what fits or nothing.
+    DWORD mode = PIPE_READMODE_BYTE | PIPE_NOWAIT;
+    if (!SetNamedPipeHandleState(handle, &mode, nullptr, nullptr)) {
+      return;
+    }
+  }
+  DWORD written = 0;
+  WriteFile(handle, text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
 }
 
 bool MakeDirectories(const std::string& path) {

@@ -46,6 +46,13 @@ class NeighbourTable {
   // Whether the host still has an interface with this index. The entries of
   // an interface that went away (an adapter unplugged) went with it.
   virtual bool InterfaceExists(int ifindex) = 0;
+  // The row the host would send to `ip` on the interface by: the table's,
+  // or, when the table has none with a MAC and `ask` is set, the one made
+  // when the host asks the segment, as it does before a send (a bounded
+  // wait; without the right to change the table it only reads). A
+  // permanent entry is never asked about. 0 with `row` holding a MAC;
+  // kNoEntry when the address has none; else the host's error.
+  virtual int ResolveNeighbour(int ifindex, const uint8_t ip[4], bool ask, NeighbourEntry& row) = 0;
   // Whether this process holds `capability` (a CAP_* number), without which
   // the host refuses changes to its tables and ports below 1024. An
   // in-memory table holds every one.

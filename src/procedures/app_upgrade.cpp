@@ -132,6 +132,8 @@ void AppUpgradeStep(Operation& op) {
     case kCheckEntry:
       if (op.Entry.StaticArpAdded == 1 &&
           Check_StaticARP(op.Log, op.Neighbours, op.DeviceIP) == 1) {
+        // From here on only the board's datagrams reach the dialogue.
+        op.link.DeviceIPPinned = 1;
         op.Step.Busy = kRoad;
       } else {
         op.NoteFailure(FailReason::kNeighbourFailed);

@@ -5,6 +5,7 @@
 #include "common/format.h"
 #include "operation/operation.h"
 #include "procedures/procedures.h"
+#include "procedures/srecord_image.h"
 #include "protocol/command_tables.h"
 #include "protocol/reply_records.h"
 
@@ -16,9 +17,7 @@ constexpr int32_t kFinishTicks = 1200;  // 120 s from the first status request
 constexpr int32_t kPollTicks = 100;     // 10 s between status requests
 constexpr int kAddressBytes = 4;
 constexpr uint8_t kArgumentEnd = 0xFF;
-// A longer line would be cut by the SEND_FILE template.
-constexpr int32_t kMaxLineLength = kSendFileArgumentCount;
-static_assert(kMaxLineLength < static_cast<int32_t>(sizeof(Link::UDPCmdArgs)),
+static_assert(kSRecordLineMax < static_cast<int32_t>(sizeof(Link::UDPCmdArgs)),
               "a line and its end byte fit the argument area");
 
 // The procedure's states, in the order it passes through them.
@@ -36,96 +35,7 @@ constexpr uint8_t kInstalled = 11;
 constexpr uint8_t kAskFinish = 12;
 constexpr uint8_t kAwaitFinish = 13;
 
-// The image as the procedure reads it: every search stops at its end.
-struct Text {
-  const uint8_t* bytes;
-  int32_t length;
-
-  // Where the line starting at `from` ends: at its CR LF, or at the end of
-  // the image for a last line without one.
-  int32_t LineEnd(int32_t from) const {
-    for (int32_t i = from; i + 1 < length; ++i) {
-      if (bytes[i] == '\r' && bytes[i + 1] == '\n') {
-        return i;
-      }
-    }
-    return length;
-  }
-
-  // The next record: the first "S" at or after `from`, or the end.
-  int32_t NextRecord(int32_t from) const {
-    const uint8_t* end = bytes + length;
-    const uint8_t* found = std::find(bytes + std::min(from, length), end, 'S');
-    return static_cast<int32_t>(found - bytes);
-  }
-
-  // The record type of the line at `at`: its second character.
-  uint8_t TypeAt(int32_t at) const { return at + 1 < length ? bytes[at + 1] : 0; }
-
-  int LineNumber(int32_t at) const {
-    return 1 + static_cast<int>(std::count(bytes, bytes + std::min(at, length), '\n'));
-  }
-};
-
-struct Refusal {
-  const char* why = nullptr;
-  int32_t at = 0;
-};
-
-// What is wrong with the line [from, end) as a line to send.
-const char* LineProblem(const Text& t, int32_t from, int32_t end) {
-  for (int32_t i = from; i < end; ++i) {
-    if (t.bytes[i] == '\r' || t.bytes[i] == '\n') {
-      return "lines must end in CR LF";
-    }
-  }
-  if (end - from > kMaxLineLength) {
-    return "line too long";
-  }
-  for (int32_t i = from; i < end; ++i) {
-    // 0xFF would end the argument early; nothing else unprintable belongs in
-    // a record either.
-    if (t.bytes[i] < 0x20 || t.bytes[i] > 0x7E) {
-      return "not an S-record file";
-    }
-  }
-  return nullptr;
-}
-
-// Walks the file exactly as the transfer will: the first line, every S3
-// record after it, then the record that ends the transfer. The transfer
-// installs whatever it has sent once that record is acknowledged, so a file
-// is only sent when every one of those lines arrives whole and the last one
-// is an end record (S5 to S9).
-Refusal CheckFile(const Text& t) {
-  if (t.length <= 0) {
-    return {"empty file", 0};
-  }
-  int32_t line = 0;
-  for (bool first = true;; first = false) {
-    const int32_t end = t.LineEnd(line);
-    if (const char* problem = LineProblem(t, line, end)) {
-      return {problem, line};
-    }
-    const uint8_t type = t.TypeAt(line);
-    if (first) {
-      if (t.bytes[line] != 'S' || end - line < 2 || type < '0' || type > '9') {
-        return {"not an S-record file", line};
-      }
-    } else if (type != '3') {
-      if (type >= '5' && type <= '9') {
-        return {};
-      }
-      return {(type == '1' || type == '2') ? "not an S3 file" : "no end record", line};
-    }
-    line = t.NextRecord(end);
-    if (line >= t.length) {
-      return {"no end record", t.length};
-    }
-  }
-}
-
-Text ImageOf(const Operation& op) {
+SRecordText ImageOf(const Operation& op) {
   return {op.Buf.AppImage.get(), op.Buf.AppImageLen};
 }
 
@@ -147,12 +57,12 @@ bool Unacknowledged(Operation& op) {
 // Puts the line at RemoteLine into the SEND_FILE argument, 0xFF after it,
 // and posts the command.
 void SendLine(Operation& op) {
-  const Text t = ImageOf(op);
+  const SRecordText t = ImageOf(op);
   op.Remote.RemoteLineEnd = t.LineEnd(op.Remote.RemoteLine);
   if (op.Eeprom.State != 0) {
     return;  // the next state judges what the busy machine finishes
   }
-  const int32_t n = std::min(op.Remote.RemoteLineEnd - op.Remote.RemoteLine, kMaxLineLength);
+  const int32_t n = std::min(op.Remote.RemoteLineEnd - op.Remote.RemoteLine, kSRecordLineMax);
   std::memcpy(op.link.UDPCmdArgs, t.bytes + op.Remote.RemoteLine, static_cast<size_t>(n));
   op.link.UDPCmdArgs[n] = kArgumentEnd;
   op.PostEeprom(udp_cmd::kSendFile);
@@ -190,8 +100,8 @@ void RemoteUpdateStep(Operation& op) {
     case kStart: {
       op.Log.Say(1, "\n======KOVA : Remote firmware update ... Start !======");
       op.Step.Done = 0;
-      const Text t = ImageOf(op);
-      const Refusal refusal = CheckFile(t);
+      const SRecordText t = ImageOf(op);
+      const SRecordRefusal refusal = CheckSRecordFile(t);
       if (refusal.why != nullptr) {
         op.Remote.RemoteRefusal =
             Format("\n    Firmware file line %d: %s !", t.LineNumber(refusal.at), refusal.why);
@@ -222,6 +132,9 @@ void RemoteUpdateStep(Operation& op) {
         op.DeviceIP[i] = op.Buf.DeviceRecord_Get(i);
       }
       op.BoardAddressLearnt();
+      // The answer came from the address it reports, which is the board's
+      // (the receive thread takes no other): the commands' replies must too.
+      op.link.DeviceIPPinned = 1;
       op.Log.Say(1, Format("%d.%d.%d.%d !======", op.DeviceIP[0], op.DeviceIP[1], op.DeviceIP[2],
                            op.DeviceIP[3]));
       op.Step.Busy = kErase;
@@ -272,8 +185,8 @@ void RemoteUpdateStep(Operation& op) {
         op.Step.Busy = STEP_FAIL;
         break;
       }
-      const Text t = ImageOf(op);
-      if (t.TypeAt(op.Remote.RemoteLine) != '3') {
+      const SRecordText t = ImageOf(op);
+      if (!SRecordTransferGoesOn(t, op.Remote.RemoteLine)) {
         op.Log.Say(1, "Successful !======");
         op.Step.Busy = kInstall;
         break;

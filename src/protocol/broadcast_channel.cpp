@@ -1,3 +1,5 @@
+#include <string>
+
 #include "common/step_states.h"
 #include "protocol/channel_settle.h"
 #include "protocol/channels.h"
@@ -80,6 +82,11 @@ int32_t Broadcast_Result(const Link& link) {
 namespace {
 
 void BroadcastStep(Link& link) {
+  // The receive thread only counts what it refused; the worker says so.
+  const std::string dropped = DroppedSinceTraced(link.BroadcastSocket, "Broadcast socket");
+  if (!dropped.empty()) {
+    link.Log.AppendMessage(0, dropped);
+  }
   switch (link.BroadcastState) {
     case 0:
       break;

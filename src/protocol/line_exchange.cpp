@@ -1,6 +1,7 @@
 #include "protocol/line_exchange.h"
 
 #include <cstring>
+#include <string>
 
 #include "common/countdown_slots.h"
 #include "common/step_states.h"
@@ -65,6 +66,9 @@ uint8_t Send(Link& link) {
     accepted = UDP_Send(link, kDataPacket);
   } else {
     link.UDPSendText = link.LineText + "\r\n";
+    // Its reply is the next line: an answer to an earlier command still
+    // waiting (the board's own repeat, or the network's) must not pass for it.
+    link.UDPDiscardQueued = true;
     accepted = UDP_Send(link, kStringPacket);
   }
   // A refused request would leave the previous request's result to be read.
@@ -153,8 +157,18 @@ void LineStep(Link& link) {
           link.LineState = STEP_FAIL;
           break;
         }
-        link.Countdown.Set(countdown::kUnicastReply, kLineMatchTicks);
+        const std::string line(link.Buf.UDPMessage.get(),
+                               link.Buf.UDPMessage.get() + link.Buf.UDPMessageLen);
         link.LineMatched = MatchLine(link);
+        // The line before, once more and no answer here, is that line
+        // duplicated on its way (a copy that came after this request left):
+        // the line after it is collected, within the same bound.
+        if (link.LineMatched < 0 && line == link.LineLast) {
+          UDP_RecvMsgStart(link);
+          break;
+        }
+        link.LineLast = line;
+        link.Countdown.Set(countdown::kUnicastReply, kLineMatchTicks);
         link.LineState = kMatch;
       } else if (link.Countdown.Get(countdown::kLineBound) == 0) {
         UDP_RecvMsgReset(link);

@@ -24,7 +24,9 @@ class Link;
 // next datagram). A line that matches nothing waits out the deadline, so a
 // wrong reply fails 2 s after it was collected; a reply that never comes
 // fails when the bound runs out, and the decoder is reset then so that
-// nothing stays armed for the next exchange.
+// nothing stays armed for the next exchange. Replies may come twice: what
+// earlier commands left queued is discarded as a command leaves, and a line
+// that repeats the line collected before and matches nothing is passed over.
 
 // Tells which expected reply a collected line is (its index), or -1.
 using LineMatcher = int (*)(const uint8_t* line, int32_t length);

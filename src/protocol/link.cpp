@@ -14,7 +14,8 @@ Link::Link(const Uses& uses)
       InterfaceCount(uses.interfaceCount),
       Progress(uses.progress),
       ProgressStep(uses.progressStep),
-      Wake(uses.wake) {}
+      Wake(uses.wake),
+      Neighbours(uses.neighbours) {}
 
 void Link::Net_Startup() {
   if (NetStarted == 1) {

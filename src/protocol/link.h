@@ -18,6 +18,8 @@
 
 namespace kova {
 
+class NeighbourTable;
+
 // What the engine's link to the board shares between its parts: the two
 // sockets, the receive thread, the three reply decoders and the two request
 // channels. It owns their states, results and request data; the log, the
@@ -39,6 +41,9 @@ class Link {
     std::atomic<int32_t>& progress;
     int32_t& progressStep;
     WakeEvent* wake = nullptr;  // signalled for every datagram handed over
+    // The host's table, to learn whose MAC a datagram's source address is;
+    // without one, no source's owner is known.
+    NeighbourTable* neighbours = nullptr;
   };
 
   explicit Link(const Uses& uses);
@@ -98,6 +103,7 @@ class Link {
   std::atomic<int32_t>& Progress;
   int32_t& ProgressStep;
   WakeEvent* Wake;
+  NeighbourTable* Neighbours;  // the receive thread's: whose sources are the board's
 
   // --- Owned ---------------------------------------------------------------
   std::atomic<int32_t> NetStarted{0};  // the receive thread reads it
@@ -109,6 +115,13 @@ class Link {
   SocketRecord UDPSocket;
   std::atomic<uint32_t> BroadcastRxDropped{0};  // datagrams that did not fit the ring
   std::atomic<uint32_t> UDPRxDropped{0};
+  // DeviceIP is known to be the board's: pinned to DeviceMAC by the static
+  // entry, or reported by the board from that very address. A socket takes
+  // it when it is made.
+  int32_t DeviceIPPinned = 0;
+  // Set for a request whose reply is the next line: whatever is still
+  // queued for the UDP socket is discarded as the request goes out.
+  bool UDPDiscardQueued = false;
 
   // Reply decoders.
   uint8_t BroadcastDecodeState = 0;
@@ -144,6 +157,8 @@ class Link {
   LineMatcher LineReplyMatcher = nullptr;
   // Why the last exchange failed; kNone while it runs or when it succeeded.
   FailReason LineFailure = FailReason::kNone;
+  // The last line collected, to tell a duplicate from the line after it.
+  std::string LineLast;
 };
 
 }  // namespace kova

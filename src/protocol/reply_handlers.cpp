@@ -36,11 +36,6 @@ enum : uint8_t {
   kCheckRemoteUpdateReply = 0xF4,
 };
 
-// "ETH_REQ" answer: the board's MAC at 21..26, its address at 27..30.
-constexpr int kEthReqMacAt = 21;
-constexpr int kEthReqIpAt = 27;
-constexpr int kEthReqMinLength = 31;
-
 constexpr int kE2pReadMax = SharedBuffers::kDeviceRecordSize - device_record::kE2pData;
 
 constexpr int kModelNameFrameLength = 20;
@@ -61,10 +56,10 @@ void Broadcast_ReplyHandle(Link& link, const uint8_t* frame, int length) {
   SharedBuffers& b = link.Buf;
   switch (frame[3]) {
     case kEthReqReply:
-      if (length >= kEthReqMinLength &&
-          std::equal(link.DeviceMAC, link.DeviceMAC + 6, frame + kEthReqMacAt)) {
+      if (length >= address_answer::kMinLength &&
+          std::equal(link.DeviceMAC, link.DeviceMAC + 6, frame + address_answer::kMacAt)) {
         for (int i = 0; i < 4; ++i) {
-          b.DeviceRecord_Set(i, frame[kEthReqIpAt + i]);
+          b.DeviceRecord_Set(i, frame[address_answer::kAddressAt + i]);
         }
         link.EthReqAnswered = 1;
       }

@@ -35,3 +35,13 @@ constexpr int kEepromLength = 256;
 // The remote update's commands: the acknowledgement byte (0x06) or refusal.
 constexpr int kRemoteAck = 286;
 }  // namespace kova::udp_reply
+
+// The answer to "ETH_REQ" (a broadcast reply, code 0x00): the board's MAC
+// at 21..26, the address it reports at 27..30.
+namespace kova::address_answer {
+constexpr uint8_t kTable = 0x80;
+constexpr uint8_t kCode = 0x00;
+constexpr int kMacAt = 21;
+constexpr int kAddressAt = 27;
+constexpr int kMinLength = 31;
+}  // namespace kova::address_answer

@@ -50,6 +50,13 @@ bool OpenRecord(Link& link, SocketRecord& sock, const UdpSocketSpec& spec,
   sock.followsBoard = followsBoard;
   sock.requestSent = false;
   sock.boardKnown = false;
+  std::memcpy(sock.boardMac.data(), link.DeviceMAC, sizeof(link.DeviceMAC));
+  std::memcpy(sock.deviceIP.data(), link.DeviceIP, sizeof(link.DeviceIP));
+  sock.deviceIPPinned = link.DeviceIPPinned == 1;
+  sock.ifindex = 0;
+  sock.sourceCount = 0;
+  sock.unanswered = 0;
+  ++sock.generation;
   sock.boardTraced = false;
   sock.foreignDropped = sock.foreignTraced = 0;
   return true;
@@ -75,9 +82,12 @@ void DropQueued(Link& link, SocketRecord& sock) {
 }
 
 // Traces the datagram, then sends it to the socket's current destination,
-// which follows the board on the UDP client.
+// which follows the board on the UDP client. `discardQueued`: only what
+// answers this datagram may be read after it, so what earlier requests left
+// queued for the socket or unread in its ring goes as it leaves; nothing
+// that arrives after it does.
 int SendDatagram(Link& link, SocketRecord& sock, const std::string& header, const uint8_t* data,
-                 int length, TraceTo to) {
+                 int length, TraceTo to, Ring ring, bool discardQueued = false) {
   if (length <= 0 || data == nullptr || !IsOpen(sock)) {
     return 0;
   }
@@ -90,27 +100,33 @@ int SendDatagram(Link& link, SocketRecord& sock, const std::string& header, cons
   if (!sock.requestSent) {
     DropQueued(link, sock);
     sock.requestSent = true;
+  } else if (discardQueued) {
+    DropQueued(link, sock);
+    RingDiscard(link.Buf, ring);
+    ++sock.generation;
   }
   return link.Net.SendTo(sock.handle, data, static_cast<size_t>(length), sock.destination) < 0 ? 0
                                                                                                : 1;
 }
 
-int SendUDPDatagram(Link& link, const uint8_t* data, int length, TraceTo to) {
+int SendUDPDatagram(Link& link, const uint8_t* data, int length, TraceTo to,
+                    bool discardQueued = false) {
   return SendDatagram(link, link.UDPSocket, Format("\n    UDPSocket_Send(%d) = ", length), data,
-                      length, to);
+                      length, to, Ring::kUDP, discardQueued);
 }
 
 // Copies the text behind the packet start with a closing zero and sends it.
 // A send that failed counts as nothing handed over: reporting the length
 // would make the caller wait for the answer to a line that never left.
-int SendString(Link& link, const std::string& text, uint8_t* packet, size_t capacity, TraceTo to) {
+int SendString(Link& link, const std::string& text, uint8_t* packet, size_t capacity, TraceTo to,
+               bool discardQueued = false) {
   if (text.size() + 1 > capacity) {
     return 0;
   }
   const int count = static_cast<int>(text.size());
   std::memcpy(packet, text.data(), text.size());
   packet[count] = 0;
-  return SendUDPDatagram(link, packet, count, to) == 1 ? count : 0;
+  return SendUDPDatagram(link, packet, count, to, discardQueued) == 1 ? count : 0;
 }
 
 bool CloseRecord(Link& link, SocketRecord& sock, const char* message) {
@@ -171,7 +187,7 @@ int Link::UDPSocket_Create(uint16_t remotePort, uint16_t localPort) {
 
 int Link::BroadcastSocket_Send(const uint8_t* data, int length) {
   return SendDatagram(*this, BroadcastSocket, Format("\n    BroadcastSocket_Send(%d) = ", length),
-                      data, length, TraceTo::kMsgText);
+                      data, length, TraceTo::kMsgText, Ring::kBroadcast);
 }
 
 int Link::UDPSocket_Send(const uint8_t* data, int length) {
@@ -179,8 +195,11 @@ int Link::UDPSocket_Send(const uint8_t* data, int length) {
 }
 
 int Link::UDPSocket_SendString(const std::string& text) {
+  const bool discardQueued = UDPDiscardQueued;
+  UDPDiscardQueued = false;
   return SendString(*this, text, Buf.UDPPacket.get(),
-                    static_cast<size_t>(SharedBuffers::kPacketSize), TraceTo::kMsgText);
+                    static_cast<size_t>(SharedBuffers::kPacketSize), TraceTo::kMsgText,
+                    discardQueued);
 }
 
 bool Link::BroadcastSocket_Close() {
@@ -189,6 +208,20 @@ bool Link::BroadcastSocket_Close() {
 
 bool Link::UDPSocket_Close() {
   return CloseRecord(*this, UDPSocket, "\n    UDP Socket close ... ");
+}
+
+std::string DroppedSinceTraced(SocketRecord& sock, const char* name) {
+  std::lock_guard<std::mutex> lock(sock.lock);
+  if (sock.foreignDropped == sock.foreignTraced) {
+    return "";
+  }
+  const UdpEndpoint& from = sock.lastForeign;
+  const std::string text =
+      Format("\n    %s: %u datagram(s) from elsewhere dropped, the last from %d.%d.%d.%d:%d !",
+             name, sock.foreignDropped - sock.foreignTraced, from.ip[0], from.ip[1], from.ip[2],
+             from.ip[3], from.port);
+  sock.foreignTraced = sock.foreignDropped;
+  return text;
 }
 
 int UDPSocket_SendStringFromFrontEnd(Link& link, const std::string& text) {

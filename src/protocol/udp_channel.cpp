@@ -108,16 +108,8 @@ void TraceWhoAnswers(Link& link) {
                        sock.board[1], sock.board[2], sock.board[3], sock.destination.port);
       }
     }
-    if (sock.foreignDropped != sock.foreignTraced) {
-      const UdpEndpoint& from = sock.lastForeign;
-      text += Format(
-          "\n    UDP client: %u datagram(s) from elsewhere dropped, the last from "
-          "%d.%d.%d.%d:%d !",
-          sock.foreignDropped - sock.foreignTraced, from.ip[0], from.ip[1], from.ip[2], from.ip[3],
-          from.port);
-      sock.foreignTraced = sock.foreignDropped;
-    }
   }
+  text += DroppedSinceTraced(link.UDPSocket, "UDP client");
   if (!text.empty()) {
     link.Log.AppendMessage(0, text);
   }

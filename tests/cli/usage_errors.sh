@@ -31,6 +31,21 @@ expect_usage "kova-upgrade: empty interface name: -i needs a name or an IPv4 add
 for ip in 1.2.3 1.2.3.4.5 256.1.1.1 1.2.3.x 1234.1.1.1 ' 1.2.3.4' ''; do
   expect_usage "kova-upgrade: unparsable IP address: $ip" --ip "$ip" -m "$MAC" model-name
 done
+# A MAC or an address no board can have.
+while read -r option value why; do
+  expect_usage "kova-upgrade: $why: $value" -m "$MAC" "$option" "$value" model-name
+done <<'CASES'
+--ip 255.255.255.255 broadcast IP address
+--ip 127.0.0.1 loopback IP address
+--ip 224.0.0.251 multicast IP address
+--ip 0.0.0.0 unspecified IP address
+-m FF:FF:FF:FF:FF:FF broadcast MAC address
+-m 01-00-5E-00-00-FB multicast MAC address
+-m 000000000000 all-zero MAC address
+CASES
+printf '%s\n' "$MAC" "ff:ff:ff:ff:ff:ff" >"$WORK/macs"
+expect_usage "kova-upgrade: $WORK/macs:2: broadcast MAC address: ff:ff:ff:ff:ff:ff" \
+  --mac-file "$WORK/macs" upgrade
 for opt in -i -m -d -C --interface --mac --delay --ip --directory --tick-ms; do
   expect_usage "kova-upgrade: option needs a value: $opt" -m "$MAC" "$opt"
 done

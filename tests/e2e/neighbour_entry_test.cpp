@@ -26,6 +26,7 @@
 #include "hostnet/neighbour_table.h"
 #include "hostnet/route_lookup.h"
 #include "hostnet/static_arp.h"
+#include "platform/host_errors.h"
 
 namespace kova::test {
 namespace {
@@ -328,6 +329,56 @@ TEST_F(NeighbourEntryTest, CheckCountsPermanentEntriesOnlyWhateverTheirMac) {
     EXPECT_EQ(Check_StaticARP(log, HostTable(), kBoardIP), c.expected);
     EXPECT_EQ(Take(), Events{c.expected == 1 ? kExistTrace : kNoExistTrace});
   }
+}
+
+// Whose MAC an address is, as the receive thread asks: the table's answer
+// when it has one, else the link's when asked (192.168.100.9 on the far end
+// of the link answers, .10 nobody), and a permanent entry is never asked
+// about (asked, the kernel would make it an ordinary one).
+TEST_F(NeighbourEntryTest, ResolutionAsksTheLinkOnlyForWhatTheTableLacks) {
+  RunIp("addr add 192.168.100.9/32 dev kova-b0");
+  // Both ends are this namespace's: the far end answers a question from an
+  // address of its own only so.
+  const auto acceptLocal = [](const char* value) {
+    FILE* f = std::fopen("/proc/sys/net/ipv4/conf/kova-b0/accept_local", "w");
+    return f != nullptr && std::fputs(value, f) >= 0 && std::fclose(f) == 0;
+  };
+  ASSERT_TRUE(acceptLocal("1"));
+  const std::string other = "lladdr 02:00:00:00:00:99 dev kova-h0 nud ";
+  struct Case {
+    std::string entry;  // put in first with `ip neigh replace ADDRESS ...`
+    uint8_t last;       // the address: 192.168.100.<last>
+    bool ask;
+    int rc;
+    const char* shown;  // what `ip` shows of the address after, in part
+  } cases[] = {
+      {"", 9, true, 0, " REACHABLE"},
+      {"", 9, false, host_error::kNoEntry, ""},
+      {"", 10, true, host_error::kNoEntry, " INCOMPLETE"},
+      {other + "permanent", 9, true, 0, "02:00:00:00:00:99 PERMANENT"},
+      {other + "stale", 9, true, 0, "02:00:00:00:00:99 STALE"},
+  };
+  for (const Case& c : cases) {
+    const std::string address = "192.168.100." + std::to_string(c.last);
+    SCOPED_TRACE(address + " " + c.entry);
+    Flush();
+    if (!c.entry.empty()) {
+      RunIp("neigh replace " + address + " " + c.entry);
+    }
+    const uint8_t ip[4] = {192, 168, 100, c.last};
+    NeighbourEntry row;
+    EXPECT_EQ(HostTable().ResolveNeighbour(ifindex, ip, c.ask, row), c.rc);
+    FILE* pipe = popen(("ip -4 neigh show nud all dev kova-h0 to " + address).c_str(), "r");
+    ASSERT_NE(pipe, nullptr);
+    char shown[256] = {};
+    const bool any = std::fgets(shown, sizeof shown, pipe) != nullptr;
+    pclose(pipe);
+    EXPECT_EQ(any, *c.shown != '\0') << shown;
+    EXPECT_NE(std::string(shown).find(c.shown), std::string::npos) << shown;
+  }
+  RunIp("addr del 192.168.100.9/32 dev kova-b0");
+  RunIp("neigh flush dev kova-b0");
+  EXPECT_TRUE(acceptLocal("0"));
 }
 
 TEST_F(NeighbourEntryTest, DeletionRemovesTheEntry) {

@@ -1,27 +1,43 @@
 #!/usr/bin/env bash
 # The remote update of a running board (REMOTE): an S-record file of real
-# size handed over line by line and installed; completion reported only on
-# the second status poll; a board that refuses to erase; a file without its
-# end record, refused before anything is sent.
+# size handed over line by line and installed; a count record sent before
+# the end record; completion reported only on the second status poll; a
+# board that refuses to erase; files without their end record or with a
+# record broken, refused before anything is sent.
 source "$(dirname "$0")/lib.sh"
 e2e_setup
 UPGRADE_OK="[KOVA Upgrade...] KOVA firmware upgrade ... Successful !"
 UPGRADE_FAILED="[KOVA Upgrade...] KOVA firmware upgrade ... Failed !"
 
-# write_srecords DIR RECORDS [END]: app.bin as an S0 header, RECORDS S3
-# records of 16 bytes and, unless END is "none", an S7 end record; CR LF.
+# write_srecords DIR RECORDS [KIND]: app.bin as an S0 header, RECORDS S3
+# records of 16 bytes and an S7 end record; CR LF. KIND: "none" leaves the
+# end record out, "count" puts an S5 count record before it; "checksum",
+# "digit" and "byte-count" break the second data record; "after-end" adds
+# a data record after the end record, "wrong-count" a count record that
+# misses one.
 write_srecords() {
-  "$PYTHON" - "$1/app.bin" "$2" "${3:-S7}" <<'EOF'
+  "$PYTHON" - "$1/app.bin" "$2" "${3:-sound}" <<'EOF'
 import sys
-path, count, end = sys.argv[1], int(sys.argv[2]), sys.argv[3]
+path, count, kind = sys.argv[1], int(sys.argv[2]), sys.argv[3]
 def record(kind, address, size, data):
     body = bytes([size + len(data) + 1]) + address.to_bytes(size, "big") + data
     return "S%d%s%02X" % (kind, body.hex().upper(), ~sum(body) & 0xFF)
 lines = [record(0, 0, 2, b"kova-remote")]
 for i in range(count):
     lines.append(record(3, 0x8000 + 16 * i, 4, bytes((i * 16 + k) * 7 & 0xFF for k in range(16))))
-if end != "none":
+if kind in ("count", "wrong-count"):
+    lines.append(record(5, count - (kind == "wrong-count"), 2, b""))
+if kind != "none":
     lines.append(record(7, 0x8000, 4, b""))
+broken = lines[2]
+if kind == "checksum":
+    lines[2] = broken[:-1] + ("0" if broken[-1] != "0" else "1")
+elif kind == "digit":
+    lines[2] = broken[:20] + "G" + broken[21:]
+elif kind == "byte-count":
+    lines[2] = broken[:2] + "%02X" % (int(broken[2:4], 16) + 1) + broken[4:]
+elif kind == "after-end":
+    lines.append(broken)
 open(path, "wb").write(b"".join(l.encode() + b"\r\n" for l in lines))
 EOF
 }
@@ -46,8 +62,8 @@ write_config "$WORK/big" REMOTE
 write_srecords "$WORK/big" 3000
 write_config "$WORK/small" REMOTE
 write_srecords "$WORK/small" 40
-write_config "$WORK/endless" REMOTE
-write_srecords "$WORK/endless" 40 none
+write_config "$WORK/counted" REMOTE
+write_srecords "$WORK/counted" 40 count
 
 # 1. S0, 3000 S3 records, S7: erased first, installed after the last line
 start_board board
@@ -66,13 +82,15 @@ expect_lines_as_in_file board "$WORK/big"
 expect_report board 'report["remote"]["erases"], report["remote"]["updates"]' "([0], [3002])"
 expect_report board 'report["remote"]["polls"]' 1
 
-# 2. the board has finished only when asked the second time
+# 2. the board has finished only when asked the second time; the count
+# record goes before the end record, which is sent too
 start_board board --update-done-poll 2
-run_cli "$WORK/out" -m "$TOPO_BOARD_MAC" -C "$WORK/small" upgrade
+run_cli "$WORK/out" -m "$TOPO_BOARD_MAC" -C "$WORK/counted" upgrade
 expect_rc 0
 expect_line "======KOVA : Wait for remote finish ... Successful !======"
 stop_board board
-expect_lines_as_in_file board "$WORK/small"
+expect_lines_as_in_file board "$WORK/counted"
+expect_report board 'report["remote"]["lines"][-2][:2], report["remote"]["updates"]' "('S5', [43])"
 expect_report board 'report["remote"]["polls"], [r["outcome"] for r in requests("CHECK_REMOTE_UPDATE")]' \
   "(2, ['busy', 'answered'])"
 
@@ -86,13 +104,25 @@ stop_board board
 expect_report board 'report["remote"]["lines"], len(requests("SEND_FILE")), report["remote"]["updates"]' \
   "([], 0, [])"
 
-# 4. a file without its end record: refused before anything is sent
+# 4. files without their end record or with a record broken: each refused
+# by its line and reason before anything is sent
 start_board board
-run_cli "$WORK/out" -m "$TOPO_BOARD_MAC" -C "$WORK/endless" upgrade
-expect_rc 1
-expect_line "======KOVA : Remote firmware update ... Start !======Failed !======"
-expect_line "    Firmware file line 42: no end record !"
-expect_line "$UPGRADE_FAILED"
+while read -r kind refusal; do
+  write_config "$WORK/$kind" REMOTE
+  write_srecords "$WORK/$kind" 40 "$kind"
+  run_cli "$WORK/out" -m "$TOPO_BOARD_MAC" -C "$WORK/$kind" upgrade
+  expect_rc 1
+  expect_line "======KOVA : Remote firmware update ... Start !======Failed !======"
+  expect_line "    Firmware file $refusal !"
+  expect_line "$UPGRADE_FAILED"
+done <<'CASES'
+none line 42: no end record
+checksum line 3: wrong checksum
+digit line 3: bad hexadecimal digit
+byte-count line 3: wrong byte count
+after-end line 43: text after the end record
+wrong-count line 42: wrong record count
+CASES
 stop_board board
 expect_report board 'len(received)' 0
 echo "PASS"

@@ -199,6 +199,7 @@ void CheckOptions(const std::vector<std::string>& arguments) {
   Require(o.tickMs >= 1 && o.tickMs <= 60000, "the tick is within 1..60000 ms");
   uint8_t ip[4];
   Require(ReadIPField(o.ipField, ip) == 1, "the board address accepted is readable");
+  Require(cli::AddressMisuse(ip) == nullptr, "the board address accepted is a board's");
   if (o.help || o.version || o.listInterfaces || o.doctor) {
     return;
   }
@@ -211,6 +212,9 @@ void CheckOptions(const std::vector<std::string>& arguments) {
       Require(field.size() == 2 && IsHex(field[0]) && IsHex(field[1]),
               "an action runs only with MACs of six hex pairs");
     }
+    const unsigned leading = static_cast<unsigned>(HexDigit(mac[0][0]) * 16 + HexDigit(mac[0][1]));
+    Require((leading & 1u) == 0 && cli::MacText(mac) != "00:00:00:00:00:00",
+            "an action runs only with MACs a board can have");
   }
 }
 

@@ -1,6 +1,9 @@
 #pragma once
 
+#include <array>
 #include <cstring>
+#include <functional>
+#include <map>
 #include <mutex>
 #include <set>
 #include <vector>
@@ -77,6 +80,45 @@ class FakeNeighbourTable : public NeighbourTable {
     return goneInterfaces.count(ifindex) == 0;
   }
 
+  // A row with a MAC answers; else, when asked, an address of `segment`
+  // answers as a host on the link would and is kept as a learnt row.
+  int ResolveNeighbour(int ifindex, const uint8_t ip[4], bool ask, NeighbourEntry& out) override {
+    std::function<void()> hook;
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      ++lookups;
+      NeighbourEntry* row = Find(ifindex, ip);
+      if (row != nullptr && row->hasMac) {
+        out = *row;
+        return 0;
+      }
+      if (!ask || (row != nullptr && row->Permanent())) {
+        return host_error::kNoEntry;
+      }
+      ++asks;
+      hook = onAsk;
+    }
+    // Outside the lock, as the host's wait for the answer is.
+    if (hook) {
+      hook();
+    }
+    std::lock_guard<std::mutex> lock(mutex_);
+    std::array<uint8_t, 4> address;
+    std::memcpy(address.data(), ip, 4);
+    auto answer = segment.find(address);
+    if (answer == segment.end()) {
+      return host_error::kNoEntry;
+    }
+    NeighbourEntry learnt;
+    learnt.ifindex = ifindex;
+    learnt.ip = address;
+    learnt.mac = answer->second;
+    learnt.hasMac = true;
+    rows.push_back(learnt);
+    out = learnt;
+    return 0;
+  }
+
   bool HoldsCapability(int capability) override {
     std::lock_guard<std::mutex> lock(mutex_);
     return missingCapabilities.count(capability) == 0;
@@ -124,6 +166,11 @@ class FakeNeighbourTable : public NeighbourTable {
   std::vector<NeighbourEntry> rows;
   std::set<int> goneInterfaces;
   std::set<int> missingCapabilities;  // CAP_* numbers the process is taken to lack
+  // Who answers on the link when asked: address -> MAC.
+  std::map<std::array<uint8_t, 4>, std::array<uint8_t, 6>> segment;
+  int lookups = 0;              // ResolveNeighbour calls
+  int asks = 0;                 // of them, the ones that asked the segment
+  std::function<void()> onAsk;  // runs while the segment is asked
 
  private:
   NeighbourEntry* Find(int ifindex, const uint8_t ip[4]) {

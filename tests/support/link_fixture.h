@@ -21,11 +21,11 @@
 namespace kova::test {
 
 // What a link reaches, owned here instead of by an engine: the log on a
-// recording panel, the countdowns, the buffers, an in-memory network, one
-// adapter "eth1" at 192.168.100.1, and the board at 192.168.100.2 with the
-// MAC 00:1A:2B:3C:4D:5E.
+// recording panel, the countdowns, the buffers, an in-memory network and
+// neighbour table, one adapter "eth1" at 192.168.100.1, and the board at
+// 192.168.100.2 with the MAC 00:1A:2B:3C:4D:5E.
 struct LinkParts {
-  LinkParts() : net(ownedNet.get()), log(panel) {
+  LinkParts() : net(ownedNet.get()), neighbours(ownedNeighbours.get()), log(panel) {
     buf.AllocSharedBuffers();
     countdown.ClearCountdowns();
     adapters.AdapterDesc[0] = "eth1";
@@ -35,6 +35,8 @@ struct LinkParts {
 
   std::unique_ptr<FakeNet> ownedNet = std::make_unique<FakeNet>();
   FakeNet* net;
+  std::unique_ptr<FakeNeighbourTable> ownedNeighbours = std::make_unique<FakeNeighbourTable>();
+  FakeNeighbourTable* neighbours;
   RecordingPanel panel;
   MessageLog log;
   Countdowns countdown;
@@ -49,7 +51,7 @@ class LinkTest : public ::testing::Test, protected LinkParts {
  protected:
   LinkTest()
       : link(Link::Uses{log, countdown, buf, *net, deviceIP, deviceMAC, adapters, interfaceSel,
-                        interfaceCount, progress, progressStep, nullptr}) {}
+                        interfaceCount, progress, progressStep, nullptr, neighbours}) {}
 
   // One worker pass as far as the link goes, after the receive thread's:
   // the line exchange, then both channels. Whether any of them moved.
@@ -74,11 +76,11 @@ class LinkTest : public ::testing::Test, protected LinkParts {
 class OperationTest : public ::testing::Test, protected LinkParts {
  protected:
   explicit OperationTest(OperationTimings timings = {})
-      : neighbours(ownedNeighbours.get()),
-        op(Operation::Uses{log, countdown, buf, link, *net, *neighbours, adapters, interfaceSel,
+      : op(Operation::Uses{log, countdown, buf, link, *net, *neighbours, adapters, interfaceSel,
                            interfaceCount, timings}),
         link(Link::Uses{log, countdown, buf, *net, op.DeviceIP, op.DeviceMAC, adapters,
-                        interfaceSel, interfaceCount, op.Progress, op.ProgressStep, nullptr}) {
+                        interfaceSel, interfaceCount, op.Progress, op.ProgressStep, nullptr,
+                        neighbours}) {
     const uint8_t board[4] = {192, 168, 100, 2};
     const uint8_t mac[6] = {0x00, 0x1A, 0x2B, 0x3C, 0x4D, 0x5E};
     std::copy(board, board + 4, op.DeviceIP);
@@ -100,8 +102,6 @@ class OperationTest : public ::testing::Test, protected LinkParts {
   }
   void Tick() { countdown.CountdownTick(); }
 
-  std::unique_ptr<FakeNeighbourTable> ownedNeighbours = std::make_unique<FakeNeighbourTable>();
-  FakeNeighbourTable* neighbours;
   // The operation comes before its link, which refers to its board.
   Operation op;
   Link link;

@@ -3,6 +3,8 @@
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
+#include <cstdio>
+#include <cstring>
 #include <mutex>
 #include <thread>
 
@@ -233,7 +235,21 @@ TEST(WorkerShutdownTest, WorkerThatMissesTheBoundIsCleanedUpAfterByTheEngine) {
   EXPECT_EQ(net.OpenCount(), 0) << "the socket outlived the engine";
 }
 
-// An engine whose worker sits in a box that never closes, destroyed.
+// A host table that says on stderr which entry it removed, for a test
+// whose process ends before anything else could look.
+class SayingNeighbourTable : public FakeNeighbourTable {
+ public:
+  int DeleteNeighbour(int ifindex, const uint8_t ip[4]) override {
+    const int rc = FakeNeighbourTable::DeleteNeighbour(ifindex, ip);
+    std::fprintf(stderr, "entry %d.%d.%d.%d on %d removed (%d); ", ip[0], ip[1], ip[2], ip[3],
+                 ifindex, rc);
+    std::fflush(stderr);
+    return rc;
+  }
+};
+
+// An engine whose worker made the board's entry and then sits in a box that
+// never closes, destroyed.
 void DestroyEngineWithAWorkerThatNeverReturns() {
   WorkDir dir;
   dir.WriteConfig("ENABLE", "0");
@@ -243,11 +259,16 @@ void DestroyEngineWithAWorkerThatNeverReturns() {
   EngineTimings timings;
   timings.joinBound = 20ms;
   timings.finalBound = 50ms;
-  Engine engine(panel, dir.path(), std::make_unique<FakeNet>(), nullptr, timings);
+  auto table = std::make_unique<SayingNeighbourTable>();
+  table->routeIfindex = 7;
+  Engine engine(panel, dir.path(), std::make_unique<FakeNet>(), std::move(table), timings);
   EngineTestAccess::Adapters(engine).Count = 1;
   engine.SetInterfaceCount(1);
   EngineTestAccess::Machines(engine).VerCfg = Script([](Operation& e) {
     if (e.VerCfg.State == 1) {
+      const uint8_t ip[4] = {192, 168, 100, 2};
+      std::memcpy(e.DeviceIP, ip, sizeof ip);
+      e.Create_StaticARP();
       e.VerCfg.Done = 0;
       e.VerCfg.State = 0;
     }
@@ -259,11 +280,13 @@ void DestroyEngineWithAWorkerThatNeverReturns() {
 }
 
 // A worker that never comes back: the engine may neither free what it uses
-// nor wait for ever, so the program ends with a word on stderr.
+// nor wait for ever, so the program ends with a word on stderr; the board's
+// entry, which the worker's own clean-up can no longer remove, goes first.
 TEST(WorkerShutdownDeathTest, WorkerThatNeverReturnsEndsTheProgramInsteadOfHangingIt) {
   GTEST_FLAG_SET(death_test_style, "threadsafe");
   EXPECT_EXIT(DestroyEngineWithAWorkerThatNeverReturns(), ::testing::ExitedWithCode(1),
-              "a thread did not stop");
+              "entry 192\\.168\\.100\\.2 on 7 removed \\(0\\); "
+              "kova-upgrade: a thread did not stop");
 }
 
 TEST_F(WorkerThreadTest, QuitWhileIdleEndsTheThreadQuickly) {

@@ -97,5 +97,55 @@ TEST(ParseOptionsTest, AUsageErrorNamesTheOptionEvenInsideACluster) {
   }
 }
 
+// A MAC or an address that no board can have would send to every board, to
+// none or to this host: refused before anything runs, from -m, from a MAC
+// file and from --ip alike.
+TEST(ParseOptionsTest, AMacOrAddressNoBoardCanHaveIsAUsageError) {
+  const struct {
+    std::vector<std::string> args;
+    std::string error;  // empty: accepted
+  } cases[] = {
+      {{"-m", "FF:FF:FF:FF:FF:FF"}, "broadcast MAC address: FF:FF:FF:FF:FF:FF"},
+      {{"-m", "ffffffffffff"}, "broadcast MAC address: ffffffffffff"},
+      {{"-m", "01-00-5E-00-00-01"}, "multicast MAC address: 01-00-5E-00-00-01"},
+      {{"-m", "33:33:00:00:00:01"}, "multicast MAC address: 33:33:00:00:00:01"},
+      {{"-m", "00:00:00:00:00:00"}, "all-zero MAC address: 00:00:00:00:00:00"},
+      {{"-m", "02:00:00:00:00:00"}, ""},  // locally administered: a board may have it
+      {{"-m", "FE:FF:FF:FF:FF:FF"}, ""},
+      {{"--ip", "255.255.255.255"}, "broadcast IP address: 255.255.255.255"},
+      {{"--ip", "127.0.0.1"}, "loopback IP address: 127.0.0.1"},
+      {{"--ip", "127.255.255.254"}, "loopback IP address: 127.255.255.254"},
+      {{"--ip", "224.0.0.1"}, "multicast IP address: 224.0.0.1"},
+      {{"--ip", "239.255.255.255"}, "multicast IP address: 239.255.255.255"},
+      {{"--ip", "0.0.0.0"}, "unspecified IP address: 0.0.0.0"},
+      {{"--ip", "..."}, "unspecified IP address: ..."},
+      {{"--ip", "192.168.100.255"}, ""},  // a host of a wider network
+      {{"--ip", "240.0.0.1"}, ""},
+      {{"--ip", "223.255.255.255"}, ""},
+      {{"--ip", "128.0.0.1"}, ""},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.args[1]);
+    std::vector<std::string> args = {"kova-upgrade"};
+    if (c.args[0] != "-m") {
+      args.insert(args.end(), {"-m", "00:1A:2B:3C:4D:5E"});
+    }
+    args.insert(args.end(), c.args.begin(), c.args.end());
+    args.push_back("model-name");
+    const Parsed p = Parse(args);
+    EXPECT_EQ(p.ok, c.error.empty());
+    EXPECT_EQ(p.error, c.error);
+
+    if (c.args[0] == "-m") {
+      std::vector<MacFields> macs;
+      std::string error;
+      const bool ok = ParseMacList("# tray 1\n00:1A:2B:3C:4D:5E\n\n  " + c.args[1] + " # next\n",
+                                   "macs", macs, error);
+      EXPECT_EQ(ok, c.error.empty());
+      EXPECT_EQ(error, c.error.empty() ? "" : "macs:4: " + c.error);
+    }
+  }
+}
+
 }  // namespace
 }  // namespace kova::cli

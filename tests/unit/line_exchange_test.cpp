@@ -138,6 +138,43 @@ TEST_F(LineExchangeTest, CollectReadsTheNextLineWithoutSending) {
   EXPECT_EQ(SentTexts(), std::vector<std::string>{"J\r\n"});
 }
 
+// Replies that came twice (the board's own repeat, or the network's), and
+// answers to a command that reached the board twice: what is left of an
+// earlier command's, in the ring or still in the socket, is gone when the
+// next command leaves; a copy that comes after it, or a further line of a
+// reply repeating the line before, is passed over.
+TEST_F(LineExchangeTest, DuplicatedRepliesLeaveTheDialogueInStep) {
+  net->AfterSent(1, Text("Synchronized\r\n"));
+  net->AfterSent(1, Text("Synchronized\r\n"));
+  ASSERT_EQ(Line_Command(link, "?", {"1\r\n", "Synchronized\r\n"}), 1);
+  Finish();
+  ASSERT_EQ(Line_Result(link), 1);
+  RecvPass(link);
+  net->Deliver(Handle(), Text("Synchronized\r\n"));  // a third copy, late
+
+  net->AfterSent(2, Text("Synchronized\r\n"));  // a fourth, later still
+  net->AfterSent(2, Text("OK\r\n"));
+  ASSERT_EQ(Line_Command(link, "Synchronized", {"OK\r\n"}), 1);
+  Finish();
+  EXPECT_EQ(Line_Result(link), 1) << "the earlier reply answered the command";
+  net->Deliver(Handle(), Text("1\r\n"));  // the synchronised board's answer to the copy
+
+  for (const char* line : {"0\r\n", "0\r\n", "637615927\r\n", "637615927\r\n"}) {
+    net->AfterSent(3, Text(line));
+  }
+  ASSERT_EQ(Line_Command(link, "J", {"0\r\n"}), 1);
+  Finish();
+  ASSERT_EQ(Line_Result(link), 1);
+  ASSERT_EQ(Line_Collect(link, {"637615927\r\n"}), 1);
+  Finish();
+  EXPECT_EQ(Line_Result(link), 1) << "the repeated first line taken for the second";
+
+  net->AfterSent(4, Text("BL1.234\r\n"));
+  ASSERT_EQ(Line_Command(link, "b", {"BL1.234\r\n"}), 1);
+  Finish();
+  EXPECT_EQ(Line_Result(link), 1);
+}
+
 TEST_F(LineExchangeTest, DataLineLeavesAsItIsAndEndsWhenSent) {
   const std::string line = "M" + std::string(60, '`') + "\r\n";
   ASSERT_EQ(Line_SendData(link, reinterpret_cast<const uint8_t*>(line.data()),

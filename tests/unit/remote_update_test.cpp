@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cctype>
 #include <map>
 #include <set>
 #include <string>
@@ -70,8 +72,8 @@ Bytes SendFilePacket(const std::string& line) {
 }
 
 // A whole REMOTE upgrade from Start, on the in-memory network, against a
-// scripted board: it reports kReportedIp for its address and acknowledges
-// the remote commands unless told otherwise.
+// scripted board: it reports kReportedIp for its address, from that address,
+// and acknowledges the remote commands unless told otherwise.
 class RemoteUpdateTest : public EngineTest {
  protected:
   RemoteUpdateTest() {
@@ -79,7 +81,11 @@ class RemoteUpdateTest : public EngineTest {
     dir.WriteConfig("REMOTE");
     StartUp();
     net->peer = [this](const FakeNet::Datagram& d) { Answer(d); };
+    std::copy(kReportedIp.begin(), kReportedIp.end(), boardAddress.ip.begin());
+    std::copy(kMac.begin(), kMac.end(), neighbours->segment[boardAddress.ip].begin());
   }
+
+  UdpEndpoint boardAddress{{}, 5002};
 
   void Answer(const FakeNet::Datagram& d) {
     sent.push_back({d.bytes, d.peer, ticks, op.Progress.load()});
@@ -95,7 +101,7 @@ class RemoteUpdateTest : public EngineTest {
         reply[2] = 0x80;
         std::copy(kMac.begin(), kMac.end(), reply.begin() + 21);
         std::copy(kReportedIp.begin(), kReportedIp.end(), reply.begin() + 27);
-        net->Deliver(d.handle, reply);
+        net->Deliver(d.handle, reply, boardAddress);
       }
       return;
     }
@@ -223,6 +229,18 @@ TEST_F(RemoteUpdateTest, FilesThatWouldInstallAFragmentOrACorruptRecordAreRefuse
   const std::string tooLong = SRecord('3', 0x10000, Counting(30, 0));  // 74 characters
   std::string withFF = kData1;
   withFF[20] = '\xFF';
+  // kData1 is S3 15 00010000 then 16 data bytes and the checksum.
+  std::string notHex = kData1;
+  notHex[14] = 'G';
+  std::string countTooLarge = kData1;
+  countTooLarge[3] = '6';
+  const std::string byteLost = kData1.substr(0, 12) + kData1.substr(14);
+  const std::string digitLost = kData1.substr(0, 12) + kData1.substr(13);
+  std::string badChecksum = kData1;
+  badChecksum.back() = badChecksum.back() == '0' ? '1' : '0';
+  std::string badHeader = kHeader;
+  badHeader.back() = badHeader.back() == '0' ? '1' : '0';
+  const std::string lostS = "X" + kData2.substr(1);
   const Case cases[] = {
       {"S1 data", Lines({kHeader, s1, s1, SRecord('9', 0x1000, {})}), "line 2: not an S3 file"},
       {"S2 data", Lines({kHeader, s2, s2, SRecord('8', 0x11000, {})}), "line 2: not an S3 file"},
@@ -247,6 +265,27 @@ TEST_F(RemoteUpdateTest, FilesThatWouldInstallAFragmentOrACorruptRecordAreRefuse
        "line 1: not an S-record file"},
       {"blank first line", Lines({"", kHeader, kData1, kEnd}), "line 1: not an S-record file"},
       {"empty file", "", "line 1: empty file"},
+      {"a digit that is not hexadecimal", Lines({kHeader, kData1, notHex, kEnd}),
+       "line 3: bad hexadecimal digit"},
+      {"byte count above the bytes", Lines({kHeader, countTooLarge, kEnd}),
+       "line 2: wrong byte count"},
+      {"a byte lost", Lines({kHeader, byteLost, kEnd}), "line 2: wrong byte count"},
+      {"a digit lost", Lines({kHeader, digitLost, kEnd}), "line 2: wrong byte count"},
+      {"S3 with a 24-bit address",
+       Lines({kHeader, SRecord('2', 0x10000, {}).replace(1, 1, "3"), kEnd}),
+       "line 2: wrong byte count"},
+      {"wrong checksum", Lines({kHeader, kData1, badChecksum, kEnd}), "line 3: wrong checksum"},
+      {"header with a wrong checksum", Lines({badHeader, kData1, kEnd}), "line 1: wrong checksum"},
+      {"a record without its S between data", Lines({kHeader, kData1, lostS, kEnd}),
+       "line 3: not a record"},
+      {"data after the end record", Lines({kHeader, kData1, kEnd, "", kData2}),
+       "line 5: text after the end record"},
+      {"text after the end record", Lines({kHeader, kData1, kEnd}) + "  ; end",
+       "line 4: text after the end record"},
+      {"count record that misses a record",
+       Lines({kHeader, kData1, kData2, SRecord('5', 1, {}), kEnd}), "line 4: wrong record count"},
+      {"S6 count record that counts the header",
+       Lines({kHeader, kData1, SRecord('6', 2, {}), kEnd}), "line 3: wrong record count"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
@@ -271,6 +310,9 @@ TEST_F(RemoteUpdateTest, FilesWithinTheRulesAreSentAsTheyStand) {
   const std::string longest = SRecord('3', 0x10000, Counting(29, 0)) + " ";
   ASSERT_EQ(longest.size(), 73u);
   const std::string count = SRecord('5', 2, {});
+  std::string lower = kData1;
+  std::transform(lower.begin() + 2, lower.end(), lower.begin() + 2,
+                 [](char c) { return static_cast<char>(std::tolower(c)); });
   const Case cases[] = {
       {"73 characters", Lines({kHeader, longest, kEnd}), {kHeader, longest, kEnd}},
       {"end record up to the image's end",
@@ -280,9 +322,16 @@ TEST_F(RemoteUpdateTest, FilesWithinTheRulesAreSentAsTheyStand) {
        Lines({kHeader, "", kData1, "", "", kEnd}),
        {kHeader, kData1, kEnd}},
       {"data without a header", Lines({kData1, kData2, kEnd}), {kData1, kData2, kEnd}},
-      {"count record ends the transfer",
+      {"count record travels before the end record",
        Lines({kHeader, kData1, kData2, count, kEnd}),
-       {kHeader, kData1, kData2, count}},
+       {kHeader, kData1, kData2, count, kEnd}},
+      {"24-bit count record",
+       Lines({kHeader, kData1, SRecord('6', 1, {}), kEnd}),
+       {kHeader, kData1, SRecord('6', 1, {}), kEnd}},
+      {"blank lines after the end record",
+       Lines({kHeader, kData1, kEnd, "", " "}),
+       {kHeader, kData1, kEnd}},
+      {"lower-case digits", Lines({kHeader, lower, kEnd}), {kHeader, lower, kEnd}},
       {"no data at all", Lines({kHeader, kEnd}), {kHeader, kEnd}},
   };
   for (const Case& c : cases) {

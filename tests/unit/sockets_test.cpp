@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <array>
 #include <cstdio>
 #include <functional>
 #include <string>
@@ -240,19 +241,26 @@ TEST_F(SocketsTest, CloseReportsAndAClosedSocketClosesSilently) {
 // Who a socket talks to is the board's to decide, and nobody else's: a step
 // is a datagram arriving (before or after the socket's first request) or a
 // send; after each send the test checks where it went and what reached the
-// ring.
+// ring. On the segment the board answers for 192.168.100.2 and .7, a peer
+// with a MAC of its own for .66 (and the host's table knows it, as its own
+// questions leave it), and nobody for .99 (an address off the interface's
+// subnet, say).
 TEST_F(SocketsTest, OnlyTheBoardSteersTheRequests) {
   const UdpEndpoint board{{192, 168, 100, 2}, 5002};
   const UdpEndpoint ownAddress{{192, 168, 100, 7}, 5002};  // a bootloader's own
-  const UdpEndpoint stranger{{192, 168, 100, 66}, 40000};
+  const UdpEndpoint stranger{{192, 168, 100, 66}, 40000};  // the peer
+  const UdpEndpoint nobodys{{192, 168, 100, 99}, 5002};
+  const std::array<uint8_t, 6> boardMac{0x00, 0x1A, 0x2B, 0x3C, 0x4D, 0x5E};
   struct Step {
     bool arrive;  // else: the engine sends
     UdpEndpoint from;
     UdpEndpoint expectedTo;  // for a send
+    uint8_t claims = 0;      // an address answer reporting 192.168.100.<claims>
   };
   struct Case {
     const char* name;
     bool broadcast;
+    bool pinned;  // DeviceIP pinned to the board's MAC when the socket is made
     std::vector<Step> steps;
     int inRing;         // datagrams that reached the ring
     std::string trace;  // the worker's note, if any
@@ -261,37 +269,83 @@ TEST_F(SocketsTest, OnlyTheBoardSteersTheRequests) {
   const std::vector<Case> cases = {
       {"datagrams before the first request steer nothing and are dropped",
        false,
+       false,
        {{true, stranger, {}}, {false, {}, board}, {false, {}, board}},
        0,
        ""},
       {"the board's port is followed",
+       false,
        false,
        {{false, {}, board}, {true, {board.ip, 6001}, {}}, {false, {}, {board.ip, 6001}}},
        1,
        ""},
       {"a bootloader answering from its own address is followed and named",
        false,
+       false,
        {{false, {}, board}, {true, ownAddress, {}}, {false, {}, ownAddress}},
        1,
        "\n    UDP client: the board answers from 192.168.100.7:5002 !"},
-      {"once the board is known, others are dropped and named",
+      {"once the board is known, a source nobody answers for is dropped and named",
+       false,
        false,
        {{false, {}, board},
         {true, board, {}},
-        {true, stranger, {}},
+        {true, nobodys, {}},
         {false, {}, board},
         {true, {board.ip, 7000}, {}},
         {false, {}, {board.ip, 7000}}},
        2,
        "\n    UDP client: 1 datagram(s) from elsewhere dropped, the last from "
-       "192.168.100.66:40000 !"},
-      {"the broadcast socket always sends to everyone",
-       true,
-       {{true, stranger, {}}, {false, {}, everyone}, {true, stranger, {}}, {false, {}, everyone}},
+       "192.168.100.99:5002 !"},
+      {"a peer of another MAC is dropped even when it answers first",
+       false,
+       false,
+       {{false, {}, board}, {true, stranger, {}}, {true, board, {}}, {false, {}, board}},
        1,
-       ""},
+       "\n    UDP client: 1 datagram(s) from elsewhere dropped, the last from "
+       "192.168.100.66:40000 !"},
+      {"with DeviceIP pinned only the board's addresses count, and are followed",
+       false,
+       true,
+       {{false, {}, board},
+        {true, stranger, {}},
+        {true, nobodys, {}},
+        {true, board, {}},
+        {false, {}, board},
+        {true, ownAddress, {}},
+        {false, {}, ownAddress}},
+       2,
+       "\n    UDP client: the board answers from 192.168.100.7:5002 !"
+       "\n    UDP client: 2 datagram(s) from elsewhere dropped, the last from "
+       "192.168.100.99:5002 !"},
+      {"the broadcast socket always sends to everyone and drops another MAC's replies",
+       true,
+       false,
+       {{true, stranger, {}},
+        {false, {}, everyone},
+        {true, stranger, {}},
+        {true, nobodys, {}},
+        {true, board, {}},
+        {false, {}, everyone}},
+       2,
+       "\n    Broadcast socket: 1 datagram(s) from elsewhere dropped, the last from "
+       "192.168.100.66:40000 !"},
+      {"an address answer counts only from the board's address it reports",
+       true,
+       false,
+       {{false, {}, everyone},
+        {true, stranger, {}, 66},
+        {true, nobodys, {}, 99},
+        {true, stranger, {}, 2},
+        {true, ownAddress, {}, 2},
+        {true, board, {}, 2}},
+       1,
+       "\n    Broadcast socket: 4 datagram(s) from elsewhere dropped, the last from "
+       "192.168.100.7:5002 !"},
   };
+  const std::array<uint8_t, 6> peerMac{0x02, 0x00, 0x00, 0x00, 0x00, 0x66};
   std::copy(board.ip.begin(), board.ip.end(), deviceIP);
+  neighbours->segment = {{board.ip, boardMac}, {ownAddress.ip, boardMac}, {stranger.ip, peerMac}};
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     link.UDPSocket_Close();
@@ -299,13 +353,27 @@ TEST_F(SocketsTest, OnlyTheBoardSteersTheRequests) {
     buf.AllocSharedBuffers();
     panel.traces.clear();
     net->sent.clear();
+    neighbours->rows.clear();
+    neighbours->Put(2, stranger.ip, peerMac, false);
+    link.DeviceIPPinned = c.pinned ? 1 : 0;
     SocketRecord& sock = c.broadcast ? link.BroadcastSocket : link.UDPSocket;
     ASSERT_EQ(c.broadcast ? link.BroadcastSocket_Create() : link.UDPSocket_Create(5002, 0), 1);
     const Ring ring = c.broadcast ? Ring::kBroadcast : Ring::kUDP;
     size_t sends = 0;
     for (const Step& step : c.steps) {
       if (step.arrive) {
-        net->Deliver(sock.handle, {0x00, 0x05, 0x81, 0x20, 0x06}, step.from);
+        std::vector<uint8_t> reply{0x00, 0x05, 0x81, 0x20, 0x06};
+        if (step.claims != 0) {
+          reply.assign(31, 0);
+          reply[1] = 31;
+          reply[2] = 0x80;
+          std::copy(boardMac.begin(), boardMac.end(), reply.begin() + 21);
+          reply[27] = 192;
+          reply[28] = 168;
+          reply[29] = 100;
+          reply[30] = step.claims;
+        }
+        net->Deliver(sock.handle, reply, step.from);
         RecvPass(link);
         continue;
       }
@@ -322,13 +390,56 @@ TEST_F(SocketsTest, OnlyTheBoardSteersTheRequests) {
       ++inRing;
     }
     EXPECT_EQ(inRing, c.inRing);
-    UDP_applay(link);  // the worker's notes
+    // The worker's notes.
+    UDP_applay(link);
+    Broadcast_applay(link);
     std::string notes;
     for (const std::string& t : panel.traces) {
-      notes += t.find("UDP client:") != std::string::npos ? t : "";
+      notes += t.find(" client:") != std::string::npos || t.find(" socket:") != std::string::npos
+                   ? t
+                   : "";
     }
     EXPECT_EQ(notes, c.trace);
   }
+}
+
+// Each source is looked up once for the socket's life, and only the first
+// few make the host ask the segment and wait for an answer: a peer spraying
+// from address after address cannot hold the receive thread for long.
+TEST_F(SocketsTest, ASprayerOfAddressesIsAskedAboutAFewTimesOnly) {
+  link.DeviceIPPinned = 1;
+  ASSERT_EQ(link.UDPSocket_Create(5002, 0), 1);
+  const uint8_t byte = 0x01;
+  ASSERT_EQ(link.UDPSocket_Send(&byte, 1), 1);
+  for (int round = 0; round < 2; ++round) {
+    for (uint8_t last = 100; last < 106; ++last) {
+      net->Deliver(link.UDPSocket.handle, {0x00, 0x05, 0x81, 0x20, 0x06},
+                   {{192, 168, 100, last}, 5002});
+      RecvPass(link);
+    }
+  }
+  EXPECT_EQ(neighbours->asks, 3);
+  EXPECT_EQ(neighbours->lookups, 6) << "each source once";
+  EXPECT_FALSE(RingAvailable(buf, Ring::kUDP));
+  EXPECT_EQ(link.UDPSocket.foreignDropped, 12u);
+}
+
+// The owner of a source is found without holding the socket: what the
+// socket became meanwhile decides whether the datagram is still its.
+TEST_F(SocketsTest, DatagramOfASocketMadeAnewWhileItsSourceWasAskedAboutIsDropped) {
+  link.DeviceIPPinned = 1;
+  ASSERT_EQ(link.UDPSocket_Create(5002, 0), 1);
+  const uint8_t byte = 0x01;
+  ASSERT_EQ(link.UDPSocket_Send(&byte, 1), 1);
+  neighbours->onAsk = [this, byte] {
+    link.UDPSocket_Close();
+    link.UDPSocket_Create(5002, 0);
+    link.UDPSocket_Send(&byte, 1);
+  };
+  net->Deliver(link.UDPSocket.handle, {0x00, 0x05, 0x81, 0x20, 0x06}, {{192, 168, 100, 9}, 5002});
+  RecvPass(link);
+  EXPECT_EQ(neighbours->asks, 1);
+  EXPECT_FALSE(RingAvailable(buf, Ring::kUDP)) << "the old socket's datagram in the new one's ring";
 }
 
 // The function button runs on the front end's thread, through the engine.

@@ -50,8 +50,10 @@ class VerCfgTest : public OperationTest {
   }
 
   // Posts `op` and runs passes, ten to a tick, until the machine is idle
-  // again. The board answers the first packet with `reply`, if any.
-  Outcome Run(int32_t request, const Bytes& reply = {}) {
+  // again. The board answers the first packet with `reply`, if any, from
+  // `from`.
+  Outcome Run(int32_t request, const Bytes& reply = {},
+              const UdpEndpoint& from = {{192, 168, 100, 2}, 5002}) {
     EXPECT_EQ(op.VerCfg.State, 0);
     op.VerCfg.Op = request;
     op.VerCfg.State = 1;
@@ -64,7 +66,7 @@ class VerCfgTest : public OperationTest {
       if (sendTick < 0 && net->Sent().size() > sentBefore) {
         sendTick = ticks;
         if (!reply.empty()) {
-          net->Deliver(link.BroadcastSocket.handle, reply);
+          net->Deliver(link.BroadcastSocket.handle, reply, from);
         }
       }
       if (op.VerCfg.State == 0) {
@@ -187,8 +189,11 @@ TEST_F(VerCfgTest, ShortRecordReplyLeavesNoEarlierBoardsByteToDecideThePlatform)
   EXPECT_EQ(op.Buf.DeviceRecord_Get(16), 0xFF);
 }
 
+// The board answers from the address it reports, which is its own.
 TEST_F(VerCfgTest, AddressReplyCompletesEvenWithA255OctetAndSetsDeviceIP) {
-  const Outcome out = Run(0, AddressReply(kMac, {192, 168, 255, 255}));
+  std::copy(kMac.begin(), kMac.end(), neighbours->segment[{192, 168, 255, 255}].begin());
+  const Outcome out =
+      Run(0, AddressReply(kMac, {192, 168, 255, 255}), {{192, 168, 255, 255}, 5002});
   EXPECT_EQ(out.done, 1);
   EXPECT_EQ(Bytes(op.DeviceIP, op.DeviceIP + 4), (Bytes{192, 168, 255, 255}));
   ASSERT_EQ(net->Sent().size(), 1u);

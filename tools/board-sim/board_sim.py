@@ -41,6 +41,9 @@ class Simulator:
         self.started = time.monotonic()
         self.drops = random.Random(opt.seed)
         self.sent_drops = random.Random("sent %d" % opt.seed)
+        self.sent_twice = random.Random("twice %d" % opt.seed)
+        self.late_left = opt.late_first[0]
+        self.late = []  # (when, Send): answers held back by --late-first
         self.stopping = False
         self.sockets = {}  # Endpoint -> socket
         self.address = None  # the interface's address, once a mode manages it
@@ -79,6 +82,8 @@ class Simulator:
                     f.write("%d\n" % os.getpid())
             while not self.stopping:
                 deadline = self.mode.deadline()
+                if self.late:
+                    deadline = min(d for d in (deadline, self.late[0][0]) if d is not None)
                 timeout = None if deadline is None else max(0.0, deadline - self.now())
                 by_socket = {s: ep for ep, s in self.sockets.items()}
                 readable, _, _ = select.select(list(by_socket) + [wake_r], [], [], timeout)
@@ -89,6 +94,8 @@ class Simulator:
                     endpoint = by_socket.get(sock)
                     if endpoint is not None and self.sockets.get(endpoint) is sock:
                         self._receive(endpoint, sock)
+                while self.late and self.now() >= self.late[0][0]:
+                    self._send(self.late.pop(0)[1])
                 deadline = self.mode.deadline()
                 if deadline is not None and self.now() >= deadline:
                     self._apply(self.mode.on_timer(self.now()), None)
@@ -179,7 +186,13 @@ class Simulator:
             entry["outcome"] = outcome.verdict
             entry.update(outcome.details)
         for send in outcome.sends:
-            result = self._send(send)
+            if send.kind is None and entry is not None and self.late_left > 0:
+                self.late_left -= 1
+                self.late.append((self.now() + self.opt.late_first[1], send))
+                entry["reply_late"] = self.opt.late_first[1]
+                result = "sent"
+            else:
+                result = self._send(send)
             if send.kind is not None or entry is None:
                 self.report.add_sent(t=round(self.now(), 4), socket=send.endpoint, kind=send.kind,
                                      to="%s:%d" % send.to, bytes=len(send.data), result=result)
@@ -192,6 +205,8 @@ class Simulator:
                 entry["reply_to"] = "%s:%d" % send.to
                 if result == "lost":
                     entry["reply_lost"] = entry.get("reply_lost", 0) + 1
+                elif result == "sent twice":
+                    entry["reply_twice"] = entry.get("reply_twice", 0) + 1
         if entry is not None:
             self._record(entry)
 
@@ -202,14 +217,22 @@ class Simulator:
         if sock is None:
             return "send failed: no %s socket" % send.endpoint
         try:
-            if send.ifindex:
-                pktinfo = _PKTINFO.pack(send.ifindex, bytes(4), bytes(4))
-                sock.sendmsg([send.data], [(socket.IPPROTO_IP, IP_PKTINFO, pktinfo)], 0, send.to)
-            else:
-                sock.sendto(send.data, send.to)
+            self._send_on(sock, send)
+            # The copy right behind the datagram, as a segment that duplicates frames sends it.
+            if self.opt.duplicate_sent > 0 and self.sent_twice.random() < self.opt.duplicate_sent:
+                self._send_on(sock, send)
+                return "sent twice"
         except OSError as error:
             return "send failed: %s" % error.strerror
         return "sent"
+
+    @staticmethod
+    def _send_on(sock: socket.socket, send) -> None:
+        if send.ifindex:
+            pktinfo = _PKTINFO.pack(send.ifindex, bytes(4), bytes(4))
+            sock.sendmsg([send.data], [(socket.IPPROTO_IP, IP_PKTINFO, pktinfo)], 0, send.to)
+        else:
+            sock.sendto(send.data, send.to)
 
     def _record(self, entry: dict) -> None:
         self.report.add(**entry)

@@ -46,6 +46,16 @@ def _address_port(text: str):
     return address, int(port)
 
 
+def _count_seconds(text: str):
+    count, _, seconds = text.partition(":")
+    try:
+        if not count.isdigit() or float(seconds) < 0:
+            raise ValueError
+        return int(count), float(seconds)
+    except ValueError:
+        raise argparse.ArgumentTypeError("N:SECONDS, e.g. 2:0.3: %r" % text)
+
+
 def _share(text: str) -> float:
     value = float(text)
     if not 0.0 <= value <= 1.0:
@@ -104,7 +114,14 @@ def parser() -> argparse.ArgumentParser:
                    help="lose this share (0..1) of the incoming datagrams")
     p.add_argument("--drop-sent", type=_share, default=0.0, metavar="SHARE",
                    help="lose this share (0..1) of the datagrams the board sends")
-    p.add_argument("--seed", type=int, default=1, help="seed of the drop decisions")
+    p.add_argument("--duplicate-sent", type=_share, default=0.0, metavar="SHARE",
+                   help="send this share (0..1) of the datagrams the board sends twice, as a "
+                   "segment that duplicates frames does")
+    p.add_argument("--late-first", type=_count_seconds, default=(0, 0.0), metavar="N:SECONDS",
+                   help="the board's first N answers leave SECONDS late (a board slow to "
+                   "start answering)")
+    p.add_argument("--seed", type=int, default=1,
+                   help="seed of the drop and duplicate decisions")
 
     isp = p.add_argument_group("old-platform ISP bootloader")
     isp.add_argument("--isp-synchronized", action="store_true",
