@@ -17,9 +17,9 @@
 #include "common/message_log.h"
 #include "common/shared_buffers.h"
 #include "config/raw_file.h"
+#include "file_nodes.h"
 #include "platform/host_files.h"
 #include "recording_panel.h"
-#include "special_files.h"
 #include "temp_dir.h"
 
 namespace kova {
@@ -227,7 +227,7 @@ TEST_P(ConfigFileTest, LoadsAsConfigured) {
     const std::string path = dir.path() + "/" + name.substr(0, arrow);
     const std::string target = arrow == std::string::npos ? "" : name.substr(arrow + 1);
     std::string why;
-    const test::NodeMade made = test::MakeSpecialNode(kind, path, target, why);
+    const test::NodeMade made = test::MakeFileNode(kind, path, target, why);
     if (made == test::NodeMade::kNotOnThisSystem) {
       GTEST_SKIP() << why;
     }

@@ -15,8 +15,8 @@
 #include <vector>
 
 #include "cli/mac_file.h"
+#include "file_nodes.h"
 #include "frontend/operation_log.h"
-#include "special_files.h"
 #include "temp_dir.h"
 
 namespace kova {
@@ -86,7 +86,7 @@ TEST(MacFileTest, ARegularFileOrAPipeIsReadWithinItsBoundsAndNothingElse) {
     if (kind == "file") {
       std::ofstream(path, std::ios::binary) << c.content;
     } else if (kind == "fifo" || kind == "sock") {
-      ASSERT_EQ(test::MakeSpecialNode(kind, path, "", why), test::NodeMade::kMade) << why;
+      ASSERT_EQ(test::MakeFileNode(kind, path, "", why), test::NodeMade::kMade) << why;
     } else if (kind == "dir") {
       ASSERT_EQ(mkdir(path.c_str(), 0700), 0);
     } else {
@@ -159,7 +159,7 @@ TEST(OperationLogFileTest, ALogTakesOnlyARegularFile) {
     std::string why;
     int reader = -1;
     if (kind.rfind("fifo", 0) == 0) {
-      ASSERT_EQ(test::MakeSpecialNode("fifo", path, "", why), test::NodeMade::kMade) << why;
+      ASSERT_EQ(test::MakeFileNode("fifo", path, "", why), test::NodeMade::kMade) << why;
       if (kind == "fifo with a reader") {
         reader = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
         ASSERT_GE(reader, 0);

@@ -1,9 +1,9 @@
-#include "special_files.h"
+#include "file_nodes.h"
 
 namespace kova::test {
 
-NodeMade MakeSpecialNode(const std::string& kind, const std::string& /*path*/,
-                         const std::string& /*target*/, std::string& why) {
+NodeMade MakeFileNode(const std::string& kind, const std::string& /*path*/,
+                      const std::string& /*target*/, std::string& why) {
   why = "Windows has no " + kind + " node a user may make";
   return NodeMade::kNotOnThisSystem;
 }

@@ -12,8 +12,8 @@ enum class NodeMade { kMade, kFailed, kNotOnThisSystem };
 // Makes a node of `kind` ("fifo", "sock", or "link" to `target`) at `path`.
 // `why` says what went wrong, or which system lacks it (Windows: the case
 // is then skipped).
-NodeMade MakeSpecialNode(const std::string& kind, const std::string& path,
-                         const std::string& target, std::string& why);
+NodeMade MakeFileNode(const std::string& kind, const std::string& path, const std::string& target,
+                      std::string& why);
 
 // A loader that opened a FIFO blocking would wait in open() for a writer for
 // ever; this one comes by now and then, so that such a fault fails the test

@@ -10,12 +10,12 @@
 #include <mutex>
 #include <thread>
 
-#include "special_files.h"
+#include "file_nodes.h"
 
 namespace kova::test {
 
-NodeMade MakeSpecialNode(const std::string& kind, const std::string& path,
-                         const std::string& target, std::string& why) {
+NodeMade MakeFileNode(const std::string& kind, const std::string& path, const std::string& target,
+                      std::string& why) {
   const auto made = [](bool ok) { return ok ? NodeMade::kMade : NodeMade::kFailed; };
   if (kind == "fifo") {
     why = "mkfifo failed";
