@@ -55,6 +55,6 @@ windows_configure() {
   cmake -S "$KOVA_ROOT" -B "$KOVA_WIN_BUILD" \
     -DCMAKE_TOOLCHAIN_FILE="$KOVA_ROOT/cmake/mingw-w64-x86_64.cmake" \
     -DCMAKE_BUILD_TYPE=Release -DKOVA_WERROR=ON \
-    "-DCMAKE_CROSSCOMPILING_EMULATOR=env;WINEPREFIX=$KOVA_WINEPREFIX;WINEDEBUG=-all;wine" \
+    "-DCMAKE_CROSSCOMPILING_EMULATOR=env;WINEPREFIX=$KOVA_WINEPREFIX;WINEDEBUG=-all;bash;$KOVA_ROOT/tests/wine/run-program.sh" \
     "$@" >/dev/null
 }

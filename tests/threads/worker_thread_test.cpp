@@ -5,6 +5,7 @@
 #include <condition_variable>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <mutex>
 #include <thread>
 
@@ -277,6 +278,10 @@ void DestroyEngineWithAWorkerThatNeverReturns() {
   WaitFor([&] { return EngineTestAccess::MainState(engine).load() == 0; });
   engine.PostAction(kActionGetVersion);
   WaitFor([&] { return panel.inBox.load(); });
+  // The program ends in the engine's destructor, before the directory's own
+  // would run: it goes now, its configuration read long since.
+  std::error_code ec;
+  std::filesystem::remove_all(dir.path(), ec);
 }
 
 // A worker that never comes back: the engine may neither free what it uses
