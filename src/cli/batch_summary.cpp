@@ -13,8 +13,20 @@ std::string Pad(const std::string& text, size_t width) {
 
 }  // namespace
 
+std::string Versions(const BoardOutcome& b) {
+  const auto shown = [](const std::string& v) {
+    return v.empty() ? std::string("?") : (v == "bootloader" ? v : "v" + v);
+  };
+  return shown(b.versionBefore) + " -> " + shown(b.versionAfter);
+}
+
 std::string SummaryTable(const std::vector<BoardOutcome>& boards) {
+  const bool verified =
+      std::any_of(boards.begin(), boards.end(), [](const BoardOutcome& b) { return b.verified; });
   std::vector<std::vector<std::string>> rows = {{"MAC", "ADDRESS", "RESULT", "REASON", "TIME"}};
+  if (verified) {
+    rows[0].push_back("FIRMWARE");
+  }
   for (const BoardOutcome& b : boards) {
     char time[32] = "-";
     if (b.ran) {
@@ -23,6 +35,9 @@ std::string SummaryTable(const std::vector<BoardOutcome>& boards) {
     rows.push_back({b.mac, b.address.empty() ? "-" : b.address,
                     !b.ran ? "skipped" : (b.ok ? "ok" : "failed"),
                     b.reason.empty() ? "-" : b.reason, time});
+    if (verified) {
+      rows.back().push_back(!b.verified ? "-" : Versions(b));
+    }
   }
   std::vector<size_t> widths(rows[0].size(), 0);
   for (const auto& row : rows) {

@@ -15,9 +15,18 @@ struct BoardOutcome {
   std::string reason;  // empty on success
   double seconds = 0;
   bool entryLeft = false;  // its neighbour entry could not be removed
+  // --verify: the versions before and after ("bootloader" before when the
+  // board waited in it); empty when unknown.
+  bool verified = false;
+  std::string versionBefore;
+  std::string versionAfter;
 };
 
-// The table printed after a batch: MAC, address, result, reason, time.
+// "v0.107 -> v0.108"; "?" for a version not known.
+std::string Versions(const BoardOutcome& b);
+
+// The table printed after a batch: MAC, address, result, reason, time, and
+// the firmware before and after when the boards were verified.
 std::string SummaryTable(const std::vector<BoardOutcome>& boards);
 
 // 0 when every board ran and succeeded, else 1.

@@ -31,6 +31,8 @@ enum LongOnly {
   kOptLog,
   kOptNoLog,
   kOptVersion,
+  kOptVerify,
+  kOptRetries,
 };
 
 bool ParseInt(const char* text, long low, long high, int& out) {
@@ -86,6 +88,11 @@ const char* UsageText() {
           "                                steps; nothing that changes the board is sent\n"
           "  --json                        stdout: one JSON event per line "
           "(docs/cli-events.schema.json)\n"
+          "  --verify[=SECONDS]            upgrade: read the version before, and after the\n"
+          "                                upgrade wait up to SECONDS (default 60) for the board\n"
+          "                                to restart with its new firmware\n"
+          "  --retries N                   upgrade: run a road that failed once in the\n"
+          "                                bootloader again, up to N times (default 0)\n"
           "  --log FILE                    append the log of every operation to FILE\n"
           "  --no-log                      no log (default: ") +
       host::UserStateDirectoryShown("kova-upgrade") +
@@ -224,6 +231,8 @@ bool ParseOptions(int argc, char** argv, CliOptions& out, std::string& error) {
       {"dry-run", no_argument, nullptr, kOptDryRun},
       {"log", required_argument, nullptr, kOptLog},
       {"no-log", no_argument, nullptr, kOptNoLog},
+      {"verify", optional_argument, nullptr, kOptVerify},
+      {"retries", required_argument, nullptr, kOptRetries},
       {nullptr, 0, nullptr, 0},
   };
   // 0 rather than 1: only a full restart forgets where an earlier parse
@@ -280,6 +289,19 @@ bool ParseOptions(int argc, char** argv, CliOptions& out, std::string& error) {
         break;
       case kOptNoLog:
         out.noLog = true;
+        break;
+      case kOptVerify:
+        out.verifySeconds = kDefaultVerifySeconds;
+        if (optarg != nullptr && !ParseInt(optarg, 1, 3600, out.verifySeconds)) {
+          error = std::string("--verify takes 1..3600 seconds: ") + optarg;
+          return false;
+        }
+        break;
+      case kOptRetries:
+        if (!ParseInt(optarg, 0, 10, out.retries)) {
+          error = std::string("retries must be 0..10: ") + optarg;
+          return false;
+        }
         break;
       case 'd':
         if (!ParseInt(optarg, 0, 19, out.delayIndex)) {
@@ -370,6 +392,11 @@ bool ParseOptions(int argc, char** argv, CliOptions& out, std::string& error) {
       }
       if (out.dryRun && a.code != kActionUpgrade) {
         error = "--dry-run goes with upgrade only";
+        return false;
+      }
+      if ((out.verifySeconds > 0 || out.retries > 0) && (a.code != kActionUpgrade || out.dryRun)) {
+        error = std::string(out.verifySeconds > 0 ? "--verify" : "--retries") +
+                " goes with upgrade only, not with --dry-run";
         return false;
       }
       out.action = a.code;

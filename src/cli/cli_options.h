@@ -29,7 +29,13 @@ struct CliOptions {
   bool dryRun = false;
   std::string logFile;  // empty: the daily files
   bool noLog = false;
+  // --verify: seconds to wait for the board with its new firmware; 0: off.
+  int verifySeconds = 0;
+  // --retries: further runs of a road that failed in the bootloader.
+  int retries = 0;
 };
+
+constexpr int kDefaultVerifySeconds = 60;
 
 // Parses the command line. On a usage error returns false with a one-line
 // reason in `error`.

@@ -239,6 +239,10 @@ void CliPanel::Result(const BoardOutcome& outcome, int exitCode) {
   if (haveVersion_) {
     line.Str("version", version_);
   }
+  if (outcome.verified) {
+    OptionalStr(line, "version_before", outcome.versionBefore);
+    OptionalStr(line, "version_after", outcome.versionAfter);
+  }
   if (haveModelName_) {
     line.Str("model_name", modelName_);
   }
@@ -263,6 +267,10 @@ void CliPanel::Summary(const std::vector<BoardOutcome>& boards, int exitCode) {
     row.Str("result", !b.ran ? "skipped" : (b.ok ? "ok" : "failed"));
     OptionalStr(row, "reason", b.reason);
     row.Seconds("elapsed", b.seconds);
+    if (b.verified) {
+      OptionalStr(row, "version_before", b.versionBefore);
+      OptionalStr(row, "version_after", b.versionAfter);
+    }
     std::string object = row.Text();
     object.pop_back();  // the newline
     array += (i == 0 ? "" : ",") + object;

@@ -11,13 +11,17 @@
 #include <optional>
 #include <thread>
 
+#include "cli/answer_texts.h"
 #include "cli/cli_options.h"
 #include "cli/cli_panel.h"
 #include "cli/doctor.h"
 #include "cli/interfaces.h"
 #include "cli/json_line.h"
 #include "cli/output_queue.h"
+#include "cli/restart_watch.h"
 #include "cli/stop_requests.h"
+#include "config/config_file.h"
+#include "config/config_values.h"
 #include "controller/engine.h"
 #include "frontend/interface_lock.h"
 #include "frontend/logging_panel.h"
@@ -113,8 +117,122 @@ struct Run {
   std::string actionName;
 };
 
-// One board, with an engine of its own: its own load, neighbour entry and
-// clean-up.
+// What one action of an engine came to.
+struct ActionResult {
+  bool ok = false;
+  std::string reason;  // empty on success
+  bool entryLeft = false;
+};
+
+// One action on the board, with an engine of its own: its own load,
+// neighbour entry and clean-up. `panel` hears the engine.
+ActionResult RunAction(const Run& run, OperatorPanel& panel, int32_t action, bool& interrupted) {
+  ActionResult result;
+  Engine engine(panel, run.opt.directory);
+  engine.LoadAdapters();
+  // The boot server's waits follow the tick like every other wait: at the
+  // real 100 ms tick they are its own 500 ms, 60 s and 30 s.
+  BootServerParams limits;
+  limits.waitMs = 5 * run.opt.tickMs;
+  limits.requestBound = std::chrono::milliseconds(600 * run.opt.tickMs);
+  limits.ackBound = std::chrono::milliseconds(300 * run.opt.tickMs);
+  engine.SetBootServerLimits(limits);
+  if (!run.opt.interfaceName.empty()) {
+    // An interface that went away since the start selects nothing.
+    engine.SelectInterface(FindInterface(engine.Adapters(), run.opt.interfaceName));
+  }
+  {
+    Ticker ticker(engine, run.opt.tickMs);
+    engine.StartThreads();
+    bool posted = false;
+    for (;;) {
+      if (run.stop.Wait(std::chrono::milliseconds(10))) {
+        interrupted = true;
+        break;
+      }
+      if (!posted) {
+        posted = engine.PostAction(action);
+      } else if (engine.OperationsEnded() > 0) {
+        break;
+      }
+    }
+    engine.ShutdownAll();
+  }
+  result.ok = !interrupted && engine.LastOutcome() == STEP_OK;
+  result.reason =
+      interrupted ? "interrupted" : (result.ok ? "" : FailReasonName(engine.LastReason()));
+  result.entryLeft = engine.NeighbourEntryLeft();
+  return result;
+}
+
+// The version the board answers to Get Version, heard alone: the poll's
+// messages and boxes are not the operator's.
+class VersionProbePanel : public OperatorPanel {
+ public:
+  explicit VersionProbePanel(const OperatorInputs& inputs) : inputs_(inputs) {}
+  void AppendText(const std::string&) override {}
+  void ClearList() override {}
+  void EnableButtons(bool) override {}
+  void SetGauge(int) override {}
+  void ShowMessageBox(const std::string&, const std::string&) override {}
+  OperatorInputs ReadInputs() override { return inputs_; }
+  void AnswerRead(BoardAnswer kind, const std::vector<uint8_t>& bytes) override {
+    if (kind == BoardAnswer::kVersion && bytes.size() >= 2) {
+      std::lock_guard<std::mutex> lock(mutex_);
+      version_ = VersionText(bytes[0], bytes[1]);
+    }
+  }
+  std::optional<std::string> Version() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return version_;
+  }
+
+ private:
+  const OperatorInputs inputs_;
+  std::mutex mutex_;
+  std::optional<std::string> version_;
+};
+
+std::optional<std::string> ReadVersion(const Run& run, const OperatorInputs& inputs,
+                                       bool& interrupted) {
+  VersionProbePanel probe(inputs);
+  const ActionResult result = RunAction(run, probe, kActionGetVersion, interrupted);
+  return result.ok ? probe.Version() : std::nullopt;
+}
+
+// The version before the upgrade: "bootloader" where the configuration
+// says the board waits in it, which answers no version.
+std::optional<std::string> VersionBefore(const Run& run, const OperatorInputs& inputs,
+                                         bool& interrupted) {
+  int32_t jump = kJumpEnable;
+  if (ReadJumpSetting(run.opt.directory, jump) && jump == kJumpDisable) {
+    return std::string("bootloader");
+  }
+  return ReadVersion(run, inputs, interrupted);
+}
+
+// After the upgrade: Get Version every poll period (2 s at the real tick)
+// until the board came back with its new firmware or `seconds` have passed.
+void WatchRestart(const Run& run, const OperatorInputs& inputs, RestartWatch& watch,
+                  bool& interrupted) {
+  const auto period = std::chrono::milliseconds(20 * run.opt.tickMs);
+  const auto deadline =
+      std::chrono::steady_clock::now() + std::chrono::seconds(run.opt.verifySeconds);
+  run.panel.Note("Waiting up to " + std::to_string(run.opt.verifySeconds) +
+                 " s for the board to restart with its new firmware ...");
+  for (auto next = std::chrono::steady_clock::now();
+       !watch.CameBack() && !interrupted && next < deadline; next += period) {
+    while (std::chrono::steady_clock::now() < next) {
+      if (run.stop.Wait(std::chrono::milliseconds(10))) {
+        interrupted = true;
+        return;
+      }
+    }
+    watch.Poll(ReadVersion(run, inputs, interrupted));
+  }
+}
+
+// One board: the action, and with --verify the versions around it.
 BoardOutcome RunBoard(const Run& run, const MacFields& mac, bool& interrupted) {
   BoardOutcome outcome;
   outcome.mac = MacText(mac);
@@ -124,47 +242,40 @@ BoardOutcome RunBoard(const Run& run, const MacFields& mac, bool& interrupted) {
   inputs.ipField = run.opt.ipField;
   inputs.delayIndex = run.opt.delayIndex;
   run.panel.SetInputs(inputs);
-  run.logged.Begin({kProgram, run.actionName, run.interfaceName, outcome.mac});
+  const bool verify = run.opt.verifySeconds > 0 && run.action == kActionUpgrade;
   const auto started = std::chrono::steady_clock::now();
-  {
-    Engine engine(run.logged, run.opt.directory);
-    engine.LoadAdapters();
-    // The boot server's waits follow the tick like every other wait: at the
-    // real 100 ms tick they are its own 500 ms, 60 s and 30 s.
-    BootServerParams limits;
-    limits.waitMs = 5 * run.opt.tickMs;
-    limits.requestBound = std::chrono::milliseconds(600 * run.opt.tickMs);
-    limits.ackBound = std::chrono::milliseconds(300 * run.opt.tickMs);
-    engine.SetBootServerLimits(limits);
-    if (!run.opt.interfaceName.empty()) {
-      // An interface that went away since the start selects nothing.
-      engine.SelectInterface(FindInterface(engine.Adapters(), run.opt.interfaceName));
+  std::optional<std::string> before;
+  if (verify) {
+    before = VersionBefore(run, inputs, interrupted);
+    outcome.verified = true;
+    outcome.versionBefore = before.value_or("");
+  }
+  run.logged.Begin({kProgram, run.actionName, run.interfaceName, outcome.mac});
+  if (!interrupted) {
+    const ActionResult result = RunAction(run, run.logged, run.action, interrupted);
+    outcome.ok = result.ok;
+    outcome.reason = result.reason;
+    outcome.entryLeft = result.entryLeft;
+  } else {
+    outcome.reason = "interrupted";
+  }
+  outcome.address = run.logged.Address();
+  if (verify && outcome.ok) {
+    run.panel.Finish();
+    RestartWatch watch(before);
+    WatchRestart(run, inputs, watch, interrupted);
+    if (watch.CameBack()) {
+      outcome.versionAfter = watch.After();
+      run.panel.Note(FirmwareChangeLine(before, watch.After()));
+    } else {
+      outcome.ok = false;
+      outcome.reason = interrupted ? "interrupted" : watch.Reason();
+      run.panel.ErrorLine(std::string("the board did not come back with its new firmware (") +
+                          outcome.reason + ")");
     }
-    {
-      Ticker ticker(engine, run.opt.tickMs);
-      engine.StartThreads();
-      bool posted = false;
-      for (;;) {
-        if (run.stop.Wait(std::chrono::milliseconds(10))) {
-          interrupted = true;
-          break;
-        }
-        if (!posted) {
-          posted = engine.PostAction(run.action);
-        } else if (engine.OperationsEnded() > 0) {
-          break;
-        }
-      }
-      engine.ShutdownAll();
-    }
-    outcome.ok = !interrupted && engine.LastOutcome() == STEP_OK;
-    outcome.reason =
-        interrupted ? "interrupted" : (outcome.ok ? "" : FailReasonName(engine.LastReason()));
-    outcome.entryLeft = engine.NeighbourEntryLeft();
   }
   outcome.seconds =
       std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
-  outcome.address = run.logged.Address();
   if (run.log != nullptr) {
     // Ended by a signal, the operation never told the log its end.
     run.log->End(false, outcome.reason, outcome.address);

@@ -95,6 +95,22 @@ ConfigFileContent ParseConfigFile(const uint8_t* data, int32_t len) {
   return content;
 }
 
+bool ReadJumpSetting(const std::string& directory, int32_t& flag) {
+  std::vector<uint8_t> text(SharedBuffers::kConfigTextSize);
+  int32_t length = 0;
+  const RawRead read = ReadRawFile(JoinConfigPath(directory, kConfigFileName), text.data(),
+                                   SharedBuffers::kConfigTextSize, length);
+  if (read.status != RawReadStatus::kOk) {
+    return false;
+  }
+  const ConfigFileContent content = ParseConfigFile(text.data(), length);
+  if (!content.framed || !content.jumpValid) {
+    return false;
+  }
+  flag = content.jumpFlag;
+  return true;
+}
+
 int Load_UpgradeFile(const std::string& directory, MessageLog& log, SharedBuffers& buf,
                      int32_t& run_jumptobootloade_flag) {
   log.Say(1, "\n======Load upgarde file ... ");

@@ -25,6 +25,10 @@ struct ConfigFileContent {
 // Splits and parses the configuration file's bytes.
 ConfigFileContent ParseConfigFile(const uint8_t* data, int32_t len);
 
+// The jump-to-bootloader setting of KOVA_Config.cfg in `directory`, read
+// without a trace; false when the file cannot be read or holds no valid one.
+bool ReadJumpSetting(const std::string& directory, int32_t& flag);
+
 // Reads KOVA_Config.cfg from `directory` (empty: the current directory) and
 // the images its run step asks for, writing the step's line and trace to the
 // log. Returns 1 when the file is valid and every requested image was read,

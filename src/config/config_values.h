@@ -14,6 +14,7 @@ bool ParseRunStep(const std::string& line, int& run_step);
 // Any other text gives 3 and false.
 bool ParseJumpSetting(const std::string& line, int32_t& flag);
 constexpr int32_t kJumpEnable = 0;
+constexpr int32_t kJumpDisable = 3;
 constexpr int32_t kJumpRemote = 4;
 
 // Where an application image carries its platform's mark, the bytes AA 55.

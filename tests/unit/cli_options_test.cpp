@@ -97,6 +97,41 @@ TEST(ParseOptionsTest, AUsageErrorNamesTheOptionEvenInsideACluster) {
   }
 }
 
+// --verify and --retries: their values, and upgrade alone takes them.
+TEST(ParseOptionsTest, VerifyAndRetriesGoWithAnUpgrade) {
+  const struct {
+    std::vector<std::string> args;
+    std::string error;  // empty: accepted
+    int verifySeconds;
+    int retries;
+  } cases[] = {
+      {{"upgrade"}, "", 0, 0},
+      {{"--verify", "upgrade"}, "", 60, 0},
+      {{"--verify=5", "--retries", "2", "upgrade"}, "", 5, 2},
+      {{"--verify=0", "upgrade"}, "--verify takes 1..3600 seconds: 0", 0, 0},
+      {{"--verify=x", "upgrade"}, "--verify takes 1..3600 seconds: x", 0, 0},
+      {{"--retries", "11", "upgrade"}, "retries must be 0..10: 11", 0, 0},
+      {{"--retries", "-1", "upgrade"}, "retries must be 0..10: -1", 0, 0},
+      {{"--verify", "version"}, "--verify goes with upgrade only, not with --dry-run", 0, 0},
+      {{"--retries", "1", "--dry-run", "upgrade"},
+       "--retries goes with upgrade only, not with --dry-run",
+       0,
+       0},
+  };
+  for (const auto& c : cases) {
+    std::vector<std::string> args = {"kova-upgrade", "-m", "00:1A:2B:3C:4D:5E"};
+    args.insert(args.end(), c.args.begin(), c.args.end());
+    SCOPED_TRACE(args[3]);
+    const Parsed p = Parse(args);
+    EXPECT_EQ(p.ok, c.error.empty());
+    EXPECT_EQ(p.error, c.error);
+    if (p.ok) {
+      EXPECT_EQ(p.options.verifySeconds, c.verifySeconds);
+      EXPECT_EQ(p.options.retries, c.retries);
+    }
+  }
+}
+
 // A MAC or an address that no board can have would send to every board, to
 // none or to this host: refused before anything runs, from -m, from a MAC
 // file and from --ip alike.

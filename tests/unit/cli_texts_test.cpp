@@ -12,6 +12,7 @@
 #include "cli/interfaces.h"
 #include "cli/json_line.h"
 #include "cli/progress_line.h"
+#include "cli/restart_watch.h"
 #include "engine_fixture.h"
 
 namespace kova::cli {
@@ -159,16 +160,66 @@ TEST(ProgressLineTest, BarBytesAndRate) {
   }
 }
 
+// The polls after an upgrade: "-" a missed poll, a version an answer. An
+// answer counts once the board missed a poll or names another version.
+TEST(RestartWatchTest, AnswerCountsOnlyAfterARestartOrWithAnotherVersion) {
+  const struct {
+    const char* before;  // "" unknown
+    std::vector<const char*> polls;
+    const char* after;  // "" never came back
+    const char* reason;
+    const char* line;
+  } cases[] = {
+      {"0.107", {"0.107", "-", "0.108"}, "0.108", "", "Firmware v0.107 -> v0.108"},
+      {"0.107", {"-", "-", "0.107"}, "0.107", "", "Firmware v0.107 -> v0.107"},
+      {"0.107", {"0.108"}, "0.108", "", "Firmware v0.107 -> v0.108"},
+      {"0.107", {"0.107", "0.107", "0.107"}, "", "not-restarted", ""},
+      {"0.107", {"-", "-"}, "", "no-reply-after-upgrade", ""},
+      {"0.107", {"0.107", "-"}, "", "no-reply-after-upgrade", ""},
+      {"0.107", {}, "", "no-reply-after-upgrade", ""},
+      {"bootloader", {"0.107"}, "0.107", "", "Firmware bootloader -> v0.107"},
+      {"", {"0.108", "0.108"}, "", "not-restarted", ""},
+      {"", {"-", "0.108"}, "0.108", "", "Firmware unknown -> v0.108"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(std::string(c.before) + " then " + std::to_string(c.polls.size()) + " polls");
+    const std::optional<std::string> before =
+        *c.before ? std::optional<std::string>(c.before) : std::nullopt;
+    RestartWatch watch(before);
+    for (const char* poll : c.polls) {
+      watch.Poll(std::string(poll) == "-" ? std::nullopt : std::optional<std::string>(poll));
+    }
+    ASSERT_EQ(watch.CameBack(), *c.after != '\0');
+    if (watch.CameBack()) {
+      EXPECT_EQ(watch.After(), c.after);
+      EXPECT_EQ(FirmwareChangeLine(before, watch.After()), c.line);
+    } else {
+      EXPECT_STREQ(watch.Reason(), c.reason);
+    }
+  }
+}
+
 TEST(BatchSummaryTest, TableListsEveryBoardAndOnlyAllSucceededIsZero) {
   std::vector<BoardOutcome> boards(3);
-  boards[0] = {"00:1A:2B:3C:4D:5E", "192.168.100.2", true, true, "", 31.24, false};
-  boards[1] = {"00:1A:2B:3C:4D:5F", "192.168.100.2", true, false, "no-reply", 0.8, false};
-  boards[2] = {"00:1A:2B:3C:4D:60", "", false, false, "", 0, false};
+  boards[0] = {"00:1A:2B:3C:4D:5E", "192.168.100.2", true, true, "", 31.24, false, false, "", ""};
+  boards[1] = {
+      "00:1A:2B:3C:4D:5F", "192.168.100.2", true, false, "no-reply", 0.8, false, false, "", ""};
+  boards[2] = {"00:1A:2B:3C:4D:60", "", false, false, "", 0, false, false, "", ""};
   EXPECT_EQ(SummaryTable(boards),
             "MAC                ADDRESS        RESULT   REASON    TIME\n"
             "00:1A:2B:3C:4D:5E  192.168.100.2  ok       -         31.2 s\n"
             "00:1A:2B:3C:4D:5F  192.168.100.2  failed   no-reply  0.8 s\n"
             "00:1A:2B:3C:4D:60  -              skipped  -         -\n");
+  // Verified boards add the firmware before and after.
+  boards[0].verified = boards[1].verified = true;
+  boards[0].versionBefore = "bootloader";
+  boards[0].versionAfter = "0.108";
+  boards[1].versionBefore = "0.107";
+  EXPECT_EQ(SummaryTable(boards),
+            "MAC                ADDRESS        RESULT   REASON    TIME    FIRMWARE\n"
+            "00:1A:2B:3C:4D:5E  192.168.100.2  ok       -         31.2 s  bootloader -> v0.108\n"
+            "00:1A:2B:3C:4D:5F  192.168.100.2  failed   no-reply  0.8 s   v0.107 -> ?\n"
+            "00:1A:2B:3C:4D:60  -              skipped  -         -       -\n");
   EXPECT_EQ(BatchExitCode(boards), 1);
   boards.resize(1);
   EXPECT_EQ(BatchExitCode(boards), 0);
