@@ -217,6 +217,17 @@ void CliPanel::PlanReady(const UpgradePlan& plan) {
   Write(event.Text());
 }
 
+void CliPanel::AttemptStarted(int attempt, int attempts, FailReason after) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  if (json_) {
+    Write(JsonLine("attempt")
+              .Int("attempt", attempt)
+              .Int("of", attempts)
+              .Str("after", FailReasonName(after))
+              .Text());
+  }
+}
+
 void CliPanel::Finish() {
   std::lock_guard<std::mutex> lock(mutex_);
   if (!atLineStart_) {

@@ -38,6 +38,8 @@ class CliPanel : public OperatorPanel {
   void PhaseChanged(const PhaseNote& note) override;
   void AnswerRead(BoardAnswer kind, const std::vector<uint8_t>& bytes) override;
   void PlanReady(const UpgradePlan& plan) override;
+  // JSON: an "attempt" event; as text the message list says it.
+  void AttemptStarted(int attempt, int attempts, FailReason after) override;
 
   // Ends the last line and clears the progress bar.
   void Finish();

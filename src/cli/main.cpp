@@ -137,6 +137,9 @@ ActionResult RunAction(const Run& run, OperatorPanel& panel, int32_t action, boo
   limits.requestBound = std::chrono::milliseconds(600 * run.opt.tickMs);
   limits.ackBound = std::chrono::milliseconds(300 * run.opt.tickMs);
   engine.SetBootServerLimits(limits);
+  if (action == kActionUpgrade) {
+    engine.SetRetries(run.opt.retries);
+  }
   if (!run.opt.interfaceName.empty()) {
     // An interface that went away since the start selects nothing.
     engine.SelectInterface(FindInterface(engine.Adapters(), run.opt.interfaceName));

@@ -22,6 +22,9 @@ constexpr int kLineBound = 4;
 // Application upgrade: the backstop on the boot server's thread, whose own
 // bounds should always end it first.
 constexpr int kBootServerBackstop = 5;
+// Application upgrade, a new attempt on the old platform: the wait for a
+// bootloader that answers again (restarted, if it must be, into it).
+constexpr int kBootloaderReturn = 6;
 // Wait for boot-up: the fixed pause. The boot server's progress callback
 // clears it whenever a TFTP datagram has arrived.
 constexpr int kBootWait = 7;

@@ -49,6 +49,9 @@ class OperatorPanel {
   virtual void AnswerRead(BoardAnswer /*kind*/, const std::vector<uint8_t>& /*bytes*/) {}
   // A dry run found the board and worked out what an upgrade would do.
   virtual void PlanReady(const UpgradePlan& /*plan*/) {}
+  // An upgrade that failed in the bootloader starts attempt `attempt` of
+  // `attempts`; `after` is why the last one failed.
+  virtual void AttemptStarted(int /*attempt*/, int /*attempts*/, FailReason /*after*/) {}
   // The operation has ended and its clean-up has run; `reason` is kNone
   // when it succeeded.
   virtual void OperationEnded(bool /*ok*/, FailReason /*reason*/) {}

@@ -97,6 +97,9 @@ class Engine {
   void SetDelays(int32_t mainDelay, int32_t recvDelay);
   // The boot server's waits and bounds, for the next new-platform upgrade.
   void SetBootServerLimits(const BootServerParams& limits);
+  // Further attempts of an application upgrade that failed once its board
+  // was in the bootloader; 0 by default.
+  void SetRetries(int retries) { op_.RetriesAllowed = retries; }
   // Posts an action if the engine is idle; returns whether it was accepted.
   bool PostAction(int32_t code);
   // One 100 ms tick of the countdowns.

@@ -30,6 +30,9 @@ class LoggingPanel : public OperatorPanel {
     inner_.AnswerRead(kind, bytes);
   }
   void PlanReady(const UpgradePlan& plan) override { inner_.PlanReady(plan); }
+  void AttemptStarted(int attempt, int attempts, FailReason after) override {
+    inner_.AttemptStarted(attempt, attempts, after);
+  }
   void OperationEnded(bool ok, FailReason reason) override;
 
   // Begins an operation in the log; the board's address is forgotten.

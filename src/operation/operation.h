@@ -79,6 +79,20 @@ struct RemoteRecord {
   bool operator!=(const RemoteRecord& o) const { return !(*this == o); }
 };
 
+// The application upgrade's attempts: further ones left after this one, the
+// one running (from 1), and whether its first bootloader request is sent
+// again until the board answers or the wait for its return ends.
+struct AttemptRecord {
+  int32_t Left = 0;
+  int32_t Attempt = 1;
+  int32_t AwaitBootloader = 0;
+
+  bool operator==(const AttemptRecord& o) const {
+    return Left == o.Left && Attempt == o.Attempt && AwaitBootloader == o.AwaitBootloader;
+  }
+  bool operator!=(const AttemptRecord& o) const { return !(*this == o); }
+};
+
 // The board's neighbour entry as the tool made it: removed by what it was
 // made for, and where, even if a later operation addresses another board or
 // the route moves before the removal succeeds.
@@ -145,6 +159,10 @@ class Operation {
   // The new platform's road: the backstop is armed again when the boot
   // server's progress moves.
   int32_t BootServerProgressSeen = -1;
+  // Further attempts an upgrade that failed in the bootloader may make (the
+  // front end's choice), and the attempts of the running one.
+  int32_t RetriesAllowed = 0;
+  AttemptRecord Attempts;
 
   // What the procedures and the maintenance machines own, as values to
   // compare: their hand-shakes and records, the board as they learn it, the
@@ -152,9 +170,9 @@ class Operation {
   // channels. A step that leaves it as it was found nothing to do.
   auto Record() const {
     return std::tuple_cat(
-        std::make_tuple(Step, VerCfg, Eeprom, Jump, Remote, BootServerProgressSeen, NewPlatform,
-                        BoardBytes(), Entry.StaticArpAdded, Progress.load(), ProgressStep,
-                        link.UDPDone.load(), BootServerExit.load()),
+        std::make_tuple(Step, VerCfg, Eeprom, Jump, Remote, BootServerProgressSeen, Attempts,
+                        NewPlatform, BoardBytes(), Entry.StaticArpAdded, Progress.load(),
+                        ProgressStep, link.UDPDone.load(), BootServerExit.load()),
         Isp.Record(), link.RequestRecord(), link.LineRecord());
   }
 

@@ -1,4 +1,5 @@
 #include "common/countdown_slots.h"
+#include "common/format.h"
 #include "hostnet/capabilities.h"
 #include "hostnet/static_arp.h"
 #include "isp/isp_dialogue.h"
@@ -20,6 +21,9 @@ constexpr int32_t kBootServerBackstopTicks = 1200;  // 2 min
 constexpr uint16_t kIspPort = kBoardCommandPort;
 constexpr uint8_t kLastIspStep = 9;
 constexpr uint8_t kProgramStep = 7;
+// A new attempt waits this long for the bootloader to answer its first
+// request again: long enough to restart the board by hand.
+constexpr int32_t kBootloaderReturnTicks = 600;  // 60 s
 
 // The procedure's states, in the order it passes through them.
 constexpr uint8_t kStart = 1;
@@ -35,6 +39,28 @@ constexpr uint8_t kStepRuns = 10;
 constexpr uint8_t kStepDone = 11;
 constexpr uint8_t kBootServerRuns = 13;
 constexpr uint8_t kWritten = 14;
+constexpr uint8_t kAttemptFailed = 15;
+
+// Whether a new attempt from the bootloader may mend what failed: the board
+// reached its bootloader, and the dialogue or the transfer broke down, not
+// the host (a socket, a port, the neighbour entry) nor the image.
+bool MayTryAgain(const Operation& op, bool reachedBootloader) {
+  switch (op.Reason()) {
+    case FailReason::kFailed:
+    case FailReason::kNoReply:
+    case FailReason::kUnexpectedReply:
+    case FailReason::kResendLimit:
+    case FailReason::kTransferStalled:
+      return reachedBootloader && op.Attempts.Left > 0;
+    default:
+      return false;
+  }
+}
+
+// Where a failed attempt goes: a new one, or the procedure's failure.
+uint8_t AttemptFailed(Operation& op, bool reachedBootloader) {
+  return MayTryAgain(op, reachedBootloader) ? kAttemptFailed : STEP_FAIL;
+}
 
 // New platform: the board's bootloader fetches the image itself from the
 // boot server; the procedure waits in kBootServerRuns until the server's
@@ -83,7 +109,8 @@ uint8_t BootServerEnded(Operation& op) {
       !op.Neighbours.HoldsCapability(kCapNetBindService)) {
     op.Log.AppendMessage(1, MissingCapabilityText(kCapNetBindService));
   }
-  return STEP_FAIL;
+  // A board that stopped acknowledging had asked for its image.
+  return AttemptFailed(op, exit == kBootServerNoAck);
 }
 
 // Old platform: the UDP client socket towards the bootloader.
@@ -103,6 +130,33 @@ FailReason IspReason(const Operation& op) {
   return op.link.LineFailure != FailReason::kNone ? op.link.LineFailure : FailReason::kFailed;
 }
 
+// The next attempt, announced. On the old platform the bootloader may still
+// sit inside a write command, taking every line as data, which nothing but
+// the rest of its data or a restart ends: the attempt's first request is
+// sent again until the board answers, restarted if need be.
+uint8_t NextAttempt(Operation& op) {
+  const FailReason after = op.Reason();
+  --op.Attempts.Left;
+  ++op.Attempts.Attempt;
+  const int attempts = op.Attempts.Attempt + op.Attempts.Left;
+  op.Log.Say(1, Format("\n======KOVA : Attempt %d of %d (the last one: %s) ...======",
+                       op.Attempts.Attempt, attempts, FailReasonName(after)));
+  if (!op.Log.Barred()) {
+    op.Log.Panel().AttemptStarted(op.Attempts.Attempt, attempts, after);
+  }
+  op.ClearFailure();
+  op.Progress = 0;
+  if (op.NewPlatform != 0) {
+    return kRoad;
+  }
+  op.Log.Say(1, Format("\n    Waiting up to %d s for the bootloader: if it does not answer, "
+                       "restart the board into it !",
+                       kBootloaderReturnTicks / 10));
+  op.Attempts.AwaitBootloader = 1;
+  op.Countdown.Set(countdown::kBootloaderReturn, kBootloaderReturnTicks);
+  return kDialogue;
+}
+
 void AppUpgradeStep(Operation& op) {
   IspDialogue& isp = op.Isp;
   switch (op.Step.Busy) {
@@ -111,6 +165,7 @@ void AppUpgradeStep(Operation& op) {
     case kStart:
       op.Log.Say(1, "\n======KOVA : Application firmware upgrade ... Start !======");
       op.Step.Done = 0;
+      op.Attempts = AttemptRecord{op.RetriesAllowed, 1, 0};
       op.Step.Busy = (op.SettleEarlierStaticARP() == 1) ? kMakeEntry : STEP_FAIL;
       break;
     case kMakeEntry:
@@ -179,10 +234,14 @@ void AppUpgradeStep(Operation& op) {
       RunIspStep(isp, isp.IspStep);
       if (isp.IspState == 0) {
         if (isp.IspDone == 1) {
+          op.Attempts.AwaitBootloader = isp.IspStep == 1 ? 0 : op.Attempts.AwaitBootloader;
           op.Step.Busy = kStepDone;
+        } else if (isp.IspStep == 1 && op.Attempts.AwaitBootloader == 1 &&
+                   op.Countdown.Get(countdown::kBootloaderReturn) != 0) {
+          op.Step.Busy = kNextStep;  // asked again
         } else {
           op.NoteFailure(IspReason(op));
-          op.Step.Busy = STEP_FAIL;
+          op.Step.Busy = AttemptFailed(op, isp.IspStep > 1);
         }
       }
       break;
@@ -200,11 +259,14 @@ void AppUpgradeStep(Operation& op) {
         op.StopBootServer();
         op.Log.Say(1, "\n    Boot server: no end in sight, stopped ! ");
         op.NoteFailure(FailReason::kTransferStalled);
-        op.Step.Busy = STEP_FAIL;
+        op.Step.Busy = AttemptFailed(op, true);
       }
       break;
     case kWritten:
       op.Step.Busy = STEP_OK;
+      break;
+    case kAttemptFailed:
+      op.Step.Busy = NextAttempt(op);
       break;
     case STEP_OK:
       op.Log.Say(1, "Successful !======");

@@ -1,5 +1,7 @@
 #include "isp_board_peer.h"
 
+#include <algorithm>
+
 #include <sstream>
 
 namespace kova::test {
@@ -71,6 +73,12 @@ IspBoardPeer::IspBoardPeer(FakeNet& net)
 void IspBoardPeer::Attach() {
   net_.peer = [this](const FakeNet::Datagram& d) { Take(d); };
   net_.peerOwner = this;
+}
+
+void IspBoardPeer::PowerCycle() {
+  offered_ = synchronized_ = unlocked_ = writing_ = false;
+  std::fill(prepared_.begin(), prepared_.end(), false);
+  pending_.clear();
 }
 
 IspBoardPeer::~IspBoardPeer() {

@@ -28,6 +28,10 @@ class IspBoardPeer {
 
   // Answers the network again after another peer took over.
   void Attach();
+  // A restart of the board into its bootloader: not synchronised, no write
+  // in progress, the flash as it is. From `script` only, which runs under
+  // the peer's lock.
+  void PowerCycle();
 
   // --- Behaviour (set before the dialogue starts) ---------------------------
   bool alreadySynchronized = false;  // "?" is answered "1"

@@ -44,6 +44,10 @@ class RecordingPanel : public OperatorPanel {
   }
   void PlanReady(const UpgradePlan& plan) override { plans.push_back(plan); }
   void OperationEnded(bool ok, FailReason reason) override { ended.push_back({ok, reason}); }
+  void AttemptStarted(int attempt, int attempts, FailReason after) override {
+    attemptsStarted.push_back(std::to_string(attempt) + "/" + std::to_string(attempts) + " " +
+                              FailReasonName(after));
+  }
 
   // The phases' names, in order.
   std::vector<std::string> PhaseNames() const {
@@ -71,6 +75,7 @@ class RecordingPanel : public OperatorPanel {
   std::vector<std::pair<BoardAnswer, std::vector<uint8_t>>> answers;
   std::vector<UpgradePlan> plans;
   std::vector<std::pair<bool, FailReason>> ended;
+  std::vector<std::string> attemptsStarted;  // "2/3 no-reply"
   int clears = 0;
 };
 

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "app_upgrade_fixture.h"
+#include "common/format.h"
 #include "engine_fixture.h"
 #include "hostnet/capabilities.h"
 #include "isp_board_peer.h"
@@ -378,6 +379,114 @@ TEST_F(AppUpgradeTest, FailureReasonNamesWhatStoppedTheUpgrade) {
     dir.WriteConfig("DISABLE");
     WriteImage(0x7D000);
     panel.inputs.macFields = {"00", "1A", "2B", "3C", "4D", "5E"};
+  }
+}
+
+// --retries: a road that failed once the bootloader answered runs again
+// from it, its first request asked again until the board answers; what
+// failed before the bootloader, or on the host, is not tried again.
+TEST_F(AppUpgradeTest, FailureInTheBootloaderIsTriedAgainWithinTheRetries) {
+  // Silent at the first `js` "J" lines and, after the first of them, at the
+  // next `questions` "?" lines.
+  const auto silence = [this](int js, int questions) {
+    board.script = [js, questions, silentJ = 0, silentQ = 0](
+                       int, const std::string& line, std::vector<std::string>& out) mutable {
+      const bool quiet =
+          (line == "J" && silentJ < js) || (line == "?" && silentJ > 0 && silentQ++ < questions);
+      silentJ += (line == "J" && silentJ < js) ? 1 : 0;
+      if (quiet) {
+        out.clear();
+      }
+      return quiet;
+    };
+  };
+  const struct {
+    const char* what;
+    std::function<void()> arrange;
+    int retries;
+    FailReason reason;
+    std::vector<std::string> attempts;
+  } cases[] = {
+      {"J unanswered once", [&] { silence(1, 0); }, 1, FailReason::kNone, {"2/2 no-reply"}},
+      {"J unanswered once, no retry", [&] { silence(1, 0); }, 0, FailReason::kNoReply, {}},
+      {"J never answered",
+       [&] { silence(99, 0); },
+       2,
+       FailReason::kNoReply,
+       {"2/3 no-reply", "3/3 no-reply"}},
+      {"the bootloader back after two requests",
+       [&] { silence(1, 2); },
+       1,
+       FailReason::kNone,
+       {"2/2 no-reply"}},
+      // The bootloader waits for the half again after its last RESEND, taking
+      // every line as data: only a restart brings it back.
+      {"four RESENDs, restarted by hand",
+       [this] {
+         board.resendFirst = 4;
+         board.script = [this, questions = 0](int, const std::string& line,
+                                              std::vector<std::string>&) mutable {
+           if (line == "?" && ++questions == 3) {
+             board.PowerCycle();
+           }
+           return false;
+         };
+       },
+       1,
+       FailReason::kNone,
+       {"2/2 resend-limit"}},
+      {"four RESENDs, never restarted",
+       [this] { board.resendFirst = 4; },
+       1,
+       FailReason::kNoReply,
+       {"2/2 resend-limit"}},
+      {"the bootloader never answered",
+       [this] {
+         board.script = [](int, const std::string& line, std::vector<std::string>& out) {
+           out.clear();
+           return line == "?";
+         };
+       },
+       2,
+       FailReason::kNoReply,
+       {}},
+      {"entry refused",
+       [this] { neighbours->addError = host_error::kNotPermitted; },
+       2,
+       FailReason::kNeighbourDenied,
+       {}},
+      {"the new platform's image",
+       [this] { dir.WriteImage(false, true); },
+       2,
+       FailReason::kBadSignature,
+       {}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    c.arrange();
+    engine.SetRetries(c.retries);
+    panel.attemptsStarted.clear();
+    panel.list.clear();
+    Upgrade();
+    EXPECT_EQ(engine.LastReason(), c.reason) << FailReasonName(engine.LastReason());
+    EXPECT_EQ(panel.attemptsStarted, c.attempts);
+    // Each attempt is on the message list, and the verdict follows the last.
+    for (size_t i = 0; i < c.attempts.size(); ++i) {
+      EXPECT_NE(panel.list.find(Format("\n======KOVA : Attempt %zu of %zu (the last one: ", i + 2,
+                                       c.attempts.size() + 1)),
+                std::string::npos);
+    }
+    EXPECT_EQ(panel.boxes.back().text,
+              c.reason == FailReason::kNone
+                  ? "\nKOVA firmware upgrade ... Successful !\nPower Restart !"
+                  : "\nKOVA firmware upgrade ... Failed !");
+    EXPECT_EQ(neighbours->RowCount(), 0u);
+    EXPECT_EQ(net->OpenCount(), 0);
+    neighbours->addError = 0;
+    board.script = nullptr;
+    board.resendFirst = 0;
+    board.Attach();
+    WriteImage(0x7D000);
   }
 }
 
