@@ -177,12 +177,39 @@ start_board_at() {
 
 stop_board() {
   local name=$1
+  end_power_cycle_watch "$name"
   kill -TERM "${BOARD_PID[$name]}" 2>/dev/null
   wait "${BOARD_PID[$name]}"
   local status=$?
   unset "BOARD_PID[$name]"
   [ "$status" -eq 0 ] || fail "board $name exited with status $status"
   [ -s "$WORK/$name.json" ] || fail "board $name wrote no report"
+}
+
+# power_cycle_when NAME FILE PATTERN [TIMEOUT]: in the background, power
+# cycles board NAME (SIGUSR1) once FILE holds a line matching PATTERN (grep
+# -E), if that happens within TIMEOUT seconds (default 60). stop_board or the
+# script's end ends the watcher.
+power_cycle_when() {
+  local name=$1 file=$2 pattern=$3 timeout=${4:-60} board=${BOARD_PID[$1]}
+  (
+    for _ in $(seq $((timeout * 20))); do
+      if grep -qE -- "$pattern" "$file" 2>/dev/null; then
+        kill -USR1 "$board"
+        exit 0
+      fi
+      sleep 0.05
+    done
+  ) &
+  WATCH_PID[power-$name]=$!
+}
+
+end_power_cycle_watch() {
+  local watcher=${WATCH_PID[power-$1]:-}
+  [ -n "$watcher" ] || return 0
+  kill -TERM "$watcher" 2>/dev/null
+  wait "$watcher" 2>/dev/null
+  unset "WATCH_PID[power-$1]"
 }
 
 # KOVA_Config.cfg with run step 3 (application image only) and the given

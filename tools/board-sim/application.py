@@ -62,26 +62,62 @@ def srecord_problem(line: str) -> Optional[str]:
     return None
 
 
+def is_end_record(line: str) -> bool:
+    return line[:2] in ("S7", "S8", "S9") and srecord_problem(line) is None
+
+
 class RemoteUpdate:
     """What the application received of a remote update; outlives the mode."""
 
-    def __init__(self):
+    def __init__(self, slot=None):
+        self.slot = slot
         self.lines = []
         self.bad_lines = []
         # The number of lines received when each command came.
         self.erases = []
         self.updates = []
         self.polls = 0
+        self.erased = False  # an erase since the last update: lines may come
+        self.ended = False  # an end record since that erase: the update may come
+        self.protocol_errors = []
+
+    def erase(self) -> None:
+        self.erases.append(len(self.lines))
+        self.erased, self.ended = True, False
 
     def take_line(self, line: str) -> None:
         problem = srecord_problem(line)
         if problem:
             self.bad_lines.append({"index": len(self.lines), "line": line, "problem": problem})
         self.lines.append(line)
+        if self.erased and not self.ended and is_end_record(line):
+            self.ended = True
+
+    def update(self) -> None:
+        """The board writes what it received: a whole file makes new firmware."""
+        self.updates.append(len(self.lines))
+        if self.ended and self.slot is not None:
+            self.slot.completed()
+        self.erased = self.ended = False
+
+    def out_of_order(self, name: str, now: float) -> Optional[str]:
+        """Why the strict board refuses this command now, recorded; None: it takes it."""
+        problem = None
+        if name == "SEND_FILE" and not self.erased:
+            problem = "a line before REMOTE_ERASE"
+        elif name == "SEND_FILE" and self.ended:
+            problem = "a line after the end record"
+        elif name == "REMOTE_UPDATE" and not self.ended:
+            problem = "REMOTE_UPDATE before an end record"
+        if problem:
+            self.protocol_errors.append({"t": round(now, 4), "command": name,
+                                         "problem": problem})
+        return problem
 
     def report(self) -> dict:
         return {"erases": self.erases, "lines": self.lines, "bad_lines": self.bad_lines,
-                "updates": self.updates, "polls": self.polls}
+                "updates": self.updates, "polls": self.polls,
+                "protocol_errors": self.protocol_errors}
 
 
 class ApplicationMode(Mode):
@@ -92,6 +128,10 @@ class ApplicationMode(Mode):
         self._board = ctx.board
         self._reboot_at = None
         self._reboot_reason = None
+        self._reboot_target = "bootloader"
+        # The strict board writes its flash after REMOTE_UPDATE and then restarts:
+        # meanwhile it answers nothing.
+        self._updating = False
 
     def endpoints(self) -> List[Endpoint]:
         endpoints = [Endpoint(COMMAND, port=self._ctx.opt.port)]
@@ -106,7 +146,7 @@ class ApplicationMode(Mode):
         if self._reboot_at is None or now < self._reboot_at:
             return Outcome("idle")
         self._reboot_at = None
-        return Outcome("rebooted", switch=Switch("bootloader", self._reboot_reason))
+        return Outcome("rebooted", switch=Switch(self._reboot_target, self._reboot_reason))
 
     def _reboot(self, now: float, reason: str) -> None:
         if self._reboot_at is None:
@@ -114,6 +154,9 @@ class ApplicationMode(Mode):
             self._reboot_reason = reason
 
     def on_datagram(self, datagram: Datagram, now: float) -> Outcome:
+        if self._updating:
+            return Outcome("restarting", details=frame_details(wire.parse(datagram.data))
+                           if datagram.endpoint == COMMAND else {"command": "MAGIC"})
         if datagram.endpoint == MAGIC_ENDPOINT.name:
             verdict = magic_verdict(datagram.data, self._board.mac)
             if verdict == "magic":
@@ -121,7 +164,7 @@ class ApplicationMode(Mode):
                 self._reboot(now, "magic")
             return Outcome(verdict, details={"command": "MAGIC"})
         req = wire.parse(datagram.data)
-        verdict, answer = self._answer(req)
+        verdict, answer = self._answer(req, now)
         outcome = Outcome(verdict, details=frame_details(req))
         if answer is None:
             return outcome
@@ -131,14 +174,21 @@ class ApplicationMode(Mode):
         outcome.sends.append(reply(datagram, answer, self._ctx.opt))
         if req.name == "BOOTLOADER" and verdict == "answered":
             self._reboot(now, "command")
+        if req.name == "REMOTE_UPDATE" and verdict == "answered" and self._ctx.opt.strict:
+            self._updating = True
+            self._reboot_at = now + self._ctx.opt.update_time * self._ctx.opt.time_scale
+            self._reboot_target, self._reboot_reason = "power-on", "restart"
         return outcome
 
-    def _answer(self, req: wire.Request) -> Tuple[str, Optional[bytes]]:
+    def _answer(self, req: wire.Request, now: float) -> Tuple[str, Optional[bytes]]:
         verdict, seen = screen(self._ctx, req)
         if verdict is not None:
             return verdict, None
         if seen in self._ctx.opt.refuse_at.get(req.name, ()):
             return "refused", wire.frame(req.table, req.code, bytes([wire.NAK]))
+        if (self._ctx.opt.strict and req.table == wire.UNICAST_TABLE
+                and self._ctx.remote.out_of_order(req.name, now)):
+            return "out-of-order", wire.frame(req.table, req.code, bytes([wire.NAK]))
         if req.table == wire.BROADCAST_TABLE:
             answer = broadcast_answer(self._board, req)
         elif req.name == "CHECK_REMOTE_UPDATE":
@@ -162,13 +212,32 @@ class ApplicationMode(Mode):
             return wire.frame(table, code, bytes(self._board.eeprom))
         remote = self._ctx.remote
         if req.name == "REMOTE_ERASE":
-            remote.erases.append(len(remote.lines))
+            remote.erase()
             return wire.ack(table, code)
         if req.name == "SEND_FILE":
             remote.take_line(req.args.decode("latin-1"))
             return wire.ack(table, code)
         if req.name == "REMOTE_UPDATE":
-            remote.updates.append(len(remote.lines))
+            remote.update()
             return wire.ack(table, code)
         return None
 
+
+
+class SilentMode(Mode):
+    """The board after a restart into firmware that never comes up (--no-return):
+    it hears everything and answers nothing."""
+
+    name = "silent"
+
+    def __init__(self, ctx):
+        self._ctx = ctx
+
+    def endpoints(self) -> List[Endpoint]:
+        return ApplicationMode(self._ctx).endpoints()
+
+    def on_datagram(self, datagram: Datagram, now: float) -> Outcome:
+        del now
+        if datagram.endpoint != COMMAND:
+            return Outcome("silent", details={"command": "MAGIC"})
+        return Outcome("silent", details=frame_details(wire.parse(datagram.data)))

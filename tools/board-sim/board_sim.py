@@ -45,6 +45,7 @@ class Simulator:
         self.late_left = opt.late_first[0]
         self.late = []  # (when, Send): answers held back by --late-first
         self.stopping = False
+        self.power_cycles_due = 0  # SIGUSR1 received, not yet acted on
         self.sockets = {}  # Endpoint -> socket
         self.address = None  # the interface's address, once a mode manages it
         board = self.ctx.board
@@ -75,6 +76,7 @@ class Simulator:
         signal.set_wakeup_fd(wake_w.fileno())
         for sig in (signal.SIGTERM, signal.SIGINT):
             signal.signal(sig, self._on_signal)
+        signal.signal(signal.SIGUSR1, self._on_power_cycle)
         try:
             self._reconcile()
             if self.opt.ready_file:
@@ -89,6 +91,9 @@ class Simulator:
                 readable, _, _ = select.select(list(by_socket) + [wake_r], [], [], timeout)
                 if wake_r in readable:
                     wake_r.recv(64)
+                if self.power_cycles_due:
+                    self._power_cycle()
+                    continue
                 for sock in readable:
                     # A switch made by an earlier datagram may have closed it.
                     endpoint = by_socket.get(sock)
@@ -113,9 +118,26 @@ class Simulator:
         del signum, frame
         self.stopping = True
 
+    def _on_power_cycle(self, signum, frame):
+        del signum, frame
+        self.power_cycles_due += 1
+
+    def _power_cycle(self) -> None:
+        """Power off and on: what was about to leave is lost, the flash decides
+        where the board comes up."""
+        self.power_cycles_due = 0
+        self.late = []
+        self._log("power cycle")
+        self._switch(Switch("power-on", "power cycle"))
+        self._reconcile()
+
     def _switch(self, switch: Switch) -> None:
         """Every change of mode, at start too, goes through here."""
         self.mode = enter(switch.mode, switch.reason, self.ctx, self.now())
+        if self.mode.interface_address() is None and self.address is not None:
+            # The application runs on the address it was given at the start.
+            self.address.restore()
+            self.address = None
         self.report.add_switch(t=round(self.now(), 4), mode=self.mode.name, reason=switch.reason)
         self._log("now in the %s (%s)" % (self.mode.name, switch.reason))
 
@@ -188,8 +210,13 @@ class Simulator:
         for send in outcome.sends:
             if send.kind is None and entry is not None and self.late_left > 0:
                 self.late_left -= 1
-                self.late.append((self.now() + self.opt.late_first[1], send))
+                self._hold(self.now() + self.opt.late_first[1], send)
                 entry["reply_late"] = self.opt.late_first[1]
+                result = "sent"
+            elif outcome.delay > 0:
+                self._hold(self.now() + outcome.delay, send)
+                if entry is not None:
+                    entry["reply_after"] = round(outcome.delay, 4)
                 result = "sent"
             else:
                 result = self._send(send)
@@ -209,6 +236,13 @@ class Simulator:
                     entry["reply_twice"] = entry.get("reply_twice", 0) + 1
         if entry is not None:
             self._record(entry)
+
+    def _hold(self, when: float, send) -> None:
+        """Keeps a send back until `when`; held sends leave in the order of their times."""
+        position = len(self.late)
+        while position > 0 and self.late[position - 1][0] > when:
+            position -= 1
+        self.late.insert(position, (when, send))
 
     def _send(self, send) -> str:
         if self.opt.drop_sent > 0 and self.sent_drops.random() < self.opt.drop_sent:

@@ -27,6 +27,9 @@ COPY_SIZES = (256, 512, 1024, 4096)
 UNLOCK_CODE = 23130
 # A checksum line follows at most this many data lines.
 LINES_PER_CHECKSUM = 20
+# What the host programs: the application region, sectors 2 to 29.
+REGION_START = 8192
+PAGE = 256
 
 # Return codes of the ISP command set.
 CMD_SUCCESS = 0
@@ -106,31 +109,73 @@ class RamWrite:
         self.done = 0
         self.pending = bytearray()
         self.lines = 0
+        # Bytes the pending lines' length characters announced.
+        self.announced = 0
 
     def wants_checksum(self) -> bool:
-        return self.done + len(self.pending) >= self.count or self.lines >= LINES_PER_CHECKSUM
+        return self.done + self.announced >= self.count or self.lines >= LINES_PER_CHECKSUM
+
+    def restart(self) -> None:
+        self.pending, self.lines, self.announced = bytearray(), 0, 0
 
 
 class IspChip:
     """Flash, RAM and the state of the ISP dialogue; outlives the mode."""
 
-    def __init__(self, opt, flash: Optional[bytearray] = None):
+    def __init__(self, opt, flash: Optional[bytearray] = None, slot=None):
         self.opt = opt
+        self.slot = slot
         self.flash = flash if flash is not None else (
             load_flash(opt.flash_init) if opt.flash_init else default_flash())
-        self.ram = bytearray(0xA5 for _ in range(RAM_SIZE))
-        self.synchronized = opt.isp_synchronized
-        self.offered = False  # "Synchronized" sent, waiting for it to come back
-        self.unlocked = False
-        self.prepared = set()
-        self.write: Optional[RamWrite] = None
+        self.power_on()
         self.forced_resends_left = opt.resend_first
         self.erases = []
         self.copies = []
         self.refused = []
         self.problems = []
         self.problem_count = 0
+        self.protocol_errors = []
         self.checksums = {"ok": 0, "resend": 0, "forced_resend": 0}
+        self.data_lines = 0
+        self.lost_lines = []
+        # Pages of the application region programmed since its programming started.
+        self.programmed = set()
+        self.busy_until = 0.0
+
+    def power_on(self) -> None:
+        """What a power cycle resets: RAM, the handshake, the locks."""
+        self.ram = bytearray(0xA5 for _ in range(RAM_SIZE))
+        self.synchronized = self.opt.isp_synchronized
+        self.offered = False  # "Synchronized" sent, waiting for it to come back
+        self.unlocked = False
+        self.prepared = set()
+        self.write: Optional[RamWrite] = None
+        self.busy_until = 0.0
+
+    def answer_delay(self, now: float) -> float:
+        """How long after `now` the answer to the last line leaves: the chip
+        answers once the erase or copy it runs is over."""
+        return max(0.0, self.busy_until - now)
+
+    def _busy(self, now: float, milliseconds: float) -> None:
+        if self.opt.strict:
+            start = max(now, self.busy_until)
+            self.busy_until = start + milliseconds / 1000.0 * self.opt.time_scale
+
+    def _programming(self, pages) -> None:
+        """Erasing or copying into the application region breaks the old
+        application; every page of the region copied makes a new one."""
+        if self.slot is None:
+            return
+        if self.slot.state != "broken":
+            self.slot.started()
+            self.programmed = set()
+        self.programmed.update(pages)
+        if len(self.programmed) == (FLASH_SIZE - REGION_START) // PAGE:
+            self.slot.completed()
+
+    def protocol_error(self, now: float, problem: str, text: str) -> None:
+        self.protocol_errors.append({"t": round(now, 4), "problem": problem, "datagram": text})
 
     def take_line(self, line: str, now: float) -> Tuple[str, List[bytes]]:
         """One line without its end: its kind for the report and the answer lines."""
@@ -194,6 +239,8 @@ class IspChip:
         start = SECTORS[first][0]
         end = SECTORS[last][0] + SECTORS[last][1]
         self.flash[start:end] = b"\xff" * (end - start)
+        self._programming(())
+        self._busy(now, (last - first + 1) * self.opt.erase_ms)
         # Every erase or copy locks the sectors again.
         self.prepared.clear()
         self.erases.append({"t": round(now, 4), "first": first, "last": last})
@@ -236,17 +283,29 @@ class IspChip:
         wrong = count - differences.count(0)
         first = destination + count - len(differences.lstrip(b"\0")) if wrong else None
         self.prepared.clear()
+        self._programming(range(destination // PAGE, (destination + count) // PAGE))
+        self._busy(now, count / PAGE * self.opt.copy_ms)
         self.copies.append({"t": round(now, 4), "dst": destination, "src": source, "n": count,
                             "mismatches": wrong, "first_mismatch": first})
         return CMD_SUCCESS
 
     def _data_phase(self, line: str, now: float) -> Tuple[str, List[bytes]]:
+        # Like the chip, the bootloader takes every line as data until the lines'
+        # length characters add up to the count of W, and the next line as the
+        # checksum; only the end of the W (or a power cycle) brings it back to
+        # its commands. A host that loses a data line has its checksum taken as
+        # data and waits for an answer that never comes.
         write = self.write
         if not write.wants_checksum():
+            self.data_lines += 1
+            if self.data_lines == self.opt.lose_line:
+                self.lost_lines.append({"t": round(now, 4), "line": line})
+                return "LOST", []
             data, problem = uu_decode(line)
             if problem:
                 self._problem(now, line, problem)
             write.pending += data
+            write.announced += _UU_VALUE[ord(line[0])] if line else 0
             write.lines += 1
             return "DATA", []
         expected = sum(write.pending)
@@ -267,14 +326,14 @@ class IspChip:
         offset = write.address - RAM_BASE + write.done
         self.ram[offset:offset + len(taken)] = taken
         write.done += len(taken)
-        write.pending, write.lines = bytearray(), 0
+        write.restart()
         self.checksums["ok"] += 1
         if write.done >= write.count:
             self.write = None
         return "CHECKSUM", [b"OK"]
 
     def _resend(self) -> List[bytes]:
-        self.write.pending, self.write.lines = bytearray(), 0
+        self.write.restart()
         self.checksums["resend"] += 1
         return [b"RESEND"]
 
@@ -299,6 +358,8 @@ class IspChip:
             "refused": self.refused,
             "problems": self.problems,
             "problem_count": self.problem_count,
+            "protocol_errors": self.protocol_errors,
+            "lost_lines": self.lost_lines,
             "write_pending": self.write is not None,
             "flash_sha256": hashlib.sha256(self.flash).hexdigest(),
             "flash_file": self.opt.flash_file,
@@ -334,11 +395,14 @@ class IspBootloaderMode(Mode):
             return self._frame(datagram)
         if self._opt.silent or self._opt.silent_bootloader:
             return Outcome("silent", details={"line": datagram.data.decode("latin-1")})
-        text = self._partial + datagram.data.decode("latin-1")
+        received = datagram.data.decode("latin-1")
+        text = self._partial + received
         *lines, self._partial = text.split("\n")
         details = {}
         if self._partial:
             details["problem"] = "line not ended in this datagram"
+        if self._opt.strict:
+            self._one_line_rule(received, text, now)
         kinds, answers = [], []
         for line in lines:
             if not line.endswith("\r"):
@@ -352,8 +416,24 @@ class IspBootloaderMode(Mode):
         if answers:
             details["reply_text"] = [a.decode("latin-1") for a in answers]
         endpoint = "isp-alt" if self._opt.isp_reply_from else datagram.endpoint
+        # One answer line per datagram.
         sends = [reply(datagram, a + b"\r\n", self._opt, endpoint) for a in answers]
-        return Outcome("answered" if sends else "taken", sends, details)
+        delay = self._chip.answer_delay(now) if sends else 0.0
+        return Outcome("answered" if sends else "taken", sends, details, delay=delay)
+
+    def _one_line_rule(self, received: str, text: str, now: float) -> None:
+        """The bootloader takes one command or data line per datagram, ended by CR LF."""
+        problem = None
+        if text != received:
+            problem = "the datagram ends a line begun in an earlier one"
+        elif "\n" not in received:
+            problem = "the line is not ended in this datagram"
+        elif received.count("\n") > 1 or not received.endswith("\n"):
+            problem = "more than one line in the datagram"
+        elif not received.endswith("\r\n"):
+            problem = "the line is ended by LF alone"
+        if problem:
+            self._chip.protocol_error(now, problem, received[:80])
 
     def _frame(self, datagram: Datagram) -> Outcome:
         req = wire.parse(datagram.data)

@@ -57,6 +57,8 @@ class Outcome:
     sends: List[Send] = field(default_factory=list)
     details: Dict[str, Any] = field(default_factory=dict)  # more fields for the report
     switch: Optional[Switch] = None
+    # The sends leave this many seconds later: the time the board takes to act.
+    delay: float = 0.0
 
 
 class Mode:

@@ -90,8 +90,9 @@ def tftp_error(code: int, text: str) -> bytes:
 class NetbootRecord:
     """What the network bootloader got; outlives the mode."""
 
-    def __init__(self, opt):
+    def __init__(self, opt, slot=None):
         self.opt = opt
+        self.slot = slot
         self.xids = random.Random("xid %d" % opt.seed)
         self.state = "not run"
         self.magic_packets = 0
@@ -150,7 +151,8 @@ class NetworkBootloaderMode(Mode):
         self._next_block = 1
         self._retries = 0
         self._rec.state = "waiting"
-        if reason == "magic":
+        # Without a valid application the bootloader asks for an address at once.
+        if reason == "magic" or (reason == "power cycle" and ctx.slot.state == "broken"):
             self._after_magic(now)
 
     def endpoints(self) -> List[Endpoint]:
@@ -283,6 +285,8 @@ class NetworkBootloaderMode(Mode):
         if self._rec.state != "tftp" or block != self._next_block & 0xFFFF:
             self._rec.out_of_order += 1
             return Outcome("out-of-order", details=details)
+        if self._next_block == 1 and self._rec.slot is not None:
+            self._rec.slot.started()
         self._rec.image += data[4:]
         self._rec.blocks += 1
         self._next_block += 1
@@ -293,4 +297,6 @@ class NetworkBootloaderMode(Mode):
             self._rec.complete = True
             self._deadline = None
             self._rec.write_image_file()
+            if self._rec.slot is not None:
+                self._rec.slot.completed()
         return Outcome("taken", [self._send_tftp(tftp_ack(block), "ack")], details)

@@ -71,7 +71,10 @@ def parser() -> argparse.ArgumentParser:
         "platform, BOOTP from 0.0.0.0 and TFTP.",
         epilog="The report holds board, received (every datagram with its outcome), sent (what "
         "the board sent of its own accord), modes (every switch), final, remote (the remote "
-        "update) and isp (old platform) or netboot (new platform).")
+        "update), power_cycles (SIGUSR1) and restarts (the board's own), each with the mode it "
+        "came up in and its version, and isp (old platform) or netboot (new platform). SIGUSR1 "
+        "power cycles the board: it comes up in its application, unless an ISP programming or "
+        "a TFTP transfer was started and not completed.")
     p.add_argument("--mac", required=True, type=parse_mac, help="00:1A:2B:3C:4D:5E")
     p.add_argument("--ip", default=parse_ipv4("192.168.100.2"), type=parse_ipv4,
                    help="the address the ETH_REQ answer reports (default 192.168.100.2)")
@@ -110,6 +113,9 @@ def parser() -> argparse.ArgumentParser:
     p.add_argument("--update-done-poll", type=int, default=1, metavar="N",
                    help="acknowledge CHECK_REMOTE_UPDATE from the Nth poll on; earlier polls get "
                    "no answer (default 1)")
+    p.add_argument("--update-time", type=float, default=1.0, metavar="SECONDS",
+                   help="with --strict, how long the application writes a remote update and "
+                   "restarts, answering nothing, times --time-scale (default 1)")
     p.add_argument("--drop", type=_share, default=0.0, metavar="SHARE",
                    help="lose this share (0..1) of the incoming datagrams")
     p.add_argument("--drop-sent", type=_share, default=0.0, metavar="SHARE",
@@ -122,6 +128,18 @@ def parser() -> argparse.ArgumentParser:
                    "start answering)")
     p.add_argument("--seed", type=int, default=1,
                    help="seed of the drop and duplicate decisions")
+    p.add_argument("--new-version", type=parse_version, metavar="MAJOR.MINOR",
+                   help="the version the application reports once the board has restarted into "
+                   "firmware written by any road (default: --version with its minor number plus "
+                   "one); until that restart it reports --version")
+    p.add_argument("--no-return", action="store_true",
+                   help="after a restart into newly written firmware the board stays silent")
+    p.add_argument("--strict", action="store_true",
+                   help="hold the host to the board's own rules: one ISP line per datagram, "
+                   "data lines up to the byte count of W, erase and copy taking a chip's time, "
+                   "a network bootloader that restarts its transfer and its application, remote "
+                   "lines only after an erase and an update only after an end record; what "
+                   "breaks them is recorded as a protocol error")
 
     isp = p.add_argument_group("old-platform ISP bootloader")
     isp.add_argument("--isp-synchronized", action="store_true",
@@ -136,6 +154,14 @@ def parser() -> argparse.ArgumentParser:
     isp.add_argument("--isp-reply-from", type=_address_port, metavar="ADDRESS:PORT",
                      help="answer ISP lines from this address (which must be on the board's "
                      "interface) and port, and take lines there too")
+    isp.add_argument("--lose-line", type=int, default=0, metavar="N",
+                     help="lose the Nth data line the bootloader receives, once (default 0: none)")
+    isp.add_argument("--erase-ms", type=float, default=100.0, metavar="MS",
+                     help="with --strict, the time one sector's erase takes, times --time-scale "
+                     "(default 100)")
+    isp.add_argument("--copy-ms", type=float, default=1.0, metavar="MS",
+                     help="with --strict, the time 256 bytes take to program, times --time-scale "
+                     "(default 1)")
     isp.add_argument("--flash-init", metavar="FILE",
                      help="flash content at start, at most 512 KiB, padded with 0xFF (default: a "
                      "bootloader pattern in sectors 0-1, an older application in 2-29)")
@@ -188,4 +214,8 @@ def parse_options(argv):
         p.error("--resend-first counts from 0, --update-done-poll from 1")
     if opt.time_scale <= 0:
         p.error("--time-scale must be positive")
+    if min(opt.lose_line, opt.erase_ms, opt.copy_ms, opt.update_time) < 0:
+        p.error("--lose-line, --erase-ms, --copy-ms and --update-time take no negative value")
+    if opt.new_version is None:
+        opt.new_version = bytes([opt.version[0], (opt.version[1] + 1) & 0xFF])
     return opt
