@@ -27,8 +27,11 @@ elapsed_since() {
 
 # expect_served DIR MODES: the upgrade succeeded, and the board, having gone
 # through MODES (mode, reason), holds the image of DIR, read with the
-# addresses and the file name the BOOTP reply gave it from the server's.
+# addresses and the file name the BOOTP reply gave it from the server's. The
+# strict board then restarts into its new application.
 expect_served() {
+  local modes=$2
+  [ "$E2E_STRICT" = 1 ] && modes="${modes%]}, ('application', 'restart')]"
   expect_rc 0
   expect_line "$UPGRADE_OK"
   stop_board board
@@ -36,7 +39,7 @@ expect_served() {
   expect_report board '([(m["mode"], m["reason"]) for m in report["modes"]],
     [report["netboot"][k] for k in ("complete", "address", "server", "file")],
     report["netboot"]["tftp_server"].split(":")[0])' \
-    "($2, [True, '$TOPO_BOARD_IP', '$TOPO_HOST_IP', 'firmware.bin'], '$TOPO_HOST_IP')"
+    "($modes, [True, '$TOPO_BOARD_IP', '$TOPO_HOST_IP', 'firmware.bin'], '$TOPO_HOST_IP')"
 }
 
 # The datagrams the host sent through the chosen card to ports 9 and 68, in
