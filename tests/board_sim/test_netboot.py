@@ -202,8 +202,13 @@ class TftpTest(unittest.TestCase):
             kinds += [s.kind for s in outcome.sends]
         self.assertEqual(kinds, ["tftp-rrq"] * 5 + ["tftp-ack"] * 5)
         self.assertEqual((board.rec.state, board.mode.interface_address()), ("bootp", ""))
-        self.assertEqual(board.bootp().kind, "bootp-request")
+        request = board.bootp()
+        self.assertEqual(request.kind, "bootp-request")
         self.assertEqual(len(board.rec.errors), 1)
+        # The transfer that follows keeps its own blocks only.
+        board.mode.on_datagram(datagram(bootp_reply(request.data), "bootp", (SERVER, 67)), 30.0)
+        board.mode.on_datagram(data(1, b"new", (SERVER, 35000)), 30.1)
+        self.assertEqual((bytes(board.rec.image), board.rec.complete), (b"new", True))
 
 
 class StrictNetbootTest(unittest.TestCase):
@@ -220,10 +225,18 @@ class StrictNetbootTest(unittest.TestCase):
         events = []
         for _ in range(4):
             now, outcome = board.timer()
-            events.append((now, [s.kind for s in outcome.sends], len(board.rec.image)))
-        self.assertEqual(events, [(6.5, ["tftp-rrq"], 0), (10.5, ["tftp-rrq"], 0),
-                                  (14.5, ["tftp-rrq"], 0), (18.5, [], 0)])
+            events.append((now, [s.kind for s in outcome.sends]))
+        self.assertEqual(events, [(6.5, ["tftp-rrq"]), (10.5, ["tftp-rrq"]),
+                                  (14.5, ["tftp-rrq"]), (18.5, [])])
         self.assertEqual((board.rec.state, board.rec.transfer_restarts), ("bootp", 3))
+        # The server's answer to the repeated request, from a port of its own,
+        # starts the image again.
+        board = Board("--strict")
+        board.leased()
+        board.mode.on_datagram(data(1, bytes(512)), 2.0)
+        board.timer()
+        outcome = board.mode.on_datagram(data(1, b"end", (SERVER, 35000)), 6.6)
+        self.assertEqual((outcome.verdict, bytes(board.rec.image)), ("taken", b"end"))
 
     def test_only_the_transfers_port_is_heard(self):
         # packets (block, payload, sender), verdicts, blocks acknowledged

@@ -205,7 +205,6 @@ class NetworkBootloaderMode(Mode):
             # The transfer starts again from its first block.
             self._rec.transfer_restarts += 1
             self._peer, self._next_block = None, 1
-            self._rec.image = bytearray()
             return Outcome("retransmitted", [self._rrq()])
         if self._peer is None:
             return Outcome("retransmitted", [self._rrq()])
@@ -316,8 +315,11 @@ class NetworkBootloaderMode(Mode):
         if self._rec.state != "tftp" or block != self._next_block & 0xFFFF:
             self._rec.out_of_order += 1
             return Outcome("out-of-order", details=details)
-        if self._next_block == 1 and self._rec.slot is not None:
-            self._rec.slot.started()
+        if self._next_block == 1:
+            # A transfer (again) from its start: what an earlier one left goes.
+            self._rec.image = bytearray()
+            if self._rec.slot is not None:
+                self._rec.slot.started()
         self._rec.image += data[4:]
         self._rec.blocks += 1
         self._next_block += 1
