@@ -206,5 +206,57 @@ class IspDialogueTest(unittest.TestCase):
         self.assertEqual(outcome.verdict, "answered")
 
 
+class StrictIspTest(unittest.TestCase):
+    def test_one_line_per_datagram(self):
+        # datagrams, answers, protocol errors recorded
+        cases = [
+            ("one line each", [b"U 23130\r\n", b"P 2 2\r\n"], ["0\r\n", "0\r\n"], []),
+            ("two lines in one", [b"U 23130\r\nP 2 2\r\n"], ["0\r\n", "0\r\n"],
+             ["more than one line in the datagram"]),
+            ("a line split in two", [b"U 231", b"30\r\n"], ["0\r\n"],
+             ["the line is not ended in this datagram",
+              "the datagram ends a line begun in an earlier one"]),
+            ("LF alone", [b"U 23130\n"], ["0\r\n"], ["the line is ended by LF alone"]),
+        ]
+        for label, datagrams, answers, errors in cases:
+            with self.subTest(label):
+                host = Host("--isp-synchronized", "--strict")
+                sends = [s for d in datagrams for s in host.mode.on_datagram(datagram(d), 0).sends]
+                self.assertEqual([s.data.decode() for s in sends], answers)
+                self.assertEqual([e["problem"] for e in host.chip.report()["protocol_errors"]],
+                                 errors)
+
+    def test_erase_and_copy_answer_after_a_chips_time(self):
+        # options, lines, delay of the last answer
+        cases = [
+            ((), ["U 23130", "P 2 4", "E 2 4"], 0.3),
+            (("--time-scale", "0.5"), ["U 23130", "P 2 2", "E 2 2"], 0.05),
+            (("--erase-ms", "10"), ["U 23130", "P 2 2", "E 2 2"], 0.01),
+            ((), ["U 23130", "P 0 29", "C 8192 268435968 1024"], 0.004),
+            ((), ["U 23130", "P 0 29"], 0.0),
+        ]
+        for options, lines, delay in cases:
+            with self.subTest((options, lines)):
+                host = Host("--isp-synchronized", "--strict", *options)
+                for line in lines:
+                    outcome = host.mode.on_datagram(datagram(line.encode() + b"\r\n"), 5.0)
+                self.assertAlmostEqual(outcome.delay, delay)
+
+    def test_a_lost_data_line_leaves_the_checksum_unanswered(self):
+        half = bytes((i * 7) & 0xFF for i in range(512))
+        host = Host("--isp-synchronized", "--strict", "--lose-line", "3")
+        self.assertEqual(host.write_half(RAM_HALVES[0], half), [])
+        # Only completing the W brings the commands back: the host's checksum
+        # and its next command are taken as data, the line after them as the
+        # checksum.
+        self.assertEqual(host.send("U 23130"), [])
+        self.assertEqual(host.send("W 268435968 512"), ["RESEND"])
+        for line in half_lines(half):
+            host.send(line)
+        self.assertEqual(host.send(str(sum(half))), ["OK"])
+        self.assertEqual(host.send("P 2 2"), ["0"])
+        self.assertEqual(len(host.chip.report()["lost_lines"]), 1)
+
+
 if __name__ == "__main__":
     unittest.main()

@@ -202,8 +202,69 @@ class TftpTest(unittest.TestCase):
             kinds += [s.kind for s in outcome.sends]
         self.assertEqual(kinds, ["tftp-rrq"] * 5 + ["tftp-ack"] * 5)
         self.assertEqual((board.rec.state, board.mode.interface_address()), ("bootp", ""))
-        self.assertEqual(board.bootp().kind, "bootp-request")
+        request = board.bootp()
+        self.assertEqual(request.kind, "bootp-request")
         self.assertEqual(len(board.rec.errors), 1)
+        # The transfer that follows keeps its own blocks only.
+        board.mode.on_datagram(datagram(bootp_reply(request.data), "bootp", (SERVER, 67)), 30.0)
+        board.mode.on_datagram(data(1, b"new", (SERVER, 35000)), 30.1)
+        self.assertEqual((bytes(board.rec.image), board.rec.complete), (b"new", True))
+
+
+class StrictNetbootTest(unittest.TestCase):
+    def test_bootp_backs_off_up_to_a_minute(self):
+        board = Board("--strict")
+        times = [board.timer()[0] for _ in range(9)]
+        self.assertEqual(times, [0.0, 1.0, 3.0, 7.0, 15.0, 31.0, 63.0, 123.0, 183.0])
+
+    def test_silence_restarts_the_transfer_from_its_first_block(self):
+        board = Board("--strict")
+        board.leased()
+        board.mode.on_datagram(data(1, bytes(512)), 2.0)
+        board.mode.on_datagram(data(2, bytes(512)), 2.5)
+        events = []
+        for _ in range(4):
+            now, outcome = board.timer()
+            events.append((now, [s.kind for s in outcome.sends]))
+        self.assertEqual(events, [(6.5, ["tftp-rrq"]), (10.5, ["tftp-rrq"]),
+                                  (14.5, ["tftp-rrq"]), (18.5, [])])
+        self.assertEqual((board.rec.state, board.rec.transfer_restarts), ("bootp", 3))
+        # The server's answer to the repeated request, from a port of its own,
+        # starts the image again.
+        board = Board("--strict")
+        board.leased()
+        board.mode.on_datagram(data(1, bytes(512)), 2.0)
+        board.timer()
+        outcome = board.mode.on_datagram(data(1, b"end", (SERVER, 35000)), 6.6)
+        self.assertEqual((outcome.verdict, bytes(board.rec.image)), ("taken", b"end"))
+
+    def test_only_the_transfers_port_is_heard(self):
+        # packets (block, payload, sender), verdicts, blocks acknowledged
+        cases = [
+            ("another port mid-transfer",
+             [(1, bytes(512)), (2, b"", (SERVER, 34000)), (2, b"")],
+             ["taken", "foreign-port", "taken"], [1, 2]),
+            ("a later block before the first", [(2, bytes(512)), (1, b"")],
+             ["foreign-port", "taken"], [1]),
+        ]
+        for label, packets, verdicts, acked in cases:
+            with self.subTest(label):
+                board = Board("--strict")
+                board.leased()
+                outcomes = [board.mode.on_datagram(data(*packet), 2.0) for packet in packets]
+                self.assertEqual([o.verdict for o in outcomes], verdicts)
+                self.assertEqual([struct.unpack(">HH", s.data[:4])[1] for o in outcomes
+                                  for s in o.sends], acked)
+
+    def test_the_application_starts_after_the_last_block(self):
+        board = Board("--strict", "--new-version", "3.1")
+        board.leased()
+        board.mode.on_datagram(data(1, b"end"), 2.0)
+        now, outcome = board.timer()
+        self.assertEqual((now, outcome.switch.mode, outcome.switch.reason),
+                         (2.25, "power-on", "restart"))
+        mode = enter(outcome.switch.mode, outcome.switch.reason, board.ctx, now)
+        self.assertEqual((mode.name, board.ctx.board.version.hex()), ("application", "0301"))
 
 
 if __name__ == "__main__":

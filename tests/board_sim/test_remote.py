@@ -4,6 +4,8 @@ import unittest
 
 from support import bcast, datagram, start, ucast
 
+from transitions import enter  # found through support
+
 S0 = "S00F000068656C6C6F202020202000003C"
 S7 = "S70500000000FA"
 CODES = {"REMOTE_ERASE": 0xF1, "SEND_FILE": 0xF2, "REMOTE_UPDATE": 0xF3,
@@ -65,6 +67,41 @@ class RemoteUpdateTest(unittest.TestCase):
         outcome = mode.on_datagram(datagram(bcast(0x05, "BOOTLOADER")), 0.0)
         self.assertEqual((outcome.verdict, outcome.sends[0].data.hex()), ("refused", "0005800515"))
         self.assertIsNone(mode.deadline())
+
+
+class StrictRemoteUpdateTest(unittest.TestCase):
+    def test_commands_in_their_order_only(self):
+        # requests, answer payloads, protocol errors recorded
+        cases = [
+            ("in order", ["REMOTE_ERASE", "SEND_FILE " + S0, "SEND_FILE " + S7, "REMOTE_UPDATE"],
+             ["06", "06", "06", "06"], []),
+            ("a line before the erase", ["SEND_FILE " + S0], ["15"],
+             ["a line before REMOTE_ERASE"]),
+            ("an update without an end record", ["REMOTE_ERASE", "SEND_FILE " + S0,
+                                                 "REMOTE_UPDATE"],
+             ["06", "06", "15"], ["REMOTE_UPDATE before an end record"]),
+        ]
+        for label, requests, payloads, errors in cases:
+            with self.subTest(label):
+                ctx, mode = start("application", "--strict")
+                outcomes = [mode.on_datagram(datagram(remote(*r.split(" "))), 0.0)
+                            for r in requests]
+                self.assertEqual([s.data[4:].hex() for o in outcomes for s in o.sends], payloads)
+                self.assertEqual([e["problem"] for e in ctx.remote.report()["protocol_errors"]],
+                                 errors)
+
+    def test_the_board_restarts_after_an_update(self):
+        ctx, mode = start("application", "--strict", "--update-time", "2")
+        for request in ["REMOTE_ERASE", "SEND_FILE " + S7, "REMOTE_UPDATE"]:
+            mode.on_datagram(datagram(remote(*request.split(" "))), 1.0)
+        poll = datagram(remote("CHECK_REMOTE_UPDATE"))
+        self.assertEqual(mode.on_datagram(poll, 1.5).verdict, "restarting")
+        switch = mode.on_timer(mode.deadline()).switch
+        self.assertEqual((mode.deadline(), switch.mode, switch.reason),
+                         (None, "power-on", "restart"))
+        mode = enter(switch.mode, switch.reason, ctx, 3.0)
+        self.assertEqual((mode.on_datagram(poll, 3.5).verdict, ctx.board.version.hex()),
+                         ("answered", "0108"))
 
 
 if __name__ == "__main__":

@@ -127,6 +127,24 @@ expect_line "$UPGRADE_FAILED"
 stop_board board
 expect_report board 'len(report["isp"]["copies"]), report["isp"]["checksums"]["resend"]' "(0, 4)"
 
+# 4b. the bootloader loses the first data line: it takes the checksum as data
+# and never answers it, so the step fails once the bound has passed. Only a
+# power cycle gets it out of that W; its application half erased, it comes up
+# in the bootloader again.
+start_board board --platform old --start-in bootloader --lose-line 1
+power_cycle_when board "$WORK/out" "Program \.\.\. Failed"
+run_cli "$WORK/out" -m "$TOPO_BOARD_MAC" -C "$WORK/DISABLE" upgrade
+expect_rc 1
+expect_line "======(7). Program ... Failed !======Failed !======"
+for _ in $(seq 100); do
+  grep -qF "now in the bootloader (power cycle)" "$WORK/board.log" && break
+  sleep 0.05
+done
+stop_board board
+expect_report board '([p["came_up_in"] for p in report["power_cycles"]],
+  len(report["isp"]["lost_lines"]), report["isp"]["write_pending"], report["isp"]["copies"])' \
+  "(['bootloader'], 1, False, [])"
+
 # 5. the bootloader answers from another address and another port: the
 # address is the board's own (its MAC's), so the dialogue follows it. The
 # tool has the host resolve it; Wine has no SendARP, so there the host's

@@ -28,6 +28,9 @@ E2E_WINDOWS=${KOVA_E2E_WINDOWS:-0}
 # as long as on Linux.
 CLI_LIMIT=90
 [ "$E2E_WINDOWS" = 1 ] && CLI_LIMIT=240
+# With KOVA_E2E_STRICT=1 every board runs --strict, and stop_board checks that
+# it recorded no protocol error.
+E2E_STRICT=${KOVA_E2E_STRICT:-0}
 WINE_PREFIXES=
 LINUX_SIDE_ENTRY=0
 
@@ -156,6 +159,7 @@ start_board() {
 start_board_at() {
   local name=$1 ns=$2 mac=$3
   shift 3
+  [ "$E2E_STRICT" = 1 ] && set -- --strict "$@"
   rm -f "$WORK/$name.ready" "$WORK/$name.json"
   # Started directly, not through a shell function, so that $! is the
   # board's own pid (`ip netns exec` becomes the program it runs).
@@ -184,6 +188,15 @@ stop_board() {
   unset "BOARD_PID[$name]"
   [ "$status" -eq 0 ] || fail "board $name exited with status $status"
   [ -s "$WORK/$name.json" ] || fail "board $name wrote no report"
+  [ "$E2E_STRICT" = 1 ] && expect_no_protocol_errors "$name"
+  return 0
+}
+
+# The host kept to the board's rules: one ISP line per datagram, remote
+# commands in their order.
+expect_no_protocol_errors() {
+  expect_report "$1" '[e for part in ("isp", "remote")
+    for e in (report.get(part) or {}).get("protocol_errors", [])]' "[]"
 }
 
 # power_cycle_when NAME FILE PATTERN [TIMEOUT]: in the background, power

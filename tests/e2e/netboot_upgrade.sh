@@ -27,16 +27,25 @@ elapsed_since() {
 
 # expect_served DIR MODES: the upgrade succeeded, and the board, having gone
 # through MODES (mode, reason), holds the image of DIR, read with the
-# addresses and the file name the BOOTP reply gave it from the server's.
+# addresses and the file name the BOOTP reply gave it from the server's. The
+# strict board then restarts into its new application.
 expect_served() {
+  local modes=$2
   expect_rc 0
   expect_line "$UPGRADE_OK"
+  if [ "$E2E_STRICT" = 1 ]; then
+    modes="${modes%]}, ('application', 'restart')]"
+    for _ in $(seq 100); do
+      grep -qF "now in the application (restart)" "$WORK/board.log" && break
+      sleep 0.05
+    done
+  fi
   stop_board board
   cmp -s "$WORK/board.img" "$WORK/$1/app.bin" || fail "the image the board received differs"
   expect_report board '([(m["mode"], m["reason"]) for m in report["modes"]],
     [report["netboot"][k] for k in ("complete", "address", "server", "file")],
     report["netboot"]["tftp_server"].split(":")[0])' \
-    "($2, [True, '$TOPO_BOARD_IP', '$TOPO_HOST_IP', 'firmware.bin'], '$TOPO_HOST_IP')"
+    "($modes, [True, '$TOPO_BOARD_IP', '$TOPO_HOST_IP', 'firmware.bin'], '$TOPO_HOST_IP')"
 }
 
 # The datagrams the host sent through the chosen card to ports 9 and 68, in
@@ -95,4 +104,18 @@ lost=$(report_query board '(len([r for r in received if r.get("socket") == "tftp
 echo "10 % loss: blocks lost, acknowledgements lost, blocks received twice: $lost"
 [[ "$lost" =~ ^\([1-9][0-9]*,\ [1-9][0-9]*,\ [1-9][0-9]*\)$ ]] ||
   fail "the seed lost no block or no acknowledgement, or none was received twice: $lost"
+
+# 4. The board is power cycled once its first block is in: its application
+# broken, it comes up in its bootloader and asks for an address at once; the
+# server answers it again and serves the image from its first block.
+write_config "$WORK/cycled" DISABLE
+write_new_image "$WORK/cycled" 100000
+start_board board "${BOARD_OPTIONS[@]}"
+power_cycle_when board "$WORK/board.log" "DATA : taken"
+run_cli "$WORK/out" -m "$TOPO_BOARD_MAC" -C "$WORK/cycled" upgrade
+expect_served cycled \
+  "[('application', 'start'), ('bootloader', 'magic'), ('bootloader', 'power cycle')]"
+expect_report board '([p["came_up_in"] for p in report["power_cycles"]],
+  report["netboot"]["rrq_sent"] >= 2, report["netboot"]["blocks"] > 196)' \
+  "(['bootloader'], True, True)"
 echo "PASS"

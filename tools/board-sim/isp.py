@@ -57,8 +57,10 @@ _PROBLEMS_KEPT = 50
 def default_flash() -> bytearray:
     """A bootloader in sectors 0-1 and an older application behind it."""
     bootloader_end = SECTORS[2][0]
-    flash = bytearray((i * 7 + 3) & 0xFF for i in range(bootloader_end))
-    flash += bytes((i * 31 + 5) & 0xFF for i in range(bootloader_end, FLASH_SIZE))
+    # Both patterns repeat every 256 bytes, and the sectors' bounds are multiples of 256.
+    flash = bytearray(bytes((i * 7 + 3) & 0xFF for i in range(256)) * (bootloader_end // 256))
+    application = bytes((i * 31 + 5) & 0xFF for i in range(256))
+    flash += application * ((FLASH_SIZE - bootloader_end) // 256)
     return flash
 
 
@@ -144,7 +146,7 @@ class IspChip:
 
     def power_on(self) -> None:
         """What a power cycle resets: RAM, the handshake, the locks."""
-        self.ram = bytearray(0xA5 for _ in range(RAM_SIZE))
+        self.ram = bytearray(b"\xa5" * RAM_SIZE)
         self.synchronized = self.opt.isp_synchronized
         self.offered = False  # "Synchronized" sent, waiting for it to come back
         self.unlocked = False

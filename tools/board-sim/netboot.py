@@ -13,7 +13,7 @@ import struct
 from typing import List, Optional, Tuple
 
 import wire
-from modes import COMMAND, Datagram, Endpoint, Mode, Outcome, Send, frame_details
+from modes import COMMAND, Datagram, Endpoint, Mode, Outcome, Send, Switch, frame_details
 
 MAGIC_PORT = 9
 BOOTP_SERVER_PORT = 67
@@ -28,6 +28,14 @@ BOOTP_TIMEOUT_CAP = 4.0
 TFTP_TIMEOUT = 2.0
 # Unanswered TFTP retransmissions before asking for an address again.
 TFTP_RETRIES = 5
+# The strict board as the chip's boot loader does it: BOOTP backs off up to a
+# minute; after 4 s of silence the transfer starts again with a new request,
+# three times before BOOTP again; the application starts a moment after the
+# last acknowledgement.
+STRICT_BOOTP_TIMEOUT_CAP = 60.0
+STRICT_TFTP_TIMEOUT = 4.0
+STRICT_TFTP_RETRIES = 3
+STRICT_RESTART_DELAY = 0.25
 
 RRQ, DATA, ACK, ERROR = 1, 3, 4, 5
 _UNKNOWN_TID = 5
@@ -107,6 +115,8 @@ class NetbootRecord:
         self.out_of_order = 0
         self.errors = []
         self.complete = False
+        self.transfer_restarts = 0
+        self.foreign_data = 0
 
     def write_image_file(self) -> None:
         if self.opt.image_file and self.state != "not run":
@@ -129,6 +139,8 @@ class NetbootRecord:
             "out_of_order": self.out_of_order,
             "errors": self.errors,
             "complete": self.complete,
+            "transfer_restarts": self.transfer_restarts,
+            "foreign_data": self.foreign_data,
             "image_bytes": len(self.image),
             "image_sha256": hashlib.sha256(self.image).hexdigest(),
             "image_file": self.opt.image_file,
@@ -150,6 +162,9 @@ class NetworkBootloaderMode(Mode):
         self._peer: Optional[Tuple[str, int]] = None  # the TFTP server's transfer port
         self._next_block = 1
         self._retries = 0
+        self._strict = ctx.opt.strict
+        self._bootp_cap = STRICT_BOOTP_TIMEOUT_CAP if self._strict else BOOTP_TIMEOUT_CAP
+        self._tftp_timeout = STRICT_TFTP_TIMEOUT if self._strict else TFTP_TIMEOUT
         self._rec.state = "waiting"
         # Without a valid application the bootloader asks for an address at once.
         if reason == "magic" or (reason == "power cycle" and ctx.slot.state == "broken"):
@@ -175,14 +190,22 @@ class NetworkBootloaderMode(Mode):
     def on_timer(self, now: float) -> Outcome:
         if self._deadline is None or now < self._deadline:
             return Outcome("idle")
+        if self._rec.state == "done":
+            self._deadline = None
+            return Outcome("restarted", switch=Switch("power-on", "restart"))
         if self._rec.state == "bootp":
             return Outcome("bootp", [self._bootp(now)])
         self._retries += 1
-        if self._retries > TFTP_RETRIES:
+        if self._retries > (STRICT_TFTP_RETRIES if self._strict else TFTP_RETRIES):
             self._rec.errors.append({"t": round(now, 4), "error": "no answer from the server"})
             self._start_bootp(now)
             return Outcome("restarted")
-        self._deadline = now + TFTP_TIMEOUT * self._opt.time_scale
+        self._deadline = now + self._tftp_timeout * self._opt.time_scale
+        if self._strict:
+            # The transfer starts again from its first block.
+            self._rec.transfer_restarts += 1
+            self._peer, self._next_block = None, 1
+            return Outcome("retransmitted", [self._rrq()])
         if self._peer is None:
             return Outcome("retransmitted", [self._rrq()])
         return Outcome("retransmitted", [self._send_tftp(tftp_ack(self._next_block - 1), "ack")])
@@ -226,7 +249,7 @@ class NetworkBootloaderMode(Mode):
     def _bootp(self, now: float) -> Send:
         self._rec.bootp_requests += 1
         self._deadline = now + self._bootp_wait * self._opt.time_scale
-        self._bootp_wait = min(self._bootp_wait * 2, BOOTP_TIMEOUT_CAP)
+        self._bootp_wait = min(self._bootp_wait * 2, self._bootp_cap)
         request = bootp_request(self._xid, self._chaddr, self._opt.chip,
                                 int(now - self._bootp_started))
         return Send(request, ("255.255.255.255", BOOTP_SERVER_PORT), BOOTP_ENDPOINT.name,
@@ -243,7 +266,7 @@ class NetworkBootloaderMode(Mode):
             return Outcome(verdict, details=details)
         self._rec.lease = facts
         self._rec.state = "tftp"
-        self._deadline = now + TFTP_TIMEOUT * self._opt.time_scale
+        self._deadline = now + self._tftp_timeout * self._opt.time_scale
         return Outcome("taken", [self._rrq()], details)
 
     def _rrq(self) -> Send:
@@ -272,6 +295,13 @@ class NetworkBootloaderMode(Mode):
             return Outcome("restarted", details=details)
         if opcode != DATA:
             return Outcome("unexpected", details=details)
+        if self._strict and self._peer is not None and sender != self._peer:
+            # Only the transfer's own port is listened to.
+            self._rec.foreign_data += 1
+            return Outcome("foreign-port", details=details)
+        if self._strict and self._peer is None and block != 1:
+            self._rec.foreign_data += 1
+            return Outcome("foreign-port", details=details)
         if self._peer is None or (sender != self._peer and block == 1 and self._next_block <= 2):
             # A first answer, or the server's answer to a repeated request.
             self._peer = sender
@@ -285,17 +315,21 @@ class NetworkBootloaderMode(Mode):
         if self._rec.state != "tftp" or block != self._next_block & 0xFFFF:
             self._rec.out_of_order += 1
             return Outcome("out-of-order", details=details)
-        if self._next_block == 1 and self._rec.slot is not None:
-            self._rec.slot.started()
+        if self._next_block == 1:
+            # A transfer (again) from its start: what an earlier one left goes.
+            self._rec.image = bytearray()
+            if self._rec.slot is not None:
+                self._rec.slot.started()
         self._rec.image += data[4:]
         self._rec.blocks += 1
         self._next_block += 1
         self._retries = 0
-        self._deadline = now + TFTP_TIMEOUT * self._opt.time_scale
+        self._deadline = now + self._tftp_timeout * self._opt.time_scale
         if len(data) - 4 < TFTP_BLOCK:
             self._rec.state = "done"
             self._rec.complete = True
-            self._deadline = None
+            self._deadline = (now + STRICT_RESTART_DELAY * self._opt.time_scale
+                              if self._strict else None)
             self._rec.write_image_file()
             if self._rec.slot is not None:
                 self._rec.slot.completed()
