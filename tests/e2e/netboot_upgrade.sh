@@ -128,4 +128,6 @@ lost=$(report_query board 'len([r for r in received if r.get("socket") == "tftp"
   and r["outcome"] == "dropped"])')
 echo "DHCP every 0.2 s, 5 % loss: blocks lost: $lost"
 [ "$lost" -gt 0 ] || fail "the seed lost no block"
+# Every lost block came again before the board gave up on the server.
+expect_report board '[report["netboot"][k] for k in ("rrq_sent", "errors")]' "[1, []]"
 echo "PASS"
