@@ -300,6 +300,7 @@ TEST(BootServer, ResendsAndBoundsKeepTheirTimeUnderForeignTraffic) {
     Sends data;
     std::vector<long long> magic;
     long long endMs;
+    std::vector<int> progress;  // what the worker's backstop sees move
   };
   const auto secondOnce = [](uint16_t block, int times) { return block == 2 && times == 1; };
   const auto fromSecond = [](uint16_t block, int) { return block >= 2; };
@@ -314,7 +315,8 @@ TEST(BootServer, ResendsAndBoundsKeepTheirTimeUnderForeignTraffic) {
        kBootServerComplete,
        resentOnce,
        {0},
-       1000},
+       1000,
+       {-1, 34, 68, 100}},
       {"lost block, repeated ACK",
        kRepeatedAck,
        secondOnce,
@@ -322,7 +324,8 @@ TEST(BootServer, ResendsAndBoundsKeepTheirTimeUnderForeignTraffic) {
        kBootServerComplete,
        resentOnce,
        {0},
-       1000},
+       1000,
+       {-1, 34, 68, 100}},
       {"lost block, strangers' ACK",
        kStrangersAck,
        secondOnce,
@@ -330,7 +333,8 @@ TEST(BootServer, ResendsAndBoundsKeepTheirTimeUnderForeignTraffic) {
        kBootServerComplete,
        resentOnce,
        {0},
-       1000},
+       1000,
+       {-1, 34, 68, 100}},
       {"asleep, DHCP",
        kOthersDhcp,
        nullptr,
@@ -338,7 +342,8 @@ TEST(BootServer, ResendsAndBoundsKeepTheirTimeUnderForeignTraffic) {
        kBootServerNoRequest,
        {},
        {0, 500, 1000, 1500, 2000, 2500, 3000},
-       3000},
+       3000,
+       {}},
       {"no more ACKs, repeated ACK",
        kRepeatedAck,
        fromSecond,
@@ -346,7 +351,8 @@ TEST(BootServer, ResendsAndBoundsKeepTheirTimeUnderForeignTraffic) {
        kBootServerNoAck,
        resentUntilBound,
        {0},
-       6000},
+       6000,
+       {-1, 34}},
       {"no more ACKs, strangers' ACK",
        kStrangersAck,
        fromSecond,
@@ -354,7 +360,8 @@ TEST(BootServer, ResendsAndBoundsKeepTheirTimeUnderForeignTraffic) {
        kBootServerNoAck,
        resentUntilBound,
        {0},
-       6000},
+       6000,
+       {-1, 34}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -395,6 +402,7 @@ TEST(BootServer, ResendsAndBoundsKeepTheirTimeUnderForeignTraffic) {
     EXPECT_EQ(data, c.data);
     EXPECT_EQ(magic, c.magic);
     EXPECT_EQ(rig.net.Elapsed(), std::chrono::milliseconds(c.endMs));
+    EXPECT_EQ(rig.progress, c.progress);
     EXPECT_EQ(rig.SentOn(rig.board.Bootp()).size(), c.wakes ? 1u : 0u);
     if (c.result == kBootServerComplete) {
       EXPECT_EQ(rig.board.image, served);
