@@ -185,7 +185,7 @@ class BootServerRun {
     return static_cast<int>(std::min<long long>(ms, INT_MAX));
   }
 
-  // What the clock says is due, in the order a silent wait always took them.
+  // What the clock says is due: the current block first, then the magic packet.
   void SendWhatIsDue() {
     const Clock::time_point now = Now();
     if (transfer_ >= 0 && now - lastData_ >= params_.resendAfter) {

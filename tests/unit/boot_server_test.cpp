@@ -119,7 +119,7 @@ TEST(BootServer, WakesAnswersAndServesTheBoardOnItsInterface) {
 }
 
 // Requests that are not the board's own leave it unanswered, so the magic
-// packet goes on after every silent wait.
+// packet goes on every 500 ms.
 TEST(BootServer, OnlyTheBoardsRequestIsAnsweredAndStopsTheMagicPacket) {
   struct Case {
     const char* name;
