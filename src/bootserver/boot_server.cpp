@@ -1,5 +1,7 @@
 #include "bootserver/boot_server.h"
 
+#include <algorithm>
+#include <climits>
 #include <random>
 
 #include "bootserver/boot_packets.h"
@@ -13,8 +15,6 @@ using namespace boot;
 using Clock = std::chrono::steady_clock;
 
 constexpr size_t kReceiveSize = 700;
-// Silent waits after which the current block goes out again.
-constexpr int kResendAfterWaits = 2;
 constexpr int kRunning = -1;
 
 constexpr Ip4 kAnyAddress{0, 0, 0, 0};
@@ -36,11 +36,17 @@ std::string Dotted(const UdpEndpoint& ep) {
 
 // One run of the server. Its state lives only as long as the run.
 //
-// Waiting for the board: the magic packet goes out at the start and after
-// every silent wait until a BOOTP reply has been sent; the whole wait is
+// Waiting for the board: the magic packet goes out at the start and then
+// every magicPeriod until a BOOTP reply has been sent; the whole wait is
 // bounded by requestBound. Once the board is answered (or its read request
 // has come in), ackBound bounds the time between accepted acknowledgements.
-// A transfer sends its current block again after two silent waits.
+// A transfer sends its current block again resendAfter after its last
+// sending.
+//
+// Every resend and bound is a deadline on the clock, and each wait lasts at
+// most until the nearest one: on a busy segment other machines' DHCP
+// requests and stray datagrams arrive far more often than a resend is due,
+// and must neither hold a resend back nor bring one forward.
 class BootServerRun {
  public:
   BootServerRun(const uint8_t* mac, const Ip4& server, const Ip4& client, const uint8_t* image,
@@ -85,13 +91,9 @@ class BootServerRun {
       }
       const int handles[4] = {bootp_, tftp_, transfer_, params_.wake};
       const int waitedTransfer = transferCount_;
-      const uint32_t ready = net_.Wait(handles, 4, params_.waitMs);
+      const uint32_t ready = net_.Wait(handles, 4, WaitMs());
       if ((ready & 8u) != 0) {
         continue;  // woken: the stop token is looked at first
-      }
-      if (ready == 0) {
-        OnSilence();
-        continue;
       }
       if ((ready & 1u) != 0) {
         OnBootp();
@@ -107,6 +109,7 @@ class BootServerRun {
       if ((ready & 4u) != 0 && transferCount_ == waitedTransfer && OnTransfer()) {
         return Finish(kBootServerComplete);
       }
+      SendWhatIsDue();
     }
   }
 
@@ -149,12 +152,48 @@ class BootServerRun {
     }
   }
 
+  Clock::time_point BoundEnd() const {
+    return engaged_ ? lastAck_ + params_.ackBound : start_ + params_.requestBound;
+  }
+
   int BoundRunOut() const {
-    const Clock::time_point now = Now();
-    if (!engaged_) {
-      return now - start_ >= params_.requestBound ? kBootServerNoRequest : kRunning;
+    if (Now() < BoundEnd()) {
+      return kRunning;
     }
-    return now - lastAck_ >= params_.ackBound ? kBootServerNoAck : kRunning;
+    return engaged_ ? kBootServerNoAck : kBootServerNoRequest;
+  }
+
+  bool MagicGoesOn() const { return mac_ != nullptr && !answered_; }
+
+  // Until the nearest deadline, and no longer than one magic period: where
+  // no wake handle could be made, the stop token is still seen in time.
+  int WaitMs() const {
+    Clock::time_point next = std::min(BoundEnd(), Now() + params_.magicPeriod);
+    if (transfer_ >= 0) {
+      next = std::min(next, lastData_ + params_.resendAfter);
+    }
+    if (MagicGoesOn()) {
+      next = std::min(next, lastMagic_ + params_.magicPeriod);
+    }
+    const Clock::time_point now = Now();
+    if (next <= now) {
+      return 0;
+    }
+    // Rounded up: a wait that ends just short of its deadline would only be
+    // followed by another one.
+    const auto ms = std::chrono::ceil<std::chrono::milliseconds>(next - now).count();
+    return static_cast<int>(std::min<long long>(ms, INT_MAX));
+  }
+
+  // What the clock says is due: the current block first, then the magic packet.
+  void SendWhatIsDue() {
+    const Clock::time_point now = Now();
+    if (transfer_ >= 0 && now - lastData_ >= params_.resendAfter) {
+      SendBlock();
+    }
+    if (MagicGoesOn() && now - lastMagic_ >= params_.magicPeriod) {
+      SendMagic();
+    }
   }
 
   // The board has been answered or has started reading: from now on only the
@@ -172,27 +211,18 @@ class BootServerRun {
     }
     const auto packet = BuildMagicPacket(mac_);
     net_.SendTo(magic_, packet.data(), packet.size(), {kLimitedBroadcast, kMagicPort});
+    lastMagic_ = Now();
   }
 
   void SendBlock() {
     std::array<uint8_t, kDataPacketMax> packet;
     const size_t length = BuildDataPacket(block_, image_, imageLength_, packet);
     net_.SendTo(transfer_, packet.data(), length, peer_);
+    lastData_ = Now();
   }
 
   int Receive(int handle, UdpEndpoint& from) {
     return net_.RecvFrom(handle, rx_.data(), rx_.size(), from);
-  }
-
-  void OnSilence() {
-    ++silentWaits_;
-    if (transfer_ >= 0 && silentWaits_ >= kResendAfterWaits) {
-      SendBlock();
-      silentWaits_ = 0;
-    }
-    if (!answered_) {
-      SendMagic();
-    }
   }
 
   // Every request of the board is answered, not only the first: a reply can
@@ -245,7 +275,6 @@ class BootServerRun {
     ++transferCount_;
     peer_ = from;
     block_ = 1;
-    silentWaits_ = 0;
     SendBlock();
     Engage();
     return kRunning;
@@ -268,7 +297,6 @@ class BootServerRun {
     Progress(AckPercent(block_, imageLength_));
     ++block_;
     SendBlock();
-    silentWaits_ = 0;
     lastAck_ = Now();
     return false;
   }
@@ -293,11 +321,12 @@ class BootServerRun {
   int transferCount_ = 0;  // tells one transfer socket from the next, whatever its handle
   UdpEndpoint peer_;
   uint32_t block_ = 0;
-  int silentWaits_ = 0;
   bool answered_ = false;
   bool engaged_ = false;
   Clock::time_point start_{};
   Clock::time_point lastAck_{};
+  Clock::time_point lastMagic_{};  // the last sending of the magic packet
+  Clock::time_point lastData_{};   // the last sending of the current block
   std::array<uint8_t, kReceiveSize> rx_{};
 };
 

@@ -25,9 +25,12 @@ enum BootServerResult : int {
 
 // The server's waits and bounds. Tests shorten them and bring their own clock.
 struct BootServerParams {
-  // One wait for traffic; the magic packet goes out again after each one that
-  // stays silent, and the current block after two.
-  int waitMs = 500;
+  // Until the board has been answered, the magic packet goes out again this
+  // long after its last sending, whatever else arrives meanwhile.
+  std::chrono::milliseconds magicPeriod{500};
+  // The current block goes out again this long after its last sending unless
+  // the board has acknowledged it, whatever else arrives meanwhile.
+  std::chrono::milliseconds resendAfter{1000};
   // From the start until the board's BOOTP request has been answered (or a
   // transfer has started without one).
   std::chrono::milliseconds requestBound{60000};

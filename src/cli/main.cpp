@@ -131,9 +131,10 @@ ActionResult RunAction(const Run& run, OperatorPanel& panel, int32_t action, boo
   Engine engine(panel, run.opt.directory);
   engine.LoadAdapters();
   // The boot server's waits follow the tick like every other wait: at the
-  // real 100 ms tick they are its own 500 ms, 60 s and 30 s.
+  // real 100 ms tick they are its own 500 ms, 1 s, 60 s and 30 s.
   BootServerParams limits;
-  limits.waitMs = 5 * run.opt.tickMs;
+  limits.magicPeriod = std::chrono::milliseconds(5 * run.opt.tickMs);
+  limits.resendAfter = std::chrono::milliseconds(10 * run.opt.tickMs);
   limits.requestBound = std::chrono::milliseconds(600 * run.opt.tickMs);
   limits.ackBound = std::chrono::milliseconds(300 * run.opt.tickMs);
   engine.SetBootServerLimits(limits);

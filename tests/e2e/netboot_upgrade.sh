@@ -5,7 +5,8 @@
 # the image by TFTP; the image it received is compared byte for byte to the
 # one the tool loaded. The wake-up and the BOOTP reply leave by the board's
 # card only, never by the card the default route is on. Then the same with
-# datagrams lost both ways.
+# datagrams lost both ways, and once more beside another machine's DHCP
+# requests.
 source "$(dirname "$0")/lib.sh"
 e2e_setup
 linux_side_neighbour_entry
@@ -118,4 +119,38 @@ expect_served cycled \
 expect_report board '([p["came_up_in"] for p in report["power_cycles"]],
   report["netboot"]["rrq_sent"] >= 2, report["netboot"]["blocks"] > 196)' \
   "(['bootloader'], True, True)"
+
+# 5. A busy segment: another machine asks for an address by DHCP every 0.2 s
+# (at the test's tick), and a twentieth of the datagrams is lost each way.
+# What arrives from others neither holds back the resending of a lost block
+# nor gets an answer.
+start_board board "${BOARD_OPTIONS[@]}" --drop 0.05 --drop-sent 0.05 --seed 5
+# Started directly, so that $! is the sender's own pid.
+ip netns exec "$TOPO_BOARD_NS" "$PYTHON" -c '
+import socket, struct, sys, time
+period, until = float(sys.argv[1]), time.monotonic() + 120
+s = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
+s.setsockopt(socket.SOL_SOCKET, socket.SO_BROADCAST, 1)
+s.setsockopt(socket.SOL_SOCKET, socket.SO_BINDTODEVICE, b"eth0")
+xid = 0x4B420000
+while time.monotonic() < until:
+    xid += 1
+    # DHCPDISCOVER from 02:00:00:00:00:01, no server name.
+    request = struct.pack("!BBBBI", 1, 1, 6, 0, xid) + bytes(20) + \
+        bytes.fromhex("020000000001") + bytes(202) + bytes.fromhex("63825363350101ff")
+    s.sendto(request.ljust(300, b"\0"), ("255.255.255.255", 67))
+    time.sleep(period)' "$("$PYTHON" -c "print(0.2 * $TICK_MS / 100)")" &
+dhcp=$!
+started=$EPOCHREALTIME
+run_cli "$WORK/out" -m "$TOPO_BOARD_MAC" -C "$WORK/lossy" upgrade
+echo "DHCP every 0.2 s, 5 % loss: exit $CLI_RC after $(elapsed_since "$started")s"
+kill "$dhcp"
+wait "$dhcp" 2>/dev/null
+expect_served lossy "[('application', 'start'), ('bootloader', 'magic')]"
+lost=$(report_query board 'len([r for r in received if r.get("socket") == "tftp"
+  and r["outcome"] == "dropped"])')
+echo "DHCP every 0.2 s, 5 % loss: blocks lost: $lost"
+[ "$lost" -gt 0 ] || fail "the seed lost no block"
+# Every lost block came again before the board gave up on the server.
+expect_report board '[report["netboot"][k] for k in ("rrq_sent", "errors")]' "[1, []]"
 echo "PASS"

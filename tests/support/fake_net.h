@@ -105,16 +105,7 @@ class FakeNet : public NetPlatform {
       hook();
     }
     std::unique_lock<std::mutex> lock(mutex_);
-    auto readable = [&] {
-      uint32_t bits = 0;
-      for (int i = 0; i < count && i < kMaxWaitHandles; ++i) {
-        auto it = sockets_.find(handles[i]);
-        if (it != sockets_.end() && it->second.open && !it->second.inbox.empty()) {
-          bits |= 1u << i;
-        }
-      }
-      return bits;
-    };
+    auto readable = [&] { return ReadableLocked(handles, count); };
     if (waitBlocks) {
       arrived_.wait_for(lock, std::chrono::milliseconds(timeoutMs),
                         [&] { return readable() != 0; });
@@ -130,6 +121,12 @@ class FakeNet : public NetPlatform {
   int Waits() {
     std::lock_guard<std::mutex> lock(mutex_);
     return waits_;
+  }
+
+  // Which of the handles have a datagram queued, as Wait reports it.
+  uint32_t Readable(const int* handles, int count) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return ReadableLocked(handles, count);
   }
 
   // Queues a datagram for the socket `handle`, as if `from` had sent it.
@@ -194,6 +191,18 @@ class FakeNet : public NetPlatform {
     std::deque<Datagram> inbox;
     bool open = false;
   };
+
+  uint32_t ReadableLocked(const int* handles, int count) {
+    uint32_t bits = 0;
+    for (int i = 0; i < count && i < kMaxWaitHandles; ++i) {
+      auto it = sockets_.find(handles[i]);
+      if (it != sockets_.end() && it->second.open && !it->second.inbox.empty()) {
+        bits |= 1u << i;
+      }
+    }
+    return bits;
+  }
+
   std::mutex mutex_;
   std::condition_variable arrived_;
   std::map<int, Socket> sockets_;

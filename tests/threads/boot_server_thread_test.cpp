@@ -26,7 +26,8 @@ class BootServerThreadTest : public EngineTest {
     image = PatternImage(1000);
     std::memcpy(EngineTestAccess::Op(engine).Buf.AppImage.get(), image.data(), image.size());
     EngineTestAccess::Op(engine).Buf.AppImageLen = static_cast<int32_t>(image.size());
-    EngineTestAccess::Op(engine).BootServerLimits.waitMs = 1;
+    EngineTestAccess::Op(engine).BootServerLimits.magicPeriod = 1ms;
+    EngineTestAccess::Op(engine).BootServerLimits.resendAfter = 2ms;
     net->sleepInWait = true;
   }
 

@@ -4,11 +4,13 @@
 #include <chrono>
 #include <functional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "boot_board.h"
 #include "bootserver/boot_packets.h"
 #include "bootserver/boot_server.h"
+#include "timed_net.h"
 
 namespace kova::test {
 namespace {
@@ -20,13 +22,13 @@ const uint8_t kOtherMac[6] = {0x00, 0x1A, 0x2B, 0x3C, 0x4D, 0x5F};
 const Ip4 kServer{192, 168, 100, 1};
 const Ip4 kClient{192, 168, 100, 2};
 
-// The server on an in-memory network whose clock moves 500 ms with every
-// wait, against a played board.
+// The server on an in-memory network whose clock moves only while the server
+// waits, against a played board.
 class BootRig {
  public:
   BootRig() {
     params.seed = 7;
-    params.clock = [this] { return std::chrono::steady_clock::time_point() + 500ms * net.Waits(); };
+    params.clock = [this] { return net.Now(); };
     params.trace = [this](const std::string& line) { traces.push_back(line); };
   }
 
@@ -46,7 +48,7 @@ class BootRig {
     return out;
   }
 
-  FakeNet net;
+  TimedNet net;
   BootBoard board{net};
   std::atomic<int32_t> stop{0};
   BootServerParams params;
@@ -117,7 +119,7 @@ TEST(BootServer, WakesAnswersAndServesTheBoardOnItsInterface) {
 }
 
 // Requests that are not the board's own leave it unanswered, so the magic
-// packet goes on after every silent wait.
+// packet goes on every 500 ms.
 TEST(BootServer, OnlyTheBoardsRequestIsAnsweredAndStopsTheMagicPacket) {
   struct Case {
     const char* name;
@@ -180,9 +182,9 @@ TEST(BootServer, AnythingButAReadRequestOnPort69GetsTheError) {
   }
 }
 
-TEST(BootServer, RepeatedAckIsIgnoredAndTheBlockResentAfterTwoSilentWaits) {
+TEST(BootServer, RepeatedAckIsIgnoredAndTheBlockResentOneSecondAfterItsSending) {
   BootRig rig;
-  std::vector<int> sentAtWait;
+  std::vector<std::chrono::milliseconds> sentAt;
   // The first DATA 2 is answered with a second ACK of block 1.
   rig.board.lose = [&rig](uint16_t block, int times) {
     if (block == 2 && times == 1) {
@@ -193,7 +195,7 @@ TEST(BootServer, RepeatedAckIsIgnoredAndTheBlockResentAfterTwoSilentWaits) {
   };
   rig.board.onSent = [&](const FakeNet::Datagram& d) {
     if (rig.board.IsTransfer(d.handle)) {
-      sentAtWait.push_back(rig.net.Waits());
+      sentAt.push_back(rig.net.Elapsed());
     }
     rig.board.Take(d);
   };
@@ -202,9 +204,9 @@ TEST(BootServer, RepeatedAckIsIgnoredAndTheBlockResentAfterTwoSilentWaits) {
   EXPECT_EQ(rig.board.dataBlocks, (std::vector<uint16_t>{1, 2, 2, 3}));
   EXPECT_EQ(rig.board.image, served);
   EXPECT_EQ(rig.progress, (std::vector<int>{-1, 34, 68, 100}));
-  // DATA 2 went out, the repeated ACK came, two waits passed in silence.
-  ASSERT_EQ(sentAtWait.size(), 4u);
-  EXPECT_EQ(sentAtWait[2] - sentAtWait[1], 3);
+  // DATA 2 went out, the repeated ACK came and went unanswered.
+  ASSERT_EQ(sentAt.size(), 4u);
+  EXPECT_EQ(sentAt[2] - sentAt[1], 1000ms);
 }
 
 TEST(BootServer, SecondReadRequestRestartsOnANewTransferSocket) {
@@ -251,8 +253,8 @@ TEST(BootServer, StopTokenEndsTheServerWithEverySocketClosed) {
   }
 }
 
-// The clock moves 500 ms per wait, so a bound ends the run on the wait that
-// reaches it.
+// The magic packet's period caps every wait, so a bound ends the run on the
+// wait that reaches it.
 TEST(BootServer, WaitsForTheBoardAreBounded) {
   struct Case {
     const char* name;
@@ -277,6 +279,134 @@ TEST(BootServer, WaitsForTheBoardAreBounded) {
     c.board(rig);
     EXPECT_EQ(rig.Run(PatternImage(5000)), c.result);
     EXPECT_EQ(rig.net.Waits(), c.waits);
+    EXPECT_EQ(rig.net.OpenCount(), 0);
+  }
+}
+
+// On a busy segment something arrives every 200 ms: another machine's DHCP
+// request, the board's acknowledgement of the block before once more, or an
+// acknowledgement of the current block from another endpoint. None of it
+// holds a resend back or brings one forward, none of it is answered, and the
+// bounds end the run at their time.
+TEST(BootServer, ResendsAndBoundsKeepTheirTimeUnderForeignTraffic) {
+  using Sends = std::vector<std::pair<long long, int>>;  // ms from the start, block
+  enum Stream { kOthersDhcp, kRepeatedAck, kStrangersAck };
+  struct Case {
+    const char* name;
+    Stream stream;
+    std::function<bool(uint16_t block, int times)> lose;
+    bool wakes;
+    int result;
+    Sends data;
+    std::vector<long long> magic;
+    long long endMs;
+    std::vector<int> progress;  // what the worker's backstop sees move
+  };
+  const auto secondOnce = [](uint16_t block, int times) { return block == 2 && times == 1; };
+  const auto fromSecond = [](uint16_t block, int) { return block >= 2; };
+  const Sends resentOnce = {{0, 1}, {0, 2}, {1000, 2}, {1000, 3}};
+  const Sends resentUntilBound = {{0, 1},    {0, 2},    {1000, 2}, {2000, 2},
+                                  {3000, 2}, {4000, 2}, {5000, 2}, {6000, 2}};
+  const Case cases[] = {
+      {"lost block, DHCP",
+       kOthersDhcp,
+       secondOnce,
+       true,
+       kBootServerComplete,
+       resentOnce,
+       {0},
+       1000,
+       {-1, 34, 68, 100}},
+      {"lost block, repeated ACK",
+       kRepeatedAck,
+       secondOnce,
+       true,
+       kBootServerComplete,
+       resentOnce,
+       {0},
+       1000,
+       {-1, 34, 68, 100}},
+      {"lost block, strangers' ACK",
+       kStrangersAck,
+       secondOnce,
+       true,
+       kBootServerComplete,
+       resentOnce,
+       {0},
+       1000,
+       {-1, 34, 68, 100}},
+      {"asleep, DHCP",
+       kOthersDhcp,
+       nullptr,
+       false,
+       kBootServerNoRequest,
+       {},
+       {0, 500, 1000, 1500, 2000, 2500, 3000},
+       3000,
+       {}},
+      {"no more ACKs, repeated ACK",
+       kRepeatedAck,
+       fromSecond,
+       true,
+       kBootServerNoAck,
+       resentUntilBound,
+       {0},
+       6000,
+       {-1, 34}},
+      {"no more ACKs, strangers' ACK",
+       kStrangersAck,
+       fromSecond,
+       true,
+       kBootServerNoAck,
+       resentUntilBound,
+       {0},
+       6000,
+       {-1, 34}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    BootRig rig;
+    rig.params.requestBound = 3s;
+    rig.params.ackBound = 6s;
+    rig.board.lose = c.lose;
+    rig.board.wakes = c.wakes;
+    Sends data;
+    std::vector<long long> magic;
+    rig.net.peer = [&](const FakeNet::Datagram& d) {
+      const long long at = static_cast<long long>(rig.net.Elapsed().count());
+      if (rig.board.IsTransfer(d.handle)) {
+        data.emplace_back(at, d.bytes[3]);
+      } else if (d.handle == rig.board.Magic()) {
+        magic.push_back(at);
+      }
+    };
+    rig.net.Every(200ms, [&rig, &c] {
+      if (c.stream == kOthersDhcp) {
+        rig.net.Deliver(rig.board.Bootp(), BootpRequest("stellaris", kOtherMac), kBoardBootp);
+        return;
+      }
+      if (rig.board.dataBlocks.empty()) {
+        return;
+      }
+      const int transfer = rig.net.opened.at(3);
+      const uint16_t current = rig.board.dataBlocks.back();
+      if (c.stream == kRepeatedAck) {
+        rig.net.Deliver(transfer, TftpPacket(4, static_cast<uint16_t>(current - 1)), kBoardTftp);
+      } else {
+        rig.net.Deliver(transfer, TftpPacket(4, current), {kBoardTftp.ip, 2999});
+        rig.net.Deliver(transfer, TftpPacket(4, current), {{192, 168, 100, 7}, 2000});
+      }
+    });
+    const std::vector<uint8_t> served = PatternImage(1500);
+    EXPECT_EQ(rig.Run(served), c.result);
+    EXPECT_EQ(data, c.data);
+    EXPECT_EQ(magic, c.magic);
+    EXPECT_EQ(rig.net.Elapsed(), std::chrono::milliseconds(c.endMs));
+    EXPECT_EQ(rig.progress, c.progress);
+    EXPECT_EQ(rig.SentOn(rig.board.Bootp()).size(), c.wakes ? 1u : 0u);
+    if (c.result == kBootServerComplete) {
+      EXPECT_EQ(rig.board.image, served);
+    }
     EXPECT_EQ(rig.net.OpenCount(), 0);
   }
 }

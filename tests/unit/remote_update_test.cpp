@@ -140,6 +140,10 @@ class RemoteUpdateTest : public EngineTest {
         waitEnded = ticks;
       }
       if (pass % passesPerTick == 0) {
+        if (strangerTalks && link.UDPSocket.open) {
+          // Another machine, known to the host, acknowledges a status request.
+          net->Deliver(link.UDPSocket.handle, Frame(0x81, kCheck, {0x06}), kStranger);
+        }
         engine.CountdownTick();
         ++ticks;
       }
@@ -175,6 +179,8 @@ class RemoteUpdateTest : public EngineTest {
   std::map<uint8_t, std::set<int>> silentAt;  // code -> the requests not answered
   int donePoll = 1;                           // the first status poll acknowledged
   bool nakBusyPolls = false;                  // earlier polls answered NAK rather than nothing
+  bool strangerTalks = false;                 // kStranger sends every tick
+  const UdpEndpoint kStranger{{192, 168, 100, 7}, 5002};
   std::map<uint8_t, int> seen;
   std::vector<std::string> lines;  // SEND_FILE arguments, in order
 
@@ -387,8 +393,18 @@ TEST_F(RemoteUpdateTest, BoardThatReportsCompletionOnTheFourthPollHasUpdated) {
 TEST_F(RemoteUpdateTest, BoardThatNeverReportsCompletionFailsAfter120Seconds) {
   // Slow passes make the status requests drift against the bound: the wait
   // still ends on it, and so does a request still awaiting its answer.
-  for (int passesPerTick : {10, 3}) {
-    SCOPED_TRACE(passesPerTick);
+  // Another machine's acknowledgements every tick change nothing of it.
+  neighbours->Put(neighbours->routeIfindex, kStranger.ip, {0x00, 0x1A, 0x2B, 0x3C, 0x4D, 0x99},
+                  false);
+  struct Run {
+    int passesPerTick;
+    bool strangerTalks;
+  };
+  for (const Run& run : {Run{10, false}, Run{3, false}, Run{10, true}}) {
+    SCOPED_TRACE(run.passesPerTick);
+    SCOPED_TRACE(run.strangerTalks);
+    const int passesPerTick = run.passesPerTick;
+    strangerTalks = run.strangerTalks;
     donePoll = 1000;
     Upgrade(Lines({kHeader, kData1, kData2, kEnd}), passesPerTick);
     EXPECT_EQ(engine.LastOutcome(), STEP_FAIL);

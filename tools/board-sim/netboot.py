@@ -244,6 +244,9 @@ class NetworkBootloaderMode(Mode):
         self._xid = self._rec.xids.getrandbits(32)
         self._bootp_wait = BOOTP_TIMEOUT
         self._peer, self._next_block, self._retries = None, 1, 0
+        # The read starts over from block 1: what an abandoned read left is
+        # written over, not kept in front of the new one.
+        self._rec.image = bytearray()
         self._deadline = now
 
     def _bootp(self, now: float) -> Send:
