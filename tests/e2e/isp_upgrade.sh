@@ -132,8 +132,8 @@ expect_report board 'len(report["isp"]["copies"]), report["isp"]["checksums"]["r
 # power cycle gets it out of that W; its application half erased, it comes up
 # in the bootloader again.
 start_board board --platform old --start-in bootloader --lose-line 1
-power_cycle_when board "$WORK/out" "Program \.\.\. Failed"
-run_cli "$WORK/out" -m "$TOPO_BOARD_MAC" -C "$WORK/DISABLE" upgrade
+power_cycle_when board "$WORK/out-lost-line" "Program \.\.\. Failed"
+run_cli "$WORK/out-lost-line" -m "$TOPO_BOARD_MAC" -C "$WORK/DISABLE" upgrade
 expect_rc 1
 expect_line "======(7). Program ... Failed !======Failed !======"
 for _ in $(seq 100); do

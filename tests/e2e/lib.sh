@@ -201,7 +201,8 @@ expect_no_protocol_errors() {
 
 # power_cycle_when NAME FILE PATTERN [TIMEOUT]: in the background, power
 # cycles board NAME (SIGUSR1) once FILE holds a line matching PATTERN (grep
-# -E), if that happens within TIMEOUT seconds (default 60). stop_board or the
+# -E), if that happens within TIMEOUT seconds (default 60). The watcher reads
+# FILE from its start at once: give it a file no earlier run has written. stop_board or the
 # script's end ends the watcher.
 power_cycle_when() {
   local name=$1 file=$2 pattern=$3 timeout=${4:-60} board=${BOARD_PID[$1]}

@@ -21,8 +21,8 @@ RESTART_ASKED="restart the board into it"
 # 1. from the application, verified: v0.107 before; the operator power
 # cycles the board after the box, which comes back with v0.108
 start_board board --platform old --reboot-delay 0.2 --version 1.7 --new-version 1.8
-power_cycle_when board "$WORK/out" "Power Restart !"
-run_cli_json "$WORK/out" -m "$TOPO_BOARD_MAC" -C "$WORK/ENABLE" --verify=30 upgrade
+power_cycle_when board "$WORK/out-verified" "Power Restart !"
+run_cli_json "$WORK/out-verified" -m "$TOPO_BOARD_MAC" -C "$WORK/ENABLE" --verify=30 upgrade
 expect_rc 0
 expect_event 'of("result")[-1]["version_before"], of("result")[-1]["version_after"]' \
   "('0.107', '0.108')"
@@ -34,8 +34,8 @@ expect_report board 'len(report["power_cycles"])' 1
 # 2. a board that never comes back: exit 1 once the bound has passed, with
 # its reason; the text run says both
 start_board board --platform old --start-in bootloader --no-return
-power_cycle_when board "$WORK/out" "Power Restart !"
-run_cli "$WORK/out" -m "$TOPO_BOARD_MAC" -C "$WORK/DISABLE" --verify=3 upgrade
+power_cycle_when board "$WORK/out-no-return" "Power Restart !"
+run_cli "$WORK/out-no-return" -m "$TOPO_BOARD_MAC" -C "$WORK/DISABLE" --verify=3 upgrade
 expect_rc 1
 expect_line "$UPGRADE_OK"
 expect_line "kova-upgrade: the board did not come back with its new firmware (no-reply-after-upgrade)"
@@ -46,8 +46,8 @@ stop_board board
 # then writes the whole image
 start_board board --platform old --start-in bootloader --strict --lose-line 30 \
   --flash-file "$WORK/board.flash"
-power_cycle_when board "$WORK/out" "$RESTART_ASKED"
-run_cli_json "$WORK/out" -m "$TOPO_BOARD_MAC" -C "$WORK/DISABLE" --retries 2 upgrade
+power_cycle_when board "$WORK/out-lost-line" "$RESTART_ASKED"
+run_cli_json "$WORK/out-lost-line" -m "$TOPO_BOARD_MAC" -C "$WORK/DISABLE" --retries 2 upgrade
 expect_rc 0
 expect_event '[(e["attempt"], e["of"], e["after"]) for e in of("attempt")]' "[(2, 3, 'no-reply')]"
 expect_event 'len([e for e in of("message") if "Attempt 2 of 3" in e["text"]])' 1
