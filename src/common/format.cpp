@@ -11,10 +11,15 @@ std::string Format(const char* fmt, ...) {
   va_start(args, fmt);
   va_list copy;
   va_copy(copy, args);
-  const int needed = std::vsnprintf(nullptr, 0, fmt, copy);
+  // Most messages fit here: one pass over the format and no allocation
+  // beyond the string's own.
+  char shortText[256];
+  const int needed = std::vsnprintf(shortText, sizeof shortText, fmt, copy);
   va_end(copy);
   std::string out;
-  if (needed > 0) {
+  if (needed > 0 && static_cast<size_t>(needed) < sizeof shortText) {
+    out.assign(shortText, static_cast<size_t>(needed));
+  } else if (needed > 0) {
     std::vector<char> buf(static_cast<size_t>(needed) + 1);
     std::vsnprintf(buf.data(), buf.size(), fmt, args);
     out.assign(buf.data(), static_cast<size_t>(needed));

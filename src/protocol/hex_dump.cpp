@@ -1,7 +1,6 @@
 #include "protocol/hex_dump.h"
 #include "common/hex_digit.h"
 
-#include "common/format.h"
 #include "common/message_log.h"
 
 namespace kova {
@@ -21,17 +20,19 @@ void Trace(MessageLog& log, TraceTo to, const std::string& text) {
 }
 
 void TraceHexDump(MessageLog& log, const uint8_t* data, int length, DumpIndent indent, TraceTo to) {
+  // Every line of the ISP road is dumped before it leaves: the pieces are
+  // put together by hand, short enough to need no allocation.
+  const std::string lineStart = indent == DumpIndent::kSix ? "\n      " : "\n  ";
+  std::string piece;
   for (int i = 0; i < length; ++i) {
-    const char high = HexHigh(data[i]);
-    const char low = HexLow(data[i]);
-    std::string piece;
     if (i % kBytesPerLine != 0) {
-      piece = Format("%c%c ", high, low);
-    } else if (indent == DumpIndent::kSix) {
-      piece = Format("\n      %c%c ", high, low);
+      piece.clear();
     } else {
-      piece = Format("\n  %c%c ", high, low);
+      piece = lineStart;
     }
+    piece += HexHigh(data[i]);
+    piece += HexLow(data[i]);
+    piece += ' ';
     Trace(log, to, piece);
   }
 }

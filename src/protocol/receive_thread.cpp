@@ -124,17 +124,17 @@ bool Takes(SocketRecord& sock, const UdpEndpoint& from, SourceOwner owner, bool 
   return true;
 }
 
-// Takes at most one datagram from the socket into its ring. The receive and
-// the hand-over run under the record's lock: the worker cannot close the
-// handle in the middle of it (Linux hands a closed number to the next
-// socket at once), nor discard the ring under it. Only the table is read
-// without it; a datagram whose socket was closed, made anew or discarded
-// meanwhile is not handed over.
-void TakeOne(Link& link, SocketRecord& sock, uint8_t* buffer, Ring ring,
+// Takes at most one datagram from the socket into its ring; whether one was
+// handed over. The receive and the hand-over run under the record's lock:
+// the worker cannot close the handle in the middle of it (Linux hands a
+// closed number to the next socket at once), nor discard the ring under it.
+// Only the table is read without it; a datagram whose socket was closed,
+// made anew or discarded meanwhile is not handed over.
+bool TakeOne(Link& link, SocketRecord& sock, uint8_t* buffer, Ring ring,
              std::atomic<uint32_t>& dropped) {
   std::unique_lock<std::mutex> lock(sock.lock);
   if (!sock.open) {
-    return;
+    return false;
   }
   UdpEndpoint from;
   const int length = link.Net.RecvFrom(sock.handle, buffer, SharedBuffers::kRxBufferSize, from);
@@ -142,7 +142,7 @@ void TakeOne(Link& link, SocketRecord& sock, uint8_t* buffer, Ring ring,
   // copy would decode as a different reply. Nothing that came before the
   // socket's first request can answer it.
   if (length < 0 || !sock.requestSent) {
-    return;
+    return false;
   }
   Address claimed{};
   const bool addressAnswer = AddressAnswer(sock, buffer, length, claimed);
@@ -160,7 +160,7 @@ void TakeOne(Link& link, SocketRecord& sock, uint8_t* buffer, Ring ring,
     owner = FindOwner(link, q);
     lock.lock();
     if (!sock.open || sock.generation != generation) {
-      return;
+      return false;
     }
     sock.ifindex = q.ifindex;
     sock.unanswered += (q.ask && owner == SourceOwner::kUnknown) ? 1 : 0;
@@ -169,13 +169,13 @@ void TakeOne(Link& link, SocketRecord& sock, uint8_t* buffer, Ring ring,
   if (!Takes(sock, from, owner, addressAnswer, claimed)) {
     ++sock.foreignDropped;
     sock.lastForeign = from;
-    return;
+    return false;
   }
   if (!RingAppend(link.Buf, ring, buffer, length)) {
     dropped.fetch_add(1);
-  } else if (link.Wake != nullptr) {
-    link.Wake->Signal();
+    return false;
   }
+  return true;
 }
 
 }  // namespace
@@ -192,12 +192,20 @@ void RecvPass(Link& link) {
   const int handles[3] = {OpenHandle(link.BroadcastSocket), OpenHandle(link.UDPSocket),
                           link.RecvWake.load()};
   const uint32_t readable = link.Net.Wait(handles, 3, delay);
+  bool handedOver = false;
   if ((readable & 1u) != 0) {
-    TakeOne(link, link.BroadcastSocket, link.Buf.BroadcastRxBuffer.get(), Ring::kBroadcast,
-            link.BroadcastRxDropped);
+    handedOver = TakeOne(link, link.BroadcastSocket, link.Buf.BroadcastRxBuffer.get(),
+                         Ring::kBroadcast, link.BroadcastRxDropped);
   }
   if ((readable & 2u) != 0) {
-    TakeOne(link, link.UDPSocket, link.Buf.UDPRxBuffer.get(), Ring::kUDP, link.UDPRxDropped);
+    handedOver =
+        TakeOne(link, link.UDPSocket, link.Buf.UDPRxBuffer.get(), Ring::kUDP, link.UDPRxDropped) ||
+        handedOver;
+  }
+  // Only once the sockets are let go: a worker woken while this thread
+  // still held one would block on it at its first look at the socket.
+  if (handedOver && link.Wake != nullptr) {
+    link.Wake->Signal();
   }
 }
 

@@ -33,7 +33,7 @@ UdpSocketSpec SpecOnInterface(const Link& link, int32_t sel, uint16_t localPort)
 
 // Makes the socket unless the record is open already. The platform leaves
 // nothing open when a step fails, so a failed attempt keeps the record closed.
-bool OpenRecord(Link& link, SocketRecord& sock, const UdpSocketSpec& spec,
+bool FillRecord(Link& link, SocketRecord& sock, const UdpSocketSpec& spec,
                 const UdpEndpoint& destination, bool followsBoard) {
   std::lock_guard<std::mutex> lock(sock.lock);
   if (sock.open) {
@@ -59,6 +59,19 @@ bool OpenRecord(Link& link, SocketRecord& sock, const UdpSocketSpec& spec,
   ++sock.generation;
   sock.boardTraced = false;
   sock.foreignDropped = sock.foreignTraced = 0;
+  return true;
+}
+
+// The receive thread waits on the handles it read before its wait began: a
+// socket made meanwhile would go unwatched until that wait ran out (a whole
+// receive delay per command on the remote road, where every command has a
+// socket of its own). Its wake makes it read the handles again at once.
+bool OpenRecord(Link& link, SocketRecord& sock, const UdpSocketSpec& spec,
+                const UdpEndpoint& destination, bool followsBoard) {
+  if (!FillRecord(link, sock, spec, destination, followsBoard)) {
+    return false;
+  }
+  link.Net.SignalWake(link.RecvWake.load());
   return true;
 }
 

@@ -82,6 +82,9 @@ class FakeNet : public NetPlatform {
 
   int Close(int handle) override {
     std::lock_guard<std::mutex> lock(mutex_);
+    if (wakes_.erase(handle) != 0) {
+      return 0;
+    }
     auto it = sockets_.find(handle);
     if (failClose || it == sockets_.end() || !it->second.open) {
       return -1;
@@ -90,10 +93,30 @@ class FakeNet : public NetPlatform {
     return 0;
   }
 
-  // Tells which of the handles have a datagram queued. Never waits unless
-  // `waitBlocks` is set (a real receive thread would spin otherwise) or
-  // `sleepInWait` (it sleeps out the time when nothing is queued); `onWait`
-  // runs first, so that a scripted peer can answer what was sent before.
+  // Wake handles, numbered apart from the sockets: a signal is kept until a
+  // wait that includes the handle takes it.
+  int OpenWake() override {
+    std::lock_guard<std::mutex> lock(mutex_);
+    const int handle = nextWake_++;
+    wakes_[handle] = false;
+    return handle;
+  }
+
+  void SignalWake(int handle) override {
+    std::lock_guard<std::mutex> lock(mutex_);
+    auto it = wakes_.find(handle);
+    if (it != wakes_.end()) {
+      it->second = true;
+      arrived_.notify_all();
+    }
+  }
+
+  // Tells which of the handles have a datagram queued or are signalled wake
+  // handles. Never waits unless `waitBlocks` is set (a real receive thread
+  // would spin otherwise) or `sleepInWait` (it sleeps out the time when
+  // nothing is queued); `onWait` runs first, so that a scripted peer can
+  // answer what was sent before. A wait that ends with nothing adds its
+  // whole time to WaitedOutMs, as the host's would take it.
   uint32_t Wait(const int* handles, int count, int timeoutMs) override {
     std::function<void()> hook;
     {
@@ -111,6 +134,15 @@ class FakeNet : public NetPlatform {
                         [&] { return readable() != 0; });
     }
     const uint32_t bits = readable();
+    for (int i = 0; i < count && i < kMaxWaitHandles; ++i) {
+      auto wake = wakes_.find(handles[i]);
+      if (wake != wakes_.end()) {
+        wake->second = false;
+      }
+    }
+    if (bits == 0) {
+      waitedOutMs_ += timeoutMs;
+    }
     if (bits == 0 && sleepInWait) {
       lock.unlock();
       std::this_thread::sleep_for(std::chrono::milliseconds(timeoutMs));
@@ -127,6 +159,11 @@ class FakeNet : public NetPlatform {
   uint32_t Readable(const int* handles, int count) {
     std::lock_guard<std::mutex> lock(mutex_);
     return ReadableLocked(handles, count);
+  }
+
+  int WaitedOutMs() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return waitedOutMs_;
   }
 
   // Queues a datagram for the socket `handle`, as if `from` had sent it.
@@ -196,7 +233,9 @@ class FakeNet : public NetPlatform {
     uint32_t bits = 0;
     for (int i = 0; i < count && i < kMaxWaitHandles; ++i) {
       auto it = sockets_.find(handles[i]);
-      if (it != sockets_.end() && it->second.open && !it->second.inbox.empty()) {
+      auto wake = wakes_.find(handles[i]);
+      if ((it != sockets_.end() && it->second.open && !it->second.inbox.empty()) ||
+          (wake != wakes_.end() && wake->second)) {
         bits |= 1u << i;
       }
     }
@@ -207,8 +246,11 @@ class FakeNet : public NetPlatform {
   std::condition_variable arrived_;
   std::map<int, Socket> sockets_;
   std::map<size_t, std::vector<Datagram>> scripted_;
+  std::map<int, bool> wakes_;  // signalled or not
   int nextHandle_ = 100;
+  int nextWake_ = 1 << 20;
   int waits_ = 0;
+  int waitedOutMs_ = 0;
 };
 
 }  // namespace kova::test

@@ -86,6 +86,29 @@ TEST_F(ReceivePathTest, NothingIsTakenBeforeTheNetworkStartsOrFromAClosedSocket)
   EXPECT_FALSE(UDP_RxAvailable(link));
 }
 
+TEST_F(ReceivePathTest, ASocketMadeDuringTheWaitIsWatchedWithoutWaitingTheDelayOut) {
+  // The remote road's pattern: each command on a socket of its own, made
+  // while the receive thread already waits on the handles it read before.
+  link.RecvWake = net->OpenWake();
+  link.RecvThreadDelay = 2;
+  link.UDPSocket_Close();
+  bool made = false;
+  net->onWait = [&] {
+    if (made) {
+      return;
+    }
+    made = true;
+    ASSERT_EQ(link.UDPSocket_Create(5002, 5003), 1);
+    const uint8_t request = 0;
+    link.UDPSocket_Send(&request, 1);
+    net->Deliver(net->opened.back(), {0x07});
+  };
+  RecvPass(link);
+  RecvPass(link);
+  EXPECT_EQ(DrainUDPRing(), Marked({0x07}));
+  EXPECT_EQ(net->WaitedOutMs(), 0) << "a wait ran its time out with a reply waiting";
+}
+
 TEST_F(ReceivePathTest, DatagramLargerThanTheBufferIsNotDelivered) {
   net->Deliver(udp, std::vector<uint8_t>(SharedBuffers::kRxBufferSize + 1, 0x41),
                {{10, 9, 9, 9}, 7000});
