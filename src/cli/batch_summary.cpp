@@ -2,6 +2,9 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <optional>
+
+#include "cli/restart_watch.h"
 
 namespace kova::cli {
 
@@ -14,10 +17,11 @@ std::string Pad(const std::string& text, size_t width) {
 }  // namespace
 
 std::string Versions(const BoardOutcome& b) {
-  const auto shown = [](const std::string& v) {
-    return v.empty() ? std::string("?") : (v == "bootloader" ? v : "v" + v);
+  const auto known = [](const std::string& v) {
+    return v.empty() ? std::nullopt : std::optional<std::string>(v);
   };
-  return shown(b.versionBefore) + " -> " + shown(b.versionAfter);
+  return VersionShown(known(b.versionBefore), "?") + " -> " +
+         VersionShown(known(b.versionAfter), "?");
 }
 
 std::string SummaryTable(const std::vector<BoardOutcome>& boards) {

@@ -171,14 +171,9 @@ ActionResult RunAction(const Run& run, OperatorPanel& panel, int32_t action, boo
 
 // The version the board answers to Get Version, heard alone: the poll's
 // messages and boxes are not the operator's.
-class VersionProbePanel : public OperatorPanel {
+class VersionProbePanel : public SilentPanel {
  public:
   explicit VersionProbePanel(const OperatorInputs& inputs) : inputs_(inputs) {}
-  void AppendText(const std::string&) override {}
-  void ClearList() override {}
-  void EnableButtons(bool) override {}
-  void SetGauge(int) override {}
-  void ShowMessageBox(const std::string&, const std::string&) override {}
   OperatorInputs ReadInputs() override { return inputs_; }
   void AnswerRead(BoardAnswer kind, const std::vector<uint8_t>& bytes) override {
     if (kind == BoardAnswer::kVersion && bytes.size() >= 2) {
@@ -210,7 +205,7 @@ std::optional<std::string> VersionBefore(const Run& run, const OperatorInputs& i
                                          bool& interrupted) {
   int32_t jump = kJumpEnable;
   if (ReadJumpSetting(run.opt.directory, jump) && jump == kJumpDisable) {
-    return std::string("bootloader");
+    return std::string(kVersionInBootloader);
   }
   return ReadVersion(run, inputs, interrupted);
 }

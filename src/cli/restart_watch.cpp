@@ -2,18 +2,12 @@
 
 namespace kova::cli {
 
-namespace {
-
-constexpr const char* kInBootloader = "bootloader";
-
-std::string Shown(const std::optional<std::string>& version) {
+std::string VersionShown(const std::optional<std::string>& version, const char* unknown) {
   if (!version) {
-    return "unknown";
+    return unknown;
   }
-  return *version == kInBootloader ? *version : "v" + *version;
+  return *version == kVersionInBootloader ? *version : "v" + *version;
 }
-
-}  // namespace
 
 void RestartWatch::Poll(const std::optional<std::string>& answer) {
   if (after_) {
@@ -34,7 +28,7 @@ const char* RestartWatch::Reason() const {
 }
 
 std::string FirmwareChangeLine(const std::optional<std::string>& before, const std::string& after) {
-  return "Firmware " + Shown(before) + " -> " + Shown(after);
+  return "Firmware " + VersionShown(before, "unknown") + " -> " + VersionShown(after, "unknown");
 }
 
 }  // namespace kova::cli

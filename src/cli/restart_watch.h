@@ -5,6 +5,9 @@
 
 namespace kova::cli {
 
+// The version before an upgrade of a board that waited in its bootloader.
+constexpr const char* kVersionInBootloader = "bootloader";
+
 // What the version polls after an upgrade say of the board. An answer shows
 // the new firmware only once the board has missed a poll since the upgrade
 // ended (it restarted) or when it names another version than before: a board
@@ -31,8 +34,10 @@ class RestartWatch {
   std::optional<std::string> after_;
 };
 
-// "Firmware v0.107 -> v0.108"; "bootloader" and "unknown" stand for
-// themselves.
+// "v0.107"; "bootloader" as it is, `unknown` for a version not read.
+std::string VersionShown(const std::optional<std::string>& version, const char* unknown);
+
+// "Firmware v0.107 -> v0.108"; a version not read is "unknown".
 std::string FirmwareChangeLine(const std::optional<std::string>& before, const std::string& after);
 
 }  // namespace kova::cli

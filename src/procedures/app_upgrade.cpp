@@ -234,7 +234,9 @@ void AppUpgradeStep(Operation& op) {
       RunIspStep(isp, isp.IspStep);
       if (isp.IspState == 0) {
         if (isp.IspDone == 1) {
-          op.Attempts.AwaitBootloader = isp.IspStep == 1 ? 0 : op.Attempts.AwaitBootloader;
+          if (isp.IspStep == 1) {
+            op.Attempts.AwaitBootloader = 0;  // the bootloader is back
+          }
           op.Step.Busy = kStepDone;
         } else if (isp.IspStep == 1 && op.Attempts.AwaitBootloader == 1 &&
                    op.Countdown.Get(countdown::kBootloaderReturn) != 0) {
