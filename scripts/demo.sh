@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
-# The demo, on a fresh Debian 12 as root: builds what is missing, makes a
-# small network of namespaces with an emulated KOVA board on it, and upgrades
-# the board's firmware with kova-upgrade by each of the three roads: an
+# The demo, on a fresh Debian 12 as root: builds what is missing (both
+# programs), makes a small network of namespaces with an emulated KOVA board
+# on it, and upgrades the board's firmware with kova-upgrade by each of the
+# three roads: an
 # old-platform board through its ISP bootloader, a new-platform board through
 # the tool's boot server (BOOTP and TFTP), and a running board by remote
 # update. After each upgrade the demo compares what the board holds with the
@@ -12,7 +13,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/install-deps.sh
 cmake -S . -B build >/dev/null
-cmake --build build -j2 --target kova-upgrade
+cmake --build build -j2 --target kova-upgrade kova-upgrade-tool
 
 # shellcheck source=tests/e2e/topology.sh
 source tests/e2e/topology.sh

@@ -4,8 +4,9 @@
 #   usage: scripts/install-deps.sh [linux] [windows]   (default: linux)
 # linux: the build, the tests and the demo (clang and its runtime libraries
 # for the fuzz targets; gettext for the dialog's catalogues; dpkg-dev,
-# adduser, libcap2-bin, man-db and desktop-file-utils to build, install and
-# check the Debian package; shellcheck for the scripts).
+# debhelper, lintian, adduser, libcap2-bin, man-db and desktop-file-utils to
+# build, lint, install and check the Debian package; shellcheck for the
+# scripts).
 # windows: the MinGW-w64 cross build and Wine to test it (the posix-threads
 # compilers, GoogleTest's sources, rsvg-convert for the icon, NSIS and zip for
 # the downloads, a virtual display for the dialog).
@@ -13,7 +14,7 @@ set -euo pipefail
 linux=(cmake make g++ pkg-config libgtest-dev libgmock-dev libwxgtk3.2-dev libgtk-3-dev
        libnl-route-3-dev xvfb xauth x11-apps x11-utils netpbm librsvg2-common libgtk-3-bin
        iproute2 procps python3 tftp-hpa clang-format clang libclang-rt-14-dev gettext dpkg-dev
-       adduser libcap2-bin man-db desktop-file-utils shellcheck)
+       debhelper lintian adduser libcap2-bin man-db desktop-file-utils shellcheck)
 windows=(cmake make g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix
          binutils-mingw-w64-x86-64 libgtest-dev wine wine64 xvfb xauth x11-apps x11-utils netpbm
          iproute2 python3 nsis zip unzip librsvg2-bin gettext)

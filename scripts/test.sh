@@ -79,7 +79,7 @@ stage "format and include rules" format_and_layers
 
 stage "linux release build" configure_and_build build -DCMAKE_BUILD_TYPE=Release
 stage "linux release tests" in_dir build ctest --output-on-failure --timeout 300
-stage "debian package" bash scripts/package-check.sh build
+stage "debian package" bash scripts/package-check.sh
 
 # Only what the sanitizer runs below is built.
 stage "linux asan build" configure_and_build build-asan -DKOVA_SANITIZE=address \
