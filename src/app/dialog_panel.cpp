@@ -38,6 +38,10 @@ void DialogPanel::AppendText(const std::string& text) {
   OnGuiThread([this, text] { view_.ViewAppendText(wxString::FromUTF8(text)); });
 }
 
+void DialogPanel::ReportFileProblem(const std::string& path, const std::string& reason) {
+  AppendText("\n " + path + ": " + reason + " !");
+}
+
 void DialogPanel::ClearList() {
   OnGuiThread([this] { view_.ViewClearList(); });
 }

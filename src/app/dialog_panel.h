@@ -44,6 +44,9 @@ class DialogPanel : public OperatorPanel {
   void SetGauge(int value) override;
   void ShowMessageBox(const std::string& text, const std::string& caption) override;
   void ReleaseMessageBox() override;
+  // Names the file in the message list, after the line of the step that
+  // failed on it.
+  void ReportFileProblem(const std::string& path, const std::string& reason) override;
   // Reads the controls; to be called on the GUI thread.
   OperatorInputs ReadInputs() override;
 

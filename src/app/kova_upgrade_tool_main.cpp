@@ -1,5 +1,9 @@
 #include "app/kova_upgrade_tool_main.h"
 
+#include <wx/clipbrd.h>
+#include <wx/dirdlg.h>
+#include <wx/filefn.h>
+#include <wx/filename.h>
 #include <wx/font.h>
 #include <wx/fontenum.h>
 #include <wx/intl.h>
@@ -14,6 +18,9 @@
 #include "app/compact_controls.h"
 #include "app/interface_choice.h"
 #include "app/window_ids.h"
+#include "common/action_codes.h"
+#include "controller/operator_input.h"
+#include "frontend/mac_text.h"
 
 namespace kova {
 
@@ -27,6 +34,11 @@ constexpr int kMacFieldLength = 2;
 constexpr int kIPFieldLength = 15;
 constexpr const char* kDefaultDeviceIP = "192.168.100.100";
 constexpr const char* kFontFace = "DotumChe";
+constexpr const char* kConfigFileName = "KOVA_Config.cfg";
+// The background of a MAC field that did not parse, until it is edited.
+wxColour BadFieldColour() {
+  return wxColour(255, 190, 190);
+}
 
 wxButton* MakeButton(wxWindow* parent, wxWindowID id, const wxString& label, int x, int y,
                      int width, int height) {
@@ -55,6 +67,30 @@ void ShowToolkitMessageBox(const wxString& text, const wxString& caption) {
   wxMessageBox(text, caption, wxOK | wxCENTRE, nullptr);
 }
 
+bool AskWithToolkit(const wxString& text, const wxString& caption) {
+  return wxMessageBox(text, caption, wxYES_NO | wxNO_DEFAULT | wxICON_QUESTION | wxCENTRE,
+                      nullptr) == wxYES;
+}
+
+std::string ChooseFolderWithToolkit(const std::string& start) {
+  wxDirDialog chooser(nullptr, _("Choose the folder that holds KOVA_Config.cfg"),
+                      wxString::FromUTF8(start), wxDD_DEFAULT_STYLE | wxDD_DIR_MUST_EXIST);
+  return chooser.ShowModal() == wxID_OK ? chooser.GetPath().utf8_string() : std::string();
+}
+
+bool HoldsConfig(const std::string& folder) {
+  return !folder.empty() &&
+         wxFileName::FileExists(
+             wxFileName(wxString::FromUTF8(folder), kConfigFileName).GetFullPath());
+}
+
+// One field as the engine reads it: one or two hexadecimal digits.
+bool MacFieldParses(const std::string& field) {
+  const std::array<std::string, 6> alone = {field, "01", "01", "01", "01", "01"};
+  uint8_t mac[6];
+  return ReadMACFields(alone, mac) == 1;
+}
+
 constexpr const char* kProgram = "kova-upgrade-tool";
 
 // The log is for people; an operator is not stopped for it.
@@ -79,6 +115,11 @@ KOVA_UpgradeToolDialog::KOVA_UpgradeToolDialog(wxWindow* parent, wxWindowID id,
                                                DialogOptions options)
     : messageBox_(options.messageBox ? std::move(options.messageBox)
                                      : MessageBoxFunction(ShowToolkitMessageBox)),
+      question_(options.question ? std::move(options.question) : QuestionFunction(AskWithToolkit)),
+      chooseFolder_(options.chooseFolder ? std::move(options.chooseFolder)
+                                         : FolderFunction(ChooseFolderWithToolkit)),
+      givenFolder_(options.workDir),
+      settings_(DialogSettingsPath()),
       beforeThreadsStart_(std::move(options.beforeThreadsStart)),
       panel_(*this, *this),
       log_(std::make_unique<OperationLog>(
@@ -185,6 +226,17 @@ void KOVA_UpgradeToolDialog::ConnectEvents() {
   Bind(wxEVT_BUTTON, post(kActionSetModelName), ID_BUTTON_FN4);
   Bind(wxEVT_CHOICE, &KOVA_UpgradeToolDialog::OnDelayTimeSel, this, ID_CHOICE_DelayTimeSel);
   Bind(wxEVT_CLOSE_WINDOW, &KOVA_UpgradeToolDialog::OnClose, this);
+
+  const std::array<wxTextCtrl*, 6> fields = MacFields();
+  for (size_t i = 0; i < fields.size(); ++i) {
+    fields[i]->Bind(wxEVT_CHAR, [this, i](wxKeyEvent& event) { OnMacChar(i, event); });
+    fields[i]->Bind(wxEVT_KEY_DOWN, &KOVA_UpgradeToolDialog::OnMacKeyDown, this);
+    fields[i]->Bind(wxEVT_TEXT_PASTE, &KOVA_UpgradeToolDialog::OnMacPaste, this);
+    fields[i]->Bind(wxEVT_TEXT, [this, i](wxCommandEvent& event) {
+      MarkMacField(i, false);
+      event.Skip();
+    });
+  }
 }
 
 void KOVA_UpgradeToolDialog::InitialiseDialog() {
@@ -216,6 +268,7 @@ void KOVA_UpgradeToolDialog::InitialiseDialog() {
   FillInterfaceChoice(*Choice_InterfaceSel, engine_.Adapters());
   engine_.SetInterfaceCount(static_cast<int32_t>(Choice_InterfaceSel->GetCount()));
   engine_.SelectInterface(std::max(Choice_InterfaceSel->GetSelection(), 0));
+  PreselectRememberedInterface();
 
   TextCtrl_KOVAIPAddress->ChangeValue(kDefaultDeviceIP);
   TextCtrl_KOVAIPAddress->SetMaxLength(kIPFieldLength);
@@ -280,6 +333,7 @@ void KOVA_UpgradeToolDialog::PostOperation(int32_t action) {
   if (!engine_.IsIdle()) {
     return;
   }
+  FindFirmwareFolder();
   const int32_t sel = engine_.SelectedInterface();
   const AdapterTable& adapters = engine_.Adapters();
   const std::string name = (sel >= 0 && sel < adapters.Count) ? adapters.AdapterDesc[sel] : "";
@@ -294,10 +348,184 @@ void KOVA_UpgradeToolDialog::PostOperation(int32_t action) {
   }
   logged_.Begin({kProgram, ActionName(action), name, MacText(MacFieldTexts())});
   operationsAtPost_ = engine_.OperationsEnded();
+  macAtPost_ = MacFieldTexts();
   if (!engine_.PostAction(action)) {
     log_->End(false, "not started", "");
     lock_.Release();
+    return;
   }
+  actionPosted_ = action;
+}
+
+void KOVA_UpgradeToolDialog::FindFirmwareFolder() {
+  const std::string given = givenFolder_.empty() ? wxGetCwd().utf8_string() : givenFolder_;
+  std::string folder = given;
+  if (!HoldsConfig(folder)) {
+    const std::string remembered = settings_.FirmwareFolder();
+    if (HoldsConfig(remembered)) {
+      folder = remembered;
+    } else {
+      const std::string chosen = chooseFolder_(remembered.empty() ? given : remembered);
+      if (!chosen.empty()) {
+        folder = chosen;
+        // A folder without the file is used once, so that the failure names
+        // it, but not kept for the next run.
+        if (HoldsConfig(chosen)) {
+          settings_.SetFirmwareFolder(chosen);
+          SaveSettings();
+        }
+      }
+    }
+  }
+  engine_.SetWorkDir(folder);
+}
+
+void KOVA_UpgradeToolDialog::PreselectRememberedInterface() {
+  const wxString name = wxString::FromUTF8(settings_.InterfaceName());
+  const int index = name.empty() ? wxNOT_FOUND : Choice_InterfaceSel->FindString(name, true);
+  if (index == wxNOT_FOUND) {
+    return;
+  }
+  Choice_InterfaceSel->SetSelection(index);
+  Choice_InterfaceSel->SetToolTip(name);
+  engine_.SelectInterface(index);
+}
+
+void KOVA_UpgradeToolDialog::SaveSettings() {
+  std::string why;
+  if (!settings_.Save(why)) {
+    WarnOnStderr("settings not kept: " + why);
+  }
+}
+
+bool KOVA_UpgradeToolDialog::UpgradeRunning() const {
+  // The operation buttons are locked from the moment the upgrade has its
+  // images until it is over: only then can stopping leave the board halfway.
+  return actionPosted_ == kActionUpgrade && !engine_.IsIdle() &&
+         engine_.OperationsEnded() == operationsAtPost_ && !Button_Start->IsEnabled();
+}
+
+void KOVA_UpgradeToolDialog::OnMacChar(size_t index, wxKeyEvent& event) {
+  const wxChar key = event.GetUnicodeKey();
+  if (key == WXK_NONE || (event.GetModifiers() & ~wxMOD_SHIFT) != 0) {
+    event.Skip();
+    return;
+  }
+  if (wxIsxdigit(key) && key < 128) {
+    TypeMacDigit(index, key);
+    return;
+  }
+  if (key == ':' || key == '-') {
+    // A scanned separator arrives after the pair has already moved on; typed
+    // after a single digit it moves on itself.
+    if (!MacFields()[index]->GetValue().empty() && index + 1 < MacFields().size()) {
+      MoveToMacField(index + 1);
+    }
+    return;
+  }
+  event.Skip();
+}
+
+void KOVA_UpgradeToolDialog::TypeMacDigit(size_t index, wxChar digit) {
+  const std::array<wxTextCtrl*, 6> fields = MacFields();
+  wxTextCtrl* field = fields[index];
+  long from = 0;
+  long to = 0;
+  field->GetSelection(&from, &to);
+  const long kept = static_cast<long>(field->GetValue().length()) - (to - from);
+  if (kept >= kMacFieldLength) {
+    // A full field passes a digit typed at its end on to the next one.
+    if (index + 1 >= fields.size() || field->GetInsertionPoint() < field->GetLastPosition()) {
+      return;
+    }
+    MoveToMacField(++index);
+    field = fields[index];
+  }
+  field->WriteText(wxString(digit));
+  if (index + 1 < fields.size() && field->GetValue().length() >= kMacFieldLength &&
+      field->GetInsertionPoint() >= field->GetLastPosition()) {
+    MoveToMacField(index + 1);
+  }
+}
+
+void KOVA_UpgradeToolDialog::MoveToMacField(size_t index) {
+  wxTextCtrl* field = MacFields()[index];
+  field->SetFocus();
+  field->SelectAll();
+}
+
+void KOVA_UpgradeToolDialog::OnMacKeyDown(wxKeyEvent& event) {
+  const int key = event.GetKeyCode();
+  if ((key == WXK_RETURN || key == WXK_NUMPAD_ENTER) && !event.HasAnyModifiers()) {
+    if (Button_Start->IsEnabled()) {
+      PostOperation(kActionUpgrade);
+    }
+    return;
+  }
+  event.Skip();
+}
+
+void KOVA_UpgradeToolDialog::OnMacPaste(wxClipboardTextEvent& event) {
+  wxString text;
+  if (wxTheClipboard->Open()) {
+    wxTextDataObject data;
+    if (wxTheClipboard->IsSupported(wxDF_UNICODETEXT) && wxTheClipboard->GetData(data)) {
+      text = data.GetText();
+    }
+    wxTheClipboard->Close();
+  }
+  // Anything but a whole MAC is pasted as the toolkit pastes it.
+  if (!SpreadMac(text)) {
+    event.Skip();
+  }
+}
+
+bool KOVA_UpgradeToolDialog::SpreadMac(const wxString& text) {
+  std::array<std::string, 6> parts;
+  if (!SplitMac(wxString(text).Trim(true).Trim(false).utf8_string(), parts)) {
+    return false;
+  }
+  const std::array<wxTextCtrl*, 6> fields = MacFields();
+  for (size_t i = 0; i < fields.size(); ++i) {
+    fields[i]->SetValue(wxString::FromUTF8(parts[i]));
+  }
+  MoveToMacField(fields.size() - 1);
+  fields.back()->SetInsertionPointEnd();
+  return true;
+}
+
+void KOVA_UpgradeToolDialog::MarkMacField(size_t index, bool marked) {
+  if (macMarked_[index] == marked) {
+    return;
+  }
+  macMarked_[index] = marked;
+  wxTextCtrl* field = MacFields()[index];
+  field->SetBackgroundColour(marked ? BadFieldColour() : wxNullColour);
+  field->Refresh();
+}
+
+void KOVA_UpgradeToolDialog::OperationFinished() {
+  const std::array<wxTextCtrl*, 6> fields = MacFields();
+  const std::array<std::string, 6> now = MacFieldTexts();
+  uint8_t mac[6];
+  if (engine_.LastReason() == FailReason::kBadInput && ReadMACFields(macAtPost_, mac) != 1) {
+    bool fieldMarked = false;
+    for (size_t i = 0; i < fields.size(); ++i) {
+      if (!MacFieldParses(macAtPost_[i]) && now[i] == macAtPost_[i]) {
+        MarkMacField(i, true);
+        fieldMarked = true;
+      }
+    }
+    // Six good fields that make the all-zero address: the whole MAC is wrong.
+    for (size_t i = 0; i < fields.size() && !fieldMarked; ++i) {
+      MarkMacField(i, now[i] == macAtPost_[i]);
+    }
+  }
+  for (wxTextCtrl* field : fields) {
+    field->SelectAll();
+  }
+  fields.front()->SetFocus();
+  fields.front()->SelectAll();
 }
 
 void KOVA_UpgradeToolDialog::ReleaseLockAfterOperation() {
@@ -329,13 +557,26 @@ void KOVA_UpgradeToolDialog::OnInterfaceSel(wxCommandEvent&) {
   const int sel = Choice_InterfaceSel->GetSelection();
   engine_.SelectInterface(sel);
   Choice_InterfaceSel->SetToolTip(sel >= 0 ? Choice_InterfaceSel->GetString(sel) : wxString());
+  if (sel >= 0) {
+    settings_.SetInterfaceName(Choice_InterfaceSel->GetString(sel).utf8_string());
+    SaveSettings();
+  }
 }
 
 void KOVA_UpgradeToolDialog::OnDelayTimeSel(wxCommandEvent&) {
   engine_.DelayChoiceChanged(Choice_DelayTimeSel->GetSelection());
 }
 
-void KOVA_UpgradeToolDialog::OnClose(wxCloseEvent&) {
+void KOVA_UpgradeToolDialog::OnClose(wxCloseEvent& event) {
+  // Abandoning an upgrade can leave the board in its bootloader: a close
+  // that can be refused asks first. A session end or a forced close cannot.
+  if (event.CanVeto() && UpgradeRunning() &&
+      !question_(_("An upgrade is running.\n\nStop it and close the tool? The board may be left "
+                   "in its bootloader until it is upgraded again."),
+                 _("KOVA Upgrade..."))) {
+    event.Veto();
+    return;
+  }
   ShutdownAll();
   // The close request that Quit raises may follow one that already ended
   // the modal loop.
@@ -348,6 +589,11 @@ void KOVA_UpgradeToolDialog::OnUiTimer(wxTimerEvent& event) {
   if (event.GetId() == kUiTimerId) {
     engine_.CountdownTick();
     ReleaseLockAfterOperation();
+    const int ended = engine_.OperationsEnded();
+    if (ended != operationsSeen_) {
+      operationsSeen_ = ended;
+      OperationFinished();
+    }
   }
 }
 

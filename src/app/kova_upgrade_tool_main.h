@@ -17,6 +17,7 @@
 
 #include "app/dialog_panel.h"
 #include "controller/engine.h"
+#include "frontend/dialog_settings.h"
 #include "frontend/interface_lock.h"
 #include "frontend/logging_panel.h"
 #include "frontend/operation_log.h"
@@ -25,13 +26,21 @@ namespace kova {
 
 // Shows a message box and returns once the operator has closed it.
 using MessageBoxFunction = std::function<void(const wxString& text, const wxString& caption)>;
+// Asks a question with Yes and No; true for Yes.
+using QuestionFunction = std::function<bool(const wxString& text, const wxString& caption)>;
+// Asks for a folder, starting at `start`; empty when the operator cancels.
+using FolderFunction = std::function<std::string(const std::string& start)>;
 
 struct DialogOptions {
   // Where KOVA_Config.cfg and the images are looked up; empty: the current
-  // directory.
+  // directory. When the file is not there, the folder remembered from an
+  // earlier run is used, or the operator is asked for one.
   std::string workDir;
-  // Replaces the toolkit's message box when set.
+  // Replace the toolkit's message box, its yes/no box and its folder chooser
+  // when set.
   MessageBoxFunction messageBox;
+  QuestionFunction question;
+  FolderFunction chooseFolder;
   // Runs once the engine is set up, just before its threads start.
   std::function<void(Engine&)> beforeThreadsStart;
   // The socket layer and the host's neighbour table; by default the
@@ -56,6 +65,8 @@ class KOVA_UpgradeToolDialog : public wxDialog, private PanelView {
   void ShutdownAll();
 
   Engine& GetEngine() { return engine_; }
+  // Whether a MAC field is marked as the one that did not parse.
+  bool MacFieldMarked(int index) const { return macMarked_.at(static_cast<size_t>(index)); }
   bool UiTimerRunning() const { return UiTimer.IsRunning(); }
 
  private:
@@ -81,6 +92,29 @@ class KOVA_UpgradeToolDialog : public wxDialog, private PanelView {
   std::array<wxTextCtrl*, 6> MacFields() const;
   std::array<std::string, 6> MacFieldTexts() const;
 
+  // Sets the folder the next operation reads KOVA_Config.cfg from: the one
+  // given, else the one remembered, else the one the operator chooses.
+  void FindFirmwareFolder();
+  // The interface chosen in an earlier run, when this workstation still has it.
+  void PreselectRememberedInterface();
+  void SaveSettings();
+  // An upgrade is past its configuration and working on the board.
+  bool UpgradeRunning() const;
+
+  // A scanner types a MAC as fast keystrokes, a person as slow ones: each
+  // field takes two digits and passes on to the next; a whole MAC pasted
+  // into a field fills all six; Enter presses Start.
+  void OnMacChar(size_t index, wxKeyEvent& event);
+  void OnMacKeyDown(wxKeyEvent& event);
+  void OnMacPaste(wxClipboardTextEvent& event);
+  void TypeMacDigit(size_t index, wxChar digit);
+  void MoveToMacField(size_t index);
+  bool SpreadMac(const wxString& text);
+  void MarkMacField(size_t index, bool marked);
+  // After an operation: marks the fields of a MAC that did not parse, and
+  // readies the fields for the next board's MAC.
+  void OperationFinished();
+
   // PanelView
   void ViewAppendText(const wxString& text) override;
   void ViewClearList() override;
@@ -90,6 +124,10 @@ class KOVA_UpgradeToolDialog : public wxDialog, private PanelView {
   OperatorInputs ViewReadInputs() override;
 
   MessageBoxFunction messageBox_;
+  QuestionFunction question_;
+  FolderFunction chooseFolder_;
+  std::string givenFolder_;
+  DialogSettings settings_;
   std::function<void(Engine&)> beforeThreadsStart_;
   // Declared before the engine, which calls them until its threads are joined.
   DialogPanel panel_;
@@ -98,6 +136,10 @@ class KOVA_UpgradeToolDialog : public wxDialog, private PanelView {
   Engine engine_;
   InterfaceLock lock_;
   int operationsAtPost_ = 0;
+  int operationsSeen_ = 0;
+  int32_t actionPosted_ = -1;
+  std::array<std::string, 6> macAtPost_;
+  std::array<bool, 6> macMarked_{};
 
   wxBoxSizer* BoxSizer = nullptr;
   wxPanel* Panel = nullptr;

@@ -49,16 +49,6 @@ bool ParseInt(const char* text, long low, long high, int& out) {
   return true;
 }
 
-bool AllHexPairs(const MacFields& fields) {
-  for (const std::string& field : fields) {
-    if (field.size() != 2 || !std::isxdigit(static_cast<unsigned char>(field[0])) ||
-        !std::isxdigit(static_cast<unsigned char>(field[1]))) {
-      return false;
-    }
-  }
-  return true;
-}
-
 // The option getopt stopped at in `arg`, the argument it came from: a long
 // one as typed, a short one on its own even inside a cluster such as -vx.
 std::string OptionName(const char* arg) {
@@ -188,29 +178,6 @@ bool ParseMacList(const std::string& text, const std::string& name, std::vector<
     out.push_back(fields);
   }
   return true;
-}
-
-bool SplitMac(const std::string& text, MacFields& fields) {
-  if (text.size() == 12) {
-    for (int i = 0; i < 6; ++i) {
-      fields[i] = text.substr(i * 2, 2);
-    }
-    return AllHexPairs(fields);
-  }
-  if (text.size() != 17) {
-    return false;
-  }
-  const char sep = text[2];
-  if (sep != ':' && sep != '-') {
-    return false;
-  }
-  for (int i = 0; i < 6; ++i) {
-    if (i < 5 && text[i * 3 + 2] != sep) {
-      return false;
-    }
-    fields[i] = text.substr(i * 3, 2);
-  }
-  return AllHexPairs(fields);
 }
 
 bool ParseOptions(int argc, char** argv, CliOptions& out, std::string& error) {

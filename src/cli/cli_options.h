@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "frontend/mac_text.h"
+
 namespace kova::cli {
 
 using MacFields = std::array<std::string, 6>;
@@ -41,9 +43,9 @@ constexpr int kDefaultVerifySeconds = 60;
 // reason in `error`.
 bool ParseOptions(int argc, char** argv, CliOptions& out, std::string& error);
 
-// Splits 00:1A:2B:3C:4D:5E, 00-1A-2B-3C-4D-5E or 001A2B3C4D5E into its six
-// two-digit hexadecimal fields; false for anything else.
-bool SplitMac(const std::string& text, MacFields& fields);
+// The three forms of a MAC on the command line; the dialog reads a pasted or
+// scanned MAC with the same parser.
+using kova::SplitMac;
 
 // Why no board can have the MAC of these six hex pairs: "broadcast MAC
 // address", "multicast MAC address" or "all-zero MAC address"; null when a

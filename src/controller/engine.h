@@ -7,6 +7,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <utility>
 
 #include "bootserver/boot_server.h"
 #include "common/action_codes.h"
@@ -82,6 +83,9 @@ class Engine {
 
   // --- Front end side (GUI or CLI main thread) ---------------------------
 
+  // Where the next operation looks for KOVA_Config.cfg and relative image
+  // names; only while idle, since the worker reads it during an operation.
+  void SetWorkDir(std::string workDir) { WorkDir = std::move(workDir); }
   // Reads the workstation's adapters into the table and selects entry 0.
   void LoadAdapters();
   const AdapterTable& Adapters() const { return adapters_; }

@@ -49,7 +49,8 @@ TEST_F(DialogActionsTest, GetVersionWithoutConfigurationFailsIntoItsBox) {
   EXPECT_EQ(ui.boxes()[0].text, "\n ... Failed !");
   EXPECT_EQ(ui.boxes()[0].caption, "KOVA Upgrade...");
   // The lines issued before the box were on screen when it appeared.
-  EXPECT_EQ(listAtBox, "\n======Load upgarde file ... Failed !======");
+  EXPECT_EQ(listAtBox, "\n======Load upgarde file ... Failed !======\n " + dir.path() +
+                           "/KOVA_Config.cfg: no such file !");
   EXPECT_TRUE(enabledAtBox);
   EXPECT_FALSE(everDisabled);
   EXPECT_EQ(ui.EnabledOperationButtons(), 5);

@@ -5,6 +5,8 @@
 
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <thread>
 
 namespace kova::test {
@@ -51,6 +53,25 @@ const std::vector<std::string>& OperationButtonNames() {
   return names;
 }
 
+bool ConfigHome::active_ = false;
+
+ConfigHome::ConfigHome() {
+  char tmpl[] = "/tmp/kova-gui-config-XXXXXX";
+  path_ = mkdtemp(tmpl);
+  setenv("XDG_CONFIG_HOME", path_.c_str(), 1);
+  active_ = true;
+}
+
+ConfigHome::~ConfigHome() {
+  active_ = false;
+  std::filesystem::remove_all(path_);
+}
+
+std::string ConfigHome::SettingsText() const {
+  std::ifstream in(path_ + "/kova-upgrade/dialog.conf");
+  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
 DialogHarness::DialogHarness(const std::string& workDir, std::function<void(const ShownBox&)> onBox,
                              std::function<void(Engine&)> beforeThreadsStart,
                              std::unique_ptr<NetPlatform> net,
@@ -58,6 +79,9 @@ DialogHarness::DialogHarness(const std::string& workDir, std::function<void(cons
     : onBox_(std::move(onBox)) {
   char tmpl[] = "/tmp/kova-gui-state-XXXXXX";
   stateDir_ = mkdtemp(tmpl);
+  if (!ConfigHome::Active()) {
+    setenv("XDG_CONFIG_HOME", (stateDir_ + "/config").c_str(), 1);
+  }
   DialogOptions options;
   options.workDir = workDir;
   options.lockDirectory = stateDir_;
@@ -70,6 +94,14 @@ DialogHarness::DialogHarness(const std::string& workDir, std::function<void(cons
     if (onBox_) {
       onBox_(boxes_.back());
     }
+  };
+  options.question = [this](const wxString& text, const wxString& caption) {
+    questions_.push_back({text.utf8_string(), caption.utf8_string()});
+    return answer_;
+  };
+  options.chooseFolder = [this](const std::string& start) {
+    folderAsks_.push_back(start);
+    return folder_;
   };
   dialog_ = new KOVA_UpgradeToolDialog(nullptr, wxID_ANY, std::move(options));
   dialog_->Show();

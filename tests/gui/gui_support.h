@@ -29,6 +29,25 @@ void Choose(wxChoice* choice, int index);
 // The five buttons that an operation locks.
 const std::vector<std::string>& OperationButtonNames();
 
+// Points XDG_CONFIG_HOME at a fresh folder for as long as it lives, so that
+// dialogs built meanwhile share their settings; without one, each harness
+// has a folder of its own.
+class ConfigHome {
+ public:
+  ConfigHome();
+  ~ConfigHome();
+  ConfigHome(const ConfigHome&) = delete;
+  ConfigHome& operator=(const ConfigHome&) = delete;
+  const std::string& path() const { return path_; }
+  // The settings file the dialog writes there.
+  std::string SettingsText() const;
+  static bool Active() { return active_; }
+
+ private:
+  static bool active_;
+  std::string path_;
+};
+
 struct ShownBox {
   std::string text;
   std::string caption;
@@ -50,6 +69,13 @@ class DialogHarness {
   KOVA_UpgradeToolDialog& dialog() { return *dialog_; }
   Engine& engine() { return dialog_->GetEngine(); }
   const std::vector<ShownBox>& boxes() const { return boxes_; }
+  // The yes/no questions asked, answered with `answer`.
+  const std::vector<ShownBox>& questions() const { return questions_; }
+  void AnswerQuestions(bool answer) { answer_ = answer; }
+  // Where each folder chooser started; each is answered with `folder`
+  // (empty: Cancel).
+  const std::vector<std::string>& folderAsks() const { return folderAsks_; }
+  void AnswerFolder(const std::string& folder) { folder_ = folder; }
   // Where the dialog keeps its interface locks, and its logs under log/.
   const std::string& stateDir() const { return stateDir_; }
 
@@ -71,6 +97,10 @@ class DialogHarness {
  private:
   std::string stateDir_;
   std::vector<ShownBox> boxes_;
+  std::vector<ShownBox> questions_;
+  bool answer_ = false;
+  std::vector<std::string> folderAsks_;
+  std::string folder_;
   std::function<void(const ShownBox&)> onBox_;
   KOVA_UpgradeToolDialog* dialog_ = nullptr;
 };
