@@ -44,6 +44,8 @@ class DialogPanel : public OperatorPanel {
   void SetGauge(int value) override;
   void ShowMessageBox(const std::string& text, const std::string& caption) override;
   void ReleaseMessageBox() override;
+  // The message list's last line before the final box: why, in words.
+  void OperationFailing(FailReason reason) override;
   // Reads the controls; to be called on the GUI thread.
   OperatorInputs ReadInputs() override;
 

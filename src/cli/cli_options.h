@@ -37,8 +37,9 @@ struct CliOptions {
 
 constexpr int kDefaultVerifySeconds = 60;
 
-// Parses the command line. On a usage error returns false with a one-line
-// reason in `error`.
+// Parses the command line; options may come before or after the ACTION. On
+// a usage error returns false with a one-line reason in `error`; the same
+// board twice in a batch is one.
 bool ParseOptions(int argc, char** argv, CliOptions& out, std::string& error);
 
 // Splits 00:1A:2B:3C:4D:5E, 00-1A-2B-3C-4D-5E or 001A2B3C4D5E into its six
@@ -60,9 +61,10 @@ std::string MacText(const MacFields& fields);
 
 // One MAC per line; "#" starts a comment, blank lines are skipped. False
 // with `error` naming the file and line of the first one that does not
-// parse or that no board can have.
+// parse or that no board can have. `numbers`, when given, receives the line
+// number of each MAC added.
 bool ParseMacList(const std::string& text, const std::string& name, std::vector<MacFields>& out,
-                  std::string& error);
+                  std::string& error, std::vector<int>* numbers = nullptr);
 
 const char* UsageText();
 
