@@ -98,6 +98,10 @@ void DialogPanel::BoxClosed(uint64_t ticket) {
   boxCv_.notify_all();
 }
 
+void DialogPanel::OperationFailing(FailReason reason) {
+  AppendText("\nFailed: " + ReasonLine(FailReasonName(reason)));
+}
+
 void DialogPanel::ReleaseMessageBox() {
   {
     std::lock_guard<std::mutex> lock(boxMutex_);

@@ -47,6 +47,8 @@ class DialogPanel : public OperatorPanel {
   // Names the file in the message list, after the line of the step that
   // failed on it.
   void ReportFileProblem(const std::string& path, const std::string& reason) override;
+  // The message list's last line before the final box: why, in words.
+  void OperationFailing(FailReason reason) override;
   // Reads the controls; to be called on the GUI thread.
   OperatorInputs ReadInputs() override;
 

@@ -30,6 +30,17 @@ std::string Duration(std::chrono::milliseconds bound) {
   return ms % 1000 == 0 ? Format("%lld s", ms / 1000) : Format("%lld ms", ms);
 }
 
+// A socket of the server's, as every run and the port probe make it.
+UdpSocketSpec ServerSocket(const Ip4& address, uint16_t port, const std::string& device,
+                           bool broadcast) {
+  UdpSocketSpec spec;
+  spec.local.ip = address;
+  spec.local.port = port;
+  spec.device = device;
+  spec.broadcast = broadcast;
+  return spec;
+}
+
 std::string Dotted(const UdpEndpoint& ep) {
   return Format("%u.%u.%u.%u:%u", ep.ip[0], ep.ip[1], ep.ip[2], ep.ip[3], ep.port);
 }
@@ -117,12 +128,7 @@ class BootServerRun {
   Clock::time_point Now() const { return params_.clock ? params_.clock() : Clock::now(); }
 
   int Open(const Ip4& address, uint16_t port, bool broadcast) {
-    UdpSocketSpec spec;
-    spec.local.ip = address;
-    spec.local.port = port;
-    spec.device = device_;
-    spec.broadcast = broadcast;
-    return net_.Open(spec);
+    return net_.Open(ServerSocket(address, port, device_, broadcast));
   }
 
   void CloseHandle(int& handle) {
@@ -339,6 +345,24 @@ int BootServer_Run(const uint8_t* mac, const std::array<uint8_t, 4>& server,
   return BootServerRun(mac, server, client, image, imageLength, progress, context, stop, net,
                        device, params)
       .Run();
+}
+
+int BootServer_ProbePorts(const std::array<uint8_t, 4>& server, NetPlatform& net,
+                          const std::string& device) {
+  const struct {
+    uint16_t port;
+    bool broadcast;
+    int failure;
+  } ports[] = {{kBootpServerPort, true, kBootServerNoBootpSocket},
+               {kTftpPort, false, kBootServerNoTftpSocket}};
+  for (const auto& p : ports) {
+    const int handle = net.Open(ServerSocket(server, p.port, device, p.broadcast));
+    if (handle < 0) {
+      return p.failure;
+    }
+    net.Close(handle);
+  }
+  return kBootServerComplete;
 }
 
 std::string BootServer_ResultText(int result, const std::string& device,

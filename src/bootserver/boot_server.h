@@ -68,6 +68,12 @@ int BootServer_Run(const uint8_t* mac, const std::array<uint8_t, 4>& server,
                    NetPlatform& net, const std::string& device,
                    const BootServerParams& params = {});
 
+// Opens and closes again the server's ports 67 and 69 as a run would open
+// them: kBootServerComplete when both can be had, else the result a run
+// would end with (the platform's LastOpenError says why).
+int BootServer_ProbePorts(const std::array<uint8_t, 4>& server, NetPlatform& net,
+                          const std::string& device);
+
 // What a result means, for the operator.
 std::string BootServer_ResultText(int result, const std::string& device,
                                   const BootServerParams& params);

@@ -2,6 +2,8 @@
 
 #include <cstdio>
 
+#include "common/operation_events.h"
+
 namespace kova::cli {
 
 namespace {
@@ -11,6 +13,10 @@ bool Printable(uint8_t b) {
 }
 
 }  // namespace
+
+std::string FailureLine(const std::string& reason) {
+  return "failed: " + ReasonLine(reason.empty() ? "failed" : reason);
+}
 
 std::string ModelNameText(const std::vector<uint8_t>& field) {
   std::string text;

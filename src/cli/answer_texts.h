@@ -17,6 +17,10 @@ std::string HexDumpWithOffsets(const std::vector<uint8_t>& bytes);
 // Two upper-case hex digits per byte, no separator.
 std::string HexBytes(const std::vector<uint8_t>& bytes);
 
+// The line that ends a failed operation on stderr, after the program's name:
+// "failed: the board did not answer (no-reply)".
+std::string FailureLine(const std::string& reason);
+
 // The digits the version message shows: "0.107" for 0x01 0x07.
 std::string VersionText(uint8_t major, uint8_t minor);
 

@@ -16,6 +16,10 @@ std::string Pad(const std::string& text, size_t width) {
 
 }  // namespace
 
+std::string BatchHeader(size_t index, size_t count, const std::string& mac) {
+  return "=== " + std::to_string(index + 1) + "/" + std::to_string(count) + " " + mac + " ===";
+}
+
 std::string Versions(const BoardOutcome& b) {
   const auto known = [](const std::string& v) {
     return v.empty() ? std::nullopt : std::optional<std::string>(v);

@@ -22,6 +22,9 @@ struct BoardOutcome {
   std::string versionAfter;
 };
 
+// The line before each board of a batch: "=== 2/3 00:1A:2B:3C:4D:5F ===".
+std::string BatchHeader(size_t index, size_t count, const std::string& mac);
+
 // "v0.107 -> v0.108"; "?" for a version not known.
 std::string Versions(const BoardOutcome& b);
 

@@ -63,7 +63,7 @@ std::string OptionName(const char* arg) {
 const char* UsageText() {
   static const std::string text =
       std::string(
-          "usage: kova-upgrade [options] ACTION\n"
+          "usage: kova-upgrade [options] ACTION [options]\n"
           "       kova-upgrade [-i NAME] [-C DIR] [--json] doctor\n"
           "ACTION:\n"
           "  upgrade | version | config-reset | model-name | set-model-name | eeprom\n"
@@ -155,7 +155,7 @@ std::string MacText(const MacFields& fields) {
 }
 
 bool ParseMacList(const std::string& text, const std::string& name, std::vector<MacFields>& out,
-                  std::string& error) {
+                  std::string& error, std::vector<int>* numbers) {
   std::istringstream lines(text);
   std::string line;
   for (int number = 1; std::getline(lines, line); ++number) {
@@ -176,6 +176,9 @@ bool ParseMacList(const std::string& text, const std::string& name, std::vector<
       return false;
     }
     out.push_back(fields);
+    if (numbers != nullptr) {
+      numbers->push_back(number);
+    }
   }
   return true;
 }
@@ -208,16 +211,24 @@ bool ParseOptions(int argc, char** argv, CliOptions& out, std::string& error) {
   opterr = 0;
   int opt;
   std::vector<std::string> macFiles;
-  // The leading ':' tells a missing value apart from an unknown option.
+  // Where each MAC came from, for a duplicate: "-m TEXT" or "FILE:LINE".
+  std::vector<std::string> origins;
+  std::vector<std::string> words;  // the ACTION, wherever it stands
+  // The leading '-' hands over the other words in their place, so that
+  // options may follow the ACTION whatever POSIXLY_CORRECT says; the ':'
+  // tells a missing value apart from an unknown option.
   for (;;) {
     // The options of one argument are all read before the next one's; the
     // restart reads argv[1] first.
     const int element = std::max(optind, 1);
-    opt = getopt_long(argc, argv, "+:i:m:d:C:vh", kLong, nullptr);
+    opt = getopt_long(argc, argv, "-:i:m:d:C:vh", kLong, nullptr);
     if (opt == -1) {
       break;
     }
     switch (opt) {
+      case 1:
+        words.emplace_back(optarg);
+        break;
       case 'i':
         if (*optarg == '\0') {
           error = "empty interface name: -i needs a name or an IPv4 address";
@@ -233,6 +244,7 @@ bool ParseOptions(int argc, char** argv, CliOptions& out, std::string& error) {
           return false;
         }
         out.macs.push_back(fields);
+        origins.push_back(std::string("-m ") + optarg);
         break;
       }
       case kOptMacFile:
@@ -323,11 +335,15 @@ bool ParseOptions(int argc, char** argv, CliOptions& out, std::string& error) {
         return false;
     }
   }
+  // After "--" every word is a word.
+  for (int i = optind; i < argc; ++i) {
+    words.emplace_back(argv[i]);
+  }
   if (out.listInterfaces) {
     return true;
   }
-  if (optind != argc - 1) {
-    error = (optind >= argc) ? "no ACTION given" : "exactly one ACTION expected";
+  if (words.size() != 1) {
+    error = words.empty() ? "no ACTION given" : "exactly one ACTION expected";
     return false;
   }
   if (!out.logFile.empty() && out.noLog) {
@@ -339,11 +355,26 @@ bool ParseOptions(int argc, char** argv, CliOptions& out, std::string& error) {
     if (!ReadMacFile(file, text, error)) {
       return false;
     }
-    if (!ParseMacList(text, file, out.macs, error)) {
+    std::vector<int> lines;
+    if (!ParseMacList(text, file, out.macs, error, &lines)) {
       return false;
     }
+    for (const int line : lines) {
+      origins.push_back(file + ":" + std::to_string(line));
+    }
   }
-  const std::string action = argv[optind];
+  // A board twice in a batch would be upgraded twice, the second time
+  // perhaps from its new firmware: most likely a slip in the list.
+  for (size_t i = 0; i < out.macs.size(); ++i) {
+    for (size_t j = 0; j < i; ++j) {
+      if (MacText(out.macs[i]) == MacText(out.macs[j])) {
+        error = "duplicate MAC address: " + MacText(out.macs[i]) + " (" + origins[j] + " and " +
+                origins[i] + ")";
+        return false;
+      }
+    }
+  }
+  const std::string action = words.front();
   if (action == "doctor") {
     out.doctor = true;
     out.actionName = action;

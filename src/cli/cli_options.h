@@ -39,8 +39,9 @@ struct CliOptions {
 
 constexpr int kDefaultVerifySeconds = 60;
 
-// Parses the command line. On a usage error returns false with a one-line
-// reason in `error`.
+// Parses the command line; options may come before or after the ACTION. On
+// a usage error returns false with a one-line reason in `error`; the same
+// board twice in a batch is one.
 bool ParseOptions(int argc, char** argv, CliOptions& out, std::string& error);
 
 // The three forms of a MAC on the command line; the dialog reads a pasted or
@@ -62,9 +63,10 @@ std::string MacText(const MacFields& fields);
 
 // One MAC per line; "#" starts a comment, blank lines are skipped. False
 // with `error` naming the file and line of the first one that does not
-// parse or that no board can have.
+// parse or that no board can have. `numbers`, when given, receives the line
+// number of each MAC added.
 bool ParseMacList(const std::string& text, const std::string& name, std::vector<MacFields>& out,
-                  std::string& error);
+                  std::string& error, std::vector<int>* numbers = nullptr);
 
 const char* UsageText();
 

@@ -4,6 +4,7 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <cstring>
 
 #include "platform/host_files.h"
 
@@ -24,6 +25,11 @@ std::string SecondsText(std::chrono::milliseconds time) {
   return text;
 }
 
+// "cannot read the MAC file: macs.txt: No such file or directory".
+std::string CannotRead(const std::string& file, int err) {
+  return "cannot read the MAC file: " + file + ": " + std::strerror(err);
+}
+
 }  // namespace
 
 bool ReadMacFile(const std::string& file, std::string& text, std::string& error,
@@ -34,7 +40,7 @@ bool ReadMacFile(const std::string& file, std::string& text, std::string& error,
     const int err = errno;
     error = (err != ENOENT && host::IsOtherThanRegularFile(file))
                 ? "the MAC file is neither a regular file nor a pipe: " + file
-                : "cannot read the MAC file: " + file;
+                : CannotRead(file, err);
     return false;
   }
   bool ok = host::KindOf(fd) != host::FileKind::kOther;
@@ -54,7 +60,7 @@ bool ReadMacFile(const std::string& file, std::string& text, std::string& error,
       ok = false;
       error = errno == ETIMEDOUT
                   ? "the MAC file did not end within " + SecondsText(bounds.time) + ": " + file
-                  : "cannot read the MAC file: " + file;
+                  : CannotRead(file, errno);
     } else {
       size += static_cast<size_t>(n);
     }

@@ -2,6 +2,7 @@
 // production lines. Runs one action against one board, or against each of
 // a batch in turn, and exits with the result.
 
+#include <cerrno>
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
@@ -67,6 +68,22 @@ class Ticker {
   std::thread thread_;
 };
 
+// A usage error: what is wrong, and where the whole story is.
+int UsageError(const std::string& what) {
+  std::fprintf(stderr, "%s: %s\nTry '%s --help'\n", kProgram, what.c_str(), kProgram);
+  return kExitUsage;
+}
+
+// Why -C names no directory: the host's reason when there is nothing to
+// look at.
+std::string DirectoryProblem(const std::string& path) {
+  errno = 0;
+  if (!host::IsDirectory(path) && errno != 0) {
+    return "not a directory: " + path + ": " + std::strerror(errno);
+  }
+  return "not a directory: " + path;
+}
+
 std::string ProgramPath() {
   const std::string path = host::ExecutablePath();
   return path.empty() ? kProgram : path;
@@ -83,26 +100,30 @@ int RunDoctor(const CliOptions& opt, CliPanel& panel) {
   const int exitCode = all ? 0 : kExitFailed;
   if (!panel.Json()) {
     panel.Event(DoctorReport(checks));
-    return exitCode;
-  }
-  for (const DoctorCheck& c : checks) {
-    JsonLine line("check");
-    line.Str("name", c.name).Bool("ok", c.ok).Str("detail", c.detail);
-    if (!c.ok) {
-      line.Str("fix", c.fix);
-    }
-    panel.Event(line.Text());
-  }
-  JsonLine result("result");
-  result.Bool("ok", all).Int("exit", exitCode);
-  if (all) {
-    result.Null("reason");
   } else {
-    result.Str("reason", "checks-failed");
+    for (const DoctorCheck& c : checks) {
+      JsonLine line("check");
+      line.Str("name", c.name).Bool("ok", c.ok).Str("detail", c.detail);
+      if (!c.ok) {
+        line.Str("fix", c.fix);
+      }
+      panel.Event(line.Text());
+    }
+    JsonLine result("result");
+    result.Bool("ok", all).Int("exit", exitCode);
+    if (all) {
+      result.Null("reason");
+    } else {
+      result.Str("reason", "checks-failed");
+    }
+    result.Seconds(
+        "elapsed",
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count());
+    panel.Event(result.Text());
   }
-  result.Seconds("elapsed",
-                 std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count());
-  panel.Event(result.Text());
+  if (!all) {
+    panel.ErrorLine(FailureLine("checks-failed"));
+  }
   return exitCode;
 }
 
@@ -281,6 +302,9 @@ BoardOutcome RunBoard(const Run& run, const MacFields& mac, bool& interrupted) {
   }
   run.panel.Finish();
   run.panel.Result(outcome, outcome.ok ? 0 : kExitFailed);
+  if (!outcome.ok) {
+    run.panel.ErrorLine(FailureLine(outcome.reason));
+  }
   return outcome;
 }
 
@@ -291,7 +315,12 @@ int RunBoards(const Run& run, bool& interrupted) {
   }
   const std::vector<BoardOutcome> boards = RunBatch(
       macs, run.opt.keepGoing,
-      [&run](size_t i, bool& stopped) { return RunBoard(run, run.opt.macs[i], stopped); },
+      [&run, &macs](size_t i, bool& stopped) {
+        if (macs.size() > 1 && !run.panel.Json()) {
+          run.panel.Note(BatchHeader(i, macs.size(), macs[i]));
+        }
+        return RunBoard(run, run.opt.macs[i], stopped);
+      },
       [&run](const std::string& text) { run.panel.Warning(text); }, interrupted);
   const int exitCode = interrupted ? kExitFailed : BatchExitCode(boards);
   if (boards.size() > 1) {
@@ -316,6 +345,7 @@ int Operate(const CliOptions& opt, const AdapterTable& adapters, int sel, CliPan
         BoardOutcome refused;
         refused.reason = "interface-busy";
         panel.Result(refused, kExitFailed);
+        panel.ErrorLine(FailureLine(refused.reason));
         return kExitFailed;
       }
       case InterfaceLock::Outcome::kUnavailable:
@@ -351,8 +381,7 @@ int Main(int argc, char** argv) {
   CliOptions opt;
   std::string error;
   if (!ParseOptions(argc, argv, opt, error)) {
-    std::fprintf(stderr, "%s: %s\n%s", kProgram, error.c_str(), UsageText());
-    return kExitUsage;
+    return UsageError(error);
   }
   if (opt.help) {
     std::fputs(UsageText(), stdout);
@@ -367,16 +396,14 @@ int Main(int argc, char** argv) {
     return 0;
   }
   if (!opt.directory.empty() && !host::IsDirectory(opt.directory)) {
-    std::fprintf(stderr, "%s: not a directory: %s\n", kProgram, opt.directory.c_str());
-    return kExitUsage;
+    return UsageError(DirectoryProblem(opt.directory));
   }
   AdapterTable adapters;
   Load_AdapterList(adapters);
   const int sel = opt.interfaceName.empty() ? (adapters.Count > 0 ? 0 : -1)
                                             : FindInterface(adapters, opt.interfaceName);
   if (!opt.interfaceName.empty() && sel < 0 && !opt.doctor) {
-    std::fprintf(stderr, "%s: unknown interface: %s\n", kProgram, opt.interfaceName.c_str());
-    return kExitUsage;
+    return UsageError("unknown interface: " + opt.interfaceName);
   }
   // Made before the output's thread, which inherits the signals it blocks.
   std::optional<StopRequests> stop;

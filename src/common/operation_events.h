@@ -29,6 +29,16 @@ enum class FailReason : uint8_t {
 // "no-reply", "bad-signature", ...; "" for kNone.
 const char* FailReasonName(FailReason reason);
 
+// Why an operation failed, in words: "the board did not answer" for
+// "no-reply". Every code a front end reports has one: the engine's names
+// above, and the front ends' own ("interrupted", "interface-busy",
+// "checks-failed", "no-reply-after-upgrade", "not-restarted"). A code it
+// does not know gets a sentence that says only that the operation failed.
+const char* ReasonSentence(const std::string& code);
+
+// "the board did not answer (no-reply)": the sentence, then the code.
+std::string ReasonLine(const std::string& code);
+
 // "192.168.100.2" and "00:1A:2B:3C:4D:5E": how the front ends write the
 // board's address and MAC.
 std::string DottedText(const uint8_t* ip);

@@ -52,6 +52,8 @@ class OperatorPanel {
   // An upgrade that failed in the bootloader starts attempt `attempt` of
   // `attempts`; `after` is why the last one failed.
   virtual void AttemptStarted(int /*attempt*/, int /*attempts*/, FailReason /*after*/) {}
+  // The operation failed for `reason`; its final box comes next.
+  virtual void OperationFailing(FailReason /*reason*/) {}
   // The operation has ended and its clean-up has run; `reason` is kNone
   // when it succeeded.
   virtual void OperationEnded(bool /*ok*/, FailReason /*reason*/) {}

@@ -251,6 +251,9 @@ bool Engine::MainStep() {
       } else if (op_.NewPlatform != 1 && !OldPlatformImageFits(op_)) {
         op_.NoteFailure(FailReason::kImageTooLarge);
         next = STEP_FAIL;
+      } else if (action == kActionUpgrade && op_.NewPlatform == 1 && !op_.BootServerPortsOpen()) {
+        // Found after the jump, this would leave the board in its bootloader.
+        next = STEP_FAIL;
       } else {
         next = (action == kActionDryRun) ? 16 : 4;
       }
@@ -377,6 +380,9 @@ bool Engine::MainStep() {
       lastOutcome_ = STEP_FAIL;
       op_.NoteFailure(FailReason::kFailed);
       lastReason_ = static_cast<uint8_t>(op_.Reason());
+      if (!Log.Barred()) {
+        Log.Panel().OperationFailing(op_.Reason());
+      }
       Log.MsgText =
           (action == kActionUpgrade) ? "\nKOVA firmware upgrade ... Failed !" : "\n ... Failed !";
       Log.MessageBox(kUpgradeCaption);

@@ -33,6 +33,7 @@ class LoggingPanel : public OperatorPanel {
   void AttemptStarted(int attempt, int attempts, FailReason after) override {
     inner_.AttemptStarted(attempt, attempts, after);
   }
+  void OperationFailing(FailReason reason) override { inner_.OperationFailing(reason); }
   void OperationEnded(bool ok, FailReason reason) override;
 
   // Begins an operation in the log; the board's address is forgotten.

@@ -1,7 +1,9 @@
 #include <chrono>
 #include <utility>
 
+#include "hostnet/capabilities.h"
 #include "operation/operation.h"
+#include "platform/host_errors.h"
 
 namespace kova {
 
@@ -18,6 +20,26 @@ struct BootServerJob {
   uint32_t imageLength = 0;
   BootServerParams params;
 };
+
+FailReason BootServerReason(int result, int openError) {
+  switch (result) {
+    case kBootServerNoBootpSocket:
+    case kBootServerNoTftpSocket:
+      if (openError == host_error::kAddressInUse) {
+        return FailReason::kPortInUse;
+      }
+      return host_error::Denied(openError) ? FailReason::kPortDenied : FailReason::kSocketFailed;
+    case kBootServerNoMagicSocket:
+    case kBootServerNoTransferPort:
+      return FailReason::kSocketFailed;
+    case kBootServerNoRequest:
+      return FailReason::kNoReply;
+    case kBootServerNoAck:
+      return FailReason::kTransferStalled;
+    default:
+      return FailReason::kFailed;
+  }
+}
 
 void ReportBootProgress(int percent, void* context) {
   static_cast<Operation*>(context)->SetBootProgress(percent);
@@ -88,6 +110,29 @@ bool Operation::BootServerFinished() {
 
 std::string Operation::BootServerResultText() const {
   return BootServer_ResultText(BootServerExit.load(), bootServerDevice_, BootServerLimits);
+}
+
+bool Operation::BootServerPortsOpen() {
+  const int32_t sel = interfaceSel_.load();
+  if (sel < 0 || sel >= interfaceCount_.load() || sel >= AdapterTable::kMaxAdapters) {
+    return true;  // the server's start says so, as it always has
+  }
+  bootServerDevice_ = Adapters.AdapterDesc[sel];
+  const int result = BootServer_ProbePorts(Adapters.AdapterIP[sel], Net, bootServerDevice_);
+  if (result == kBootServerComplete) {
+    return true;
+  }
+  NoteBootServerFailure(result, Net.LastOpenError());
+  return false;
+}
+
+void Operation::NoteBootServerFailure(int result, int openError) {
+  NoteFailure(BootServerReason(result, openError));
+  Log.Say(1, "\n    " + BootServer_ResultText(result, bootServerDevice_, BootServerLimits) + " ! ");
+  if ((result == kBootServerNoBootpSocket || result == kBootServerNoTftpSocket) &&
+      !Neighbours.HoldsCapability(kCapNetBindService)) {
+    Log.AppendMessage(1, MissingCapabilityText(kCapNetBindService));
+  }
 }
 
 bool Operation::StopBootServer() {

@@ -245,6 +245,15 @@ class Operation {
   bool BootServerFinished();
   // The operator's text for the server's result.
   std::string BootServerResultText() const;
+  // Before an upgrade of a new-platform board touches the board: whether the
+  // server will be able to open its ports 67 and 69 on the selected
+  // interface. Else false, with the lines and the reason of a server that
+  // could not open them.
+  bool BootServerPortsOpen();
+  // A server that could not serve, with `result` (and, for a port it could
+  // not open, the host's `openError`): its line, the capability this process
+  // lacks when the host refused a port, and the operation's reason.
+  void NoteBootServerFailure(int result, int openError);
   // Asks a running server to stop and joins its thread within the join
   // bound; true once no server thread is left.
   bool StopBootServer();

@@ -1,10 +1,8 @@
 #include "common/countdown_slots.h"
 #include "common/format.h"
-#include "hostnet/capabilities.h"
 #include "hostnet/static_arp.h"
 #include "isp/isp_dialogue.h"
 #include "operation/operation.h"
-#include "platform/host_errors.h"
 #include "procedures/procedures.h"
 #include "protocol/channels.h"
 #include "protocol/sockets.h"
@@ -76,39 +74,14 @@ uint8_t StartBootServer(Operation& op) {
   return kBootServerRuns;
 }
 
-FailReason BootServerReason(int result, int openError) {
-  switch (result) {
-    case kBootServerNoBootpSocket:
-    case kBootServerNoTftpSocket:
-      if (openError == host_error::kAddressInUse) {
-        return FailReason::kPortInUse;
-      }
-      return host_error::Denied(openError) ? FailReason::kPortDenied : FailReason::kSocketFailed;
-    case kBootServerNoMagicSocket:
-    case kBootServerNoTransferPort:
-      return FailReason::kSocketFailed;
-    case kBootServerNoRequest:
-      return FailReason::kNoReply;
-    case kBootServerNoAck:
-      return FailReason::kTransferStalled;
-    default:
-      return FailReason::kFailed;
-  }
-}
-
 // The server has returned: a server that could not serve the board is no
 // success, and the operator is told what stopped it.
 uint8_t BootServerEnded(Operation& op) {
-  if (op.BootServerExit.load() == 0) {
+  const int exit = op.BootServerExit.load();
+  if (exit == 0) {
     return kWritten;
   }
-  op.NoteFailure(BootServerReason(op.BootServerExit.load(), op.BootServerOpenError.load()));
-  op.Log.Say(1, "\n    " + op.BootServerResultText() + " ! ");
-  const int exit = op.BootServerExit.load();
-  if ((exit == kBootServerNoBootpSocket || exit == kBootServerNoTftpSocket) &&
-      !op.Neighbours.HoldsCapability(kCapNetBindService)) {
-    op.Log.AppendMessage(1, MissingCapabilityText(kCapNetBindService));
-  }
+  op.NoteBootServerFailure(exit, op.BootServerOpenError.load());
   // A board that stopped acknowledging had asked for its image.
   return AttemptFailed(op, exit == kBootServerNoAck);
 }

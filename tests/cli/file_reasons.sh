@@ -13,14 +13,16 @@ cli_setup
 work=$WORK/work
 
 # expect_reason PATH REASON [PREFIX...]: one run of version in $work, which
-# fails while loading and names PATH and REASON on stderr, and nothing else.
+# fails while loading and names PATH and REASON on stderr, then why the
+# operation failed, and nothing else.
 expect_reason() {
   local path=$1 reason=$2
   shift 2
   # A bound for a reader that would block for ever, not a timing check.
   "$@" timeout -k 5 60 "$CLI" -C "$work" -m "$MAC" version >"$WORK/out" 2>"$WORK/err"
   local rc=$?
-  local want="kova-upgrade: $path: $reason"
+  local want="kova-upgrade: $path: $reason"$'\n'"kova-upgrade: failed: the configuration file \
+or an image file could not be loaded (load-failed)"
   if [ "$rc" -ne 1 ] || [ "$(cat "$WORK/err")" != "$want" ] ||
     ! grep -qxF '======Load upgarde file ... Failed !======' "$WORK/out" ||
     ! grep -qxF '[KOVA Upgrade...]  ... Failed !' "$WORK/out" ||

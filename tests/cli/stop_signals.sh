@@ -61,6 +61,8 @@ for sig in HUP QUIT TERM INT; do
   expect_line '    Broadcast Socket close ... Successful !' "SIG$sig: the socket was not closed"
   expect_line 'WSACleanup ... successful !' "SIG$sig: no clean shutdown"
   expect_no_text '[KOVA Upgrade...]' "SIG$sig: the operation ran to its end"
+  expect_line 'kova-upgrade: failed: the operation was interrupted before it ended (interrupted)' \
+    "SIG$sig: no word of the interruption"
   neighbours=$(ip neigh show nud permanent)
   [ -z "$neighbours" ] || fail "SIG$sig: neighbour entries left: $neighbours"
 done

@@ -1,19 +1,22 @@
 #!/usr/bin/env bash
-# Usage errors name what is wrong, exit 2 and run nothing.
+# Usage errors name what is wrong in one line, then where to read more, exit
+# 2 and run nothing.
 set -u
 # shellcheck source=tests/cli/lib.sh
 source "$(dirname "$0")/lib.sh"
 cli_setup
 
-# expect_usage LINE ARGS...: LINE is the first line on stderr.
+# expect_usage LINE ARGS...: LINE is the first line on stderr, the pointer
+# to the help the second and last.
 expect_usage() {
   local want=$1
   shift
   "$CLI" -C "$WORK" "$@" >"$WORK/out" 2>"$WORK/err"
   local rc=$?
   local got
-  got=$(head -n 1 "$WORK/err")
-  if [ "$rc" -ne 2 ] || [ "$got" != "$want" ] || [ -s "$WORK/out" ]; then
+  got=$(cat "$WORK/err")
+  if [ "$rc" -ne 2 ] || [ "$got" != "$want"$'\n'"Try 'kova-upgrade --help'" ] ||
+    [ -s "$WORK/out" ]; then
     problem "$(printf '[%s] ' "$@")"
     echo "  exit $rc, expected 2; stderr: $got"
     echo "  expected stderr: $want"
@@ -58,7 +61,14 @@ expect_usage "kova-upgrade: unknown option: --bogus" --bogus -m "$MAC" version
 printf '%s\n' "# tray 1" "$MAC" "" "00:1A:2B:3C:4D" >"$WORK/macs"
 expect_usage "kova-upgrade: $WORK/macs:4: unparsable MAC address: 00:1A:2B:3C:4D" \
   --mac-file "$WORK/macs" upgrade
-expect_usage "kova-upgrade: cannot read the MAC file: $WORK/none" --mac-file "$WORK/none" upgrade
+expect_usage "kova-upgrade: cannot read the MAC file: $WORK/none: No such file or directory" \
+  --mac-file "$WORK/none" upgrade
+printf '%s\n' "$MAC" "# the same board again" "${MAC//:/}" >"$WORK/macs"
+expect_usage "kova-upgrade: duplicate MAC address: $MAC ($WORK/macs:1 and $WORK/macs:3)" \
+  --mac-file "$WORK/macs" upgrade
+expect_usage "kova-upgrade: not a directory: $WORK/none: No such file or directory" \
+  -C "$WORK/none" -m "$MAC" version
+expect_usage "kova-upgrade: exactly one ACTION expected" version -m "$MAC" eeprom
 expect_usage "kova-upgrade: --dry-run goes with upgrade only" -m "$MAC" --dry-run eeprom
 expect_usage "kova-upgrade: --log and --no-log exclude each other" -m "$MAC" --log x --no-log \
   version

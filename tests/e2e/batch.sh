@@ -3,7 +3,9 @@
 # each in its bootloader (DISABLE), one of them silent. Each board gets its
 # own load, neighbour entry and clean-up; the summary names every board; the
 # exit status is 1 unless every board succeeded; --keep-going decides
-# whether the boards after a failure run.
+# whether the boards after a failure run. Each board's lines follow a header
+# naming it, a failed one ends with why; the same board twice is refused
+# before any board hears a thing.
 export E2E_SEGMENT_BOARDS=3
 source "$(dirname "$0")/lib.sh"
 e2e_setup
@@ -38,8 +40,14 @@ expect_report board3 'all(r["outcome"] == "other-mac" for r in received)' True
 start_board_at board3 "${TOPO_BOARD_NSES[2]}" "$MAC3" --platform old --start-in bootloader
 printf '# bench 4, tray A\r\n%s\n\n  %s  # the silent one\n%s\n' "$MAC1" "${MAC2//:/-}" "$MAC3" \
   >"$WORK/macs"
-run_cli "$WORK/out" --mac-file "$WORK/macs" -C "$WORK/files" --keep-going upgrade
+run_cli "$WORK/out" --mac-file "$WORK/macs" -C "$WORK/files" upgrade --keep-going
 expect_rc 1
+for i in 1 2 3; do
+  mac=MAC$i
+  expect_line "=== $i/3 ${!mac^^} ==="
+done
+expect_line "kova-upgrade: failed: the board did not answer (no-reply)"
+[ "$(grep -c '^kova-upgrade: failed: ' "$WORK/out")" -eq 1 ] || fail "not one failure line"
 grep -cxF "[KOVA Upgrade...] KOVA firmware upgrade ... Successful !" "$WORK/out" |
   grep -qx 2 || fail "not two upgrades succeeded"
 awk '/^MAC +ADDRESS +RESULT +REASON +TIME$/ { table = 1; next } table { print $1, $2, $3, $4 }' \
@@ -54,4 +62,15 @@ for board in board1 board3; do
     "(504, 0)"
 done
 expect_report board2 'sorted({r.get("command") for r in received})' "['E2P_READ']"
+
+# 3. The same board twice, spelt two ways: a usage error naming both places,
+# and nothing sent.
+start_board_at board1 "${TOPO_BOARD_NSES[0]}" "$MAC1" --platform old --start-in bootloader
+printf '%s\n' "${MAC1//:/}" >"$WORK/again"
+run_cli "$WORK/twice" -m "$MAC1" --mac-file "$WORK/again" -C "$WORK/files" upgrade
+expect_rc 2
+expect_line "kova-upgrade: duplicate MAC address: ${MAC1^^} (-m $MAC1 and $WORK/again:1)"
+expect_line "Try 'kova-upgrade --help'"
+stop_board board1
+expect_report board1 'len(received)' 0
 echo "PASS"

@@ -5,8 +5,11 @@
 # upgrade then runs with those two capabilities and no others; a user outside
 # the group cannot start the program; a copy without the capabilities, or one
 # on a nosuid mount, says which capability is missing and how to get it, and
-# exits 1 with nothing left behind. The users and the group are the test's
-# own and are removed at the end.
+# exits 1 with nothing left behind. What an upgrade needs is checked before
+# the board is told to jump: without cap_net_admin the board hears nothing,
+# and a new-platform board without cap_net_bind_service hears no more than
+# the platform query. The users and the group are the test's own and are
+# removed at the end.
 source "$(dirname "$0")/lib.sh"
 e2e_setup
 for tool in setcap getcap setpriv useradd userdel groupadd groupdel findmnt; do
@@ -60,6 +63,7 @@ install_copy() {
 }
 install_copy "$PROGRAMS/caps" "$CAPS"
 install_copy "$PROGRAMS/plain"
+install_copy "$PROGRAMS/admin" cap_net_admin=ep
 [ "$(getcap "$PROGRAMS/caps/kova-upgrade")" = "$PROGRAMS/caps/kova-upgrade $CAPS" ] ||
   fail "the copy has '$(getcap "$PROGRAMS/caps/kova-upgrade")'"
 
@@ -176,4 +180,39 @@ capabilities have no effect: run a copy on another file system, or the installed
 kova-upgrade package gives it its capabilities, for the members of the group kova-upgrade)"
 stop_board board
 mountpoint -q "$PROGRAMS/nosuid" && fail "the nosuid mount outlived the run"
+
+# 5. a member, the copy without capabilities, a board in its application
+# (ENABLE): refused before the board hears a thing, no jump, and the last
+# line says why
+write_config "$WORK/jump" ENABLE
+write_image "$WORK/jump" old
+chmod -R a+rX "$WORK/jump"
+start_board board --platform old
+run_as "$MEMBER" "$PROGRAMS/plain/kova-upgrade" "$WORK/jump.out" -m "$TOPO_BOARD_MAC" \
+  -C "$WORK/jump" upgrade
+expect_rc 1
+expect_line "$DENIED"
+[ "$(tail -n 1 "$LAST_OUT")" = "kova-upgrade: failed: this process may not change the host's \
+neighbour table (neighbour-denied)" ] || fail "the last line is not why"
+stop_board board
+expect_report board 'len(received)' 0
+
+# 6. a member, a copy with cap_net_admin alone, a new-platform board: the boot
+# server's port is refused right after the platform box, before the jump
+write_config "$WORK/new" ENABLE
+write_new_image "$WORK/new" 2048
+chmod -R a+rX "$WORK/new"
+start_board board --platform new
+run_as "$MEMBER" "$PROGRAMS/admin/kova-upgrade" "$WORK/new.out" -m "$TOPO_BOARD_MAC" \
+  -C "$WORK/new" upgrade
+expect_rc 1
+expect_line "[... KOVA checkcode] New platform"
+expect_line "    Boot server: cannot open the BOOTP port 67 on $TOPO_HOST_IF (another DHCP or BOOTP \
+server may hold the port) ! "
+grep -qF "    Missing capability cap_net_bind_service (needed for the boot server's ports 67 and \
+69) ! " "$LAST_OUT" || fail "no word of the missing cap_net_bind_service"
+expect_line "kova-upgrade: failed: this process may not open the boot server's ports (port-denied)"
+expect_no_line "======KOVA : Jump to Bootloader ... Successful !======"
+stop_board board
+expect_report board 'sorted({r.get("command") for r in received})' "['E2P_READ']"
 echo "PASS"

@@ -49,8 +49,11 @@ TEST_F(DialogActionsTest, GetVersionWithoutConfigurationFailsIntoItsBox) {
   EXPECT_EQ(ui.boxes()[0].text, "\n ... Failed !");
   EXPECT_EQ(ui.boxes()[0].caption, "KOVA Upgrade...");
   // The lines issued before the box were on screen when it appeared.
+  // The last of them says why, in words.
   EXPECT_EQ(listAtBox, "\n======Load upgarde file ... Failed !======\n " + dir.path() +
-                           "/KOVA_Config.cfg: no such file !");
+                           "/KOVA_Config.cfg: no such file !"
+                           "\nFailed: the configuration file or an image file could not be "
+                           "loaded (load-failed)");
   EXPECT_TRUE(enabledAtBox);
   EXPECT_FALSE(everDisabled);
   EXPECT_EQ(ui.EnabledOperationButtons(), 5);

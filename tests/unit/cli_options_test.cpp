@@ -73,6 +73,40 @@ TEST(ParseOptionsTest, HelpAndVersionEndTheParse) {
   }
 }
 
+// Options may follow the ACTION, as with the usual tools; after "--" every
+// word is an ACTION.
+TEST(ParseOptionsTest, OptionsMayFollowTheAction) {
+  const struct {
+    std::vector<std::string> args;
+    std::string error;  // empty: accepted
+    std::string interfaceName;
+    bool json;
+  } cases[] = {
+      {{"doctor", "--json"}, "", "", true},
+      {{"upgrade", "-i", "eth0", "-m", "00:1A:2B:3C:4D:5E"}, "", "eth0", false},
+      {{"-i", "eth0", "version", "--json", "-m", "00:1A:2B:3C:4D:5E"}, "", "eth0", true},
+      {{"-m", "00:1A:2B:3C:4D:5E", "--", "version"}, "", "", false},
+      {{"-m", "00:1A:2B:3C:4D:5E", "version", "--", "-v"},
+       "exactly one ACTION expected",
+       "",
+       false},
+      {{"version", "-m", "00:1A:2B:3C:4D:5E", "eeprom"}, "exactly one ACTION expected", "", false},
+      {{"version", "-m"}, "option needs a value: -m", "", false},
+      {{"-m", "00:1A:2B:3C:4D:5E", "--"}, "no ACTION given", "", false},
+  };
+  for (const auto& c : cases) {
+    std::vector<std::string> args = {"kova-upgrade"};
+    args.insert(args.end(), c.args.begin(), c.args.end());
+    SCOPED_TRACE(args[1] + " " + args[2]);
+    const Parsed p = Parse(args);
+    EXPECT_EQ(p.error, c.error);
+    if (p.ok) {
+      EXPECT_EQ(p.options.interfaceName, c.interfaceName);
+      EXPECT_EQ(p.options.json, c.json);
+    }
+  }
+}
+
 TEST(ParseOptionsTest, AUsageErrorNamesTheOptionEvenInsideACluster) {
   const struct {
     std::vector<std::string> args;

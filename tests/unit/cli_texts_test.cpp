@@ -74,6 +74,7 @@ TEST(MacListTest, CommentsAndBlankLinesAreSkippedAndABadLineIsNamed) {
 TEST(ParseOptionsTest, BatchesDryRunLogAndDoctor) {
   test::WorkDir dir;
   dir.Write("macs", "00:1A:2B:3C:4D:60\n");
+  dir.Write("twice", "00:1A:2B:3C:4D:60\n# again\n00-1a-2b-3c-4d-60\n");
   const struct {
     std::vector<std::string> args;
     std::string error;  // empty: accepted
@@ -86,7 +87,19 @@ TEST(ParseOptionsTest, BatchesDryRunLogAndDoctor) {
       {{"-i", "eth1", "doctor"}, "", 0},
       {{"-m", "00:1A:2B:3C:4D:5E", "--dry-run", "version"}, "--dry-run goes with upgrade only", 0},
       {{"--mac-file", dir.path() + "/none", "upgrade"},
-       "cannot read the MAC file: " + dir.path() + "/none",
+       "cannot read the MAC file: " + dir.path() + "/none: No such file or directory",
+       0},
+      // The same board twice: refused before any board is touched, naming
+      // where it came from both times.
+      {{"--mac-file", dir.path() + "/twice", "upgrade"},
+       "duplicate MAC address: 00:1A:2B:3C:4D:60 (" + dir.path() + "/twice:1 and " + dir.path() +
+           "/twice:3)",
+       0},
+      {{"-m", "001a2b3c4d60", "--mac-file", dir.path() + "/macs", "upgrade"},
+       "duplicate MAC address: 00:1A:2B:3C:4D:60 (-m 001a2b3c4d60 and " + dir.path() + "/macs:1)",
+       0},
+      {{"-m", "00:1A:2B:3C:4D:5E", "-m", "00-1A-2B-3C-4D-5E", "version"},
+       "duplicate MAC address: 00:1A:2B:3C:4D:5E (-m 00:1A:2B:3C:4D:5E and -m 00-1A-2B-3C-4D-5E)",
        0},
       // Devices are no MAC files: a terminal or /dev/zero would never end.
       {{"--mac-file", "/dev/null", "upgrade"},
@@ -275,6 +288,56 @@ TEST(BatchSummaryTest, BatchStopsWhereItMust) {
     EXPECT_EQ(boards[2].mac, "C");
     EXPECT_EQ(interrupted, c.signal);
     EXPECT_EQ(interrupted ? 1 : BatchExitCode(boards), c.exitCode);
+  }
+}
+
+// The last line of a failed operation says why in words, then the code a
+// script tests; every code the engine or the command line reports has words
+// of its own.
+TEST(FailureLineTest, EveryReasonCodeHasItsOwnSentence) {
+  const struct {
+    const char* code;
+    const char* line;
+  } cases[] = {
+      {"failed", "failed: the operation failed (failed)"},
+      {"load-failed",
+       "failed: the configuration file or an image file could not be loaded (load-failed)"},
+      {"bad-input",
+       "failed: the board's MAC, its address or the interface is missing or not usable "
+       "(bad-input)"},
+      {"no-reply", "failed: the board did not answer (no-reply)"},
+      {"unexpected-reply",
+       "failed: the board answered something the tool did not expect (unexpected-reply)"},
+      {"bad-signature",
+       "failed: the image does not carry the signature of the board's platform (bad-signature)"},
+      {"image-too-large", "failed: the image is larger than the board's flash (image-too-large)"},
+      {"neighbour-denied",
+       "failed: this process may not change the host's neighbour table (neighbour-denied)"},
+      {"neighbour-failed",
+       "failed: the board's neighbour entry could not be made (neighbour-failed)"},
+      {"socket-failed", "failed: a network socket could not be opened or used (socket-failed)"},
+      {"port-in-use", "failed: another program holds a port of the boot server (port-in-use)"},
+      {"port-denied", "failed: this process may not open the boot server's ports (port-denied)"},
+      {"resend-limit", "failed: the board kept refusing a block of the image (resend-limit)"},
+      {"transfer-stalled", "failed: the transfer of the image stopped (transfer-stalled)"},
+      {"interrupted", "failed: the operation was interrupted before it ended (interrupted)"},
+      {"interface-busy", "failed: another operation holds the interface (interface-busy)"},
+      {"checks-failed", "failed: a check of the workstation failed (checks-failed)"},
+      {"no-reply-after-upgrade",
+       "failed: the board did not answer after the upgrade (no-reply-after-upgrade)"},
+      {"not-restarted", "failed: the board did not restart with its new firmware (not-restarted)"},
+      // A code from a newer engine still ends in a line, and no reason at all
+      // is a plain failure.
+      {"brand-new", "failed: the operation failed (brand-new)"},
+      {"", "failed: the operation failed (failed)"},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(FailureLine(c.code), c.line);
+  }
+  for (int r = static_cast<int>(FailReason::kLoadFailed);
+       r <= static_cast<int>(FailReason::kTransferStalled); ++r) {
+    const std::string code = FailReasonName(static_cast<FailReason>(r));
+    EXPECT_STRNE(ReasonSentence(code), ReasonSentence("failed")) << code;
   }
 }
 

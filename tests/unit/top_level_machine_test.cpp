@@ -6,6 +6,7 @@
 
 #include "engine_fixture.h"
 #include "hostnet/capabilities.h"
+#include "platform/host_errors.h"
 
 namespace kova::test {
 namespace {
@@ -187,6 +188,63 @@ TEST_F(TopLevelTest, UpgradeWithoutTheRightForTheEntryFailsBeforeTouchingTheBoar
               (std::vector<std::string>{"\nERROR_ACCESS_DENIED (User is not Administrator) !",
                                         "\nERROR (5) !", "\nKOVA firmware upgrade ... Failed !"}));
     EXPECT_NE(panel.list.find(MissingCapabilityText(kCapNetAdmin)), std::string::npos);
+  }
+}
+
+// A new-platform board fetches its image from the tool's boot server. A port
+// the server cannot have (held by another server, or refused for want of
+// cap_net_bind_service) fails the upgrade right after the platform box,
+// with the server's own lines, before the jump would leave the board in its
+// bootloader; the ports are closed again either way.
+TEST_F(TopLevelTest, BootServerPortsAreTriedBeforeTheJump) {
+  const struct {
+    uint16_t refusedPort;  // 0: none
+    int error;
+    bool capability;
+    FailReason reason;
+    const char* line;
+  } cases[] = {
+      {0, 0, true, FailReason::kNone, nullptr},
+      {67, host_error::kSocketDenied, false, FailReason::kPortDenied,
+       "\n    Boot server: cannot open the BOOTP port 67 on eth1 (another DHCP or BOOTP server "
+       "may hold the port) ! "},
+      {69, host_error::kAddressInUse, true, FailReason::kPortInUse,
+       "\n    Boot server: cannot open the TFTP port 69 on eth1 (another TFTP server may hold "
+       "the port) ! "},
+  };
+  StartUp();
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.refusedPort);
+    ScriptEverything();
+    verCfg.checkCode[0] = 0xAA;
+    verCfg.checkCode[1] = 0x55;
+    dir.WriteConfig("ENABLE");
+    dir.WriteImage(false, true);
+    net->refuseOpen = [&c](const UdpSocketSpec& spec) { return spec.local.port == c.refusedPort; };
+    net->openError = c.error;
+    neighbours->missingCapabilities.clear();
+    if (!c.capability) {
+      neighbours->missingCapabilities.insert(kCapNetBindService);
+    }
+    ran.clear();
+    panel.boxes.clear();
+    panel.list.clear();
+    RunAction(kActionUpgrade);
+    if (c.line == nullptr) {
+      EXPECT_EQ(ran, (std::vector<int>{0, 1, 3}));
+      continue;
+    }
+    EXPECT_TRUE(ran.empty()) << "the board was told to jump";
+    EXPECT_EQ(engine.LastReason(), c.reason);
+    ASSERT_EQ(panel.boxes.size(), 2u);
+    EXPECT_EQ(panel.boxes[0].text, "\nNew platform");
+    EXPECT_EQ(panel.boxes[1].text, "\nKOVA firmware upgrade ... Failed !");
+    EXPECT_NE(panel.list.find(c.line), std::string::npos) << panel.list;
+    EXPECT_EQ(panel.list.find(MissingCapabilityText(kCapNetBindService)) != std::string::npos,
+              !c.capability);
+    for (const int handle : net->opened) {
+      EXPECT_FALSE(net->IsOpen(handle));
+    }
   }
 }
 
