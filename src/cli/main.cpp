@@ -250,6 +250,9 @@ BoardOutcome RunBoard(const Run& run, const MacFields& mac, bool& interrupted) {
     outcome.versionBefore = before.value_or("");
   }
   run.logged.Begin({kProgram, run.actionName, run.interfaceName, outcome.mac});
+  if (verify && run.log != nullptr) {
+    run.log->Note("version before: " + before.value_or("unknown"));
+  }
   if (!interrupted) {
     const ActionResult result = RunAction(run, run.logged, run.action, interrupted);
     outcome.ok = result.ok;
@@ -265,6 +268,9 @@ BoardOutcome RunBoard(const Run& run, const MacFields& mac, bool& interrupted) {
     WatchRestart(run, inputs, watch, interrupted);
     if (watch.CameBack()) {
       outcome.versionAfter = watch.After();
+      if (run.log != nullptr) {
+        run.log->Note("version after: " + watch.After());
+      }
       run.panel.Note(FirmwareChangeLine(before, watch.After()));
     } else {
       outcome.ok = false;
@@ -332,6 +338,8 @@ int Operate(const CliOptions& opt, const AdapterTable& adapters, int sel, CliPan
     log = opt.logFile.empty()
               ? std::make_unique<OperationLog>(OperationLog::DefaultDirectory(), LogLimits{}, warn)
               : OperationLog::ToFile(opt.logFile, warn);
+    // The traces and byte dumps would fill a day's log in a few upgrades.
+    log->KeepTraces(opt.verbose);
   }
   LoggingPanel logged(panel, log.get());
   panel.SetPlanContext({interfaceName, opt.tickMs});
