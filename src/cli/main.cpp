@@ -249,7 +249,8 @@ BoardOutcome RunBoard(const Run& run, const MacFields& mac, bool& interrupted) {
     outcome.verified = true;
     outcome.versionBefore = before.value_or("");
   }
-  run.logged.Begin({kProgram, run.actionName, run.interfaceName, outcome.mac});
+  // Verified, the operation ends in the log once the board is back.
+  run.logged.Begin({kProgram, run.actionName, run.interfaceName, outcome.mac}, verify);
   if (verify && run.log != nullptr) {
     run.log->Note("version before: " + before.value_or("unknown"));
   }
@@ -282,8 +283,9 @@ BoardOutcome RunBoard(const Run& run, const MacFields& mac, bool& interrupted) {
   outcome.seconds =
       std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
   if (run.log != nullptr) {
-    // Ended by a signal, the operation never told the log its end.
-    run.log->End(false, outcome.reason, outcome.address);
+    // Ended by a signal, the operation never told the log its end; verified,
+    // it is ended here.
+    run.log->End(outcome.ok, outcome.reason, outcome.address);
   }
   run.panel.Finish();
   run.panel.Result(outcome, outcome.ok ? 0 : kExitFailed);

@@ -70,7 +70,7 @@ void LoggingPanel::AttemptStarted(int attempt, int attempts, FailReason after) {
 }
 
 void LoggingPanel::OperationEnded(bool ok, FailReason reason) {
-  if (log_ != nullptr) {
+  if (log_ != nullptr && !ownerEnds_) {
     log_->End(ok, FailReasonName(reason), address_);
   }
   inner_.OperationEnded(ok, reason);
@@ -100,7 +100,8 @@ void LoggingPanel::ShowWarning(const std::string& text) {
   inner_.AppendText("\n" + text);
 }
 
-void LoggingPanel::Begin(const OperationStart& start) {
+void LoggingPanel::Begin(const OperationStart& start, bool ownerEnds) {
+  ownerEnds_ = ownerEnds;
   {
     std::lock_guard<std::mutex> lock(warningMutex_);
     clearComing_ = true;

@@ -34,8 +34,10 @@ class LoggingPanel : public OperatorPanel {
   void AttemptStarted(int attempt, int attempts, FailReason after) override;
   void OperationEnded(bool ok, FailReason reason) override;
 
-  // Begins an operation in the log; the board's address is forgotten.
-  void Begin(const OperationStart& start);
+  // Begins an operation in the log; the board's address is forgotten. With
+  // `ownerEnds` the engine's end does not end it in the log: the owner goes
+  // on checking the board and ends it with the outcome.
+  void Begin(const OperationStart& start, bool ownerEnds = false);
   // A warning about the log, for the message list. One given as an
   // operation begins is held until the operation has cleared the list.
   // Safe to call from any thread.
@@ -48,6 +50,7 @@ class LoggingPanel : public OperatorPanel {
   OperatorPanel& inner_;
   OperationLog* log_;
   std::string address_;
+  bool ownerEnds_ = false;
   std::mutex warningMutex_;
   bool clearComing_ = false;  // an operation has begun and not cleared the list yet
   std::string heldWarning_;
