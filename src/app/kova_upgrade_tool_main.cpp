@@ -124,7 +124,13 @@ KOVA_UpgradeToolDialog::KOVA_UpgradeToolDialog(wxWindow* parent, wxWindowID id,
       panel_(*this, *this),
       log_(std::make_unique<OperationLog>(
           options.logDirectory.empty() ? OperationLog::DefaultDirectory() : options.logDirectory,
-          LogLimits{}, WarnOnStderr)),
+          LogLimits{},
+          [this](const std::string& text) {
+            WarnOnStderr(text);
+            if (logWarningsShown_.load()) {
+              logged_.ShowWarning("warning: " + text);
+            }
+          })),
       logged_(panel_, log_.get()),
       engine_(logged_, options.workDir, std::move(options.net), std::move(options.neighbours)),
       lock_(options.lockDirectory) {
@@ -146,6 +152,8 @@ KOVA_UpgradeToolDialog::KOVA_UpgradeToolDialog(wxWindow* parent, wxWindowID id,
 
 KOVA_UpgradeToolDialog::~KOVA_UpgradeToolDialog() {
   ShutdownAll();
+  // The list is going away; what the log still has to say goes to stderr.
+  logWarningsShown_.store(false);
   panel_.Detach();
 }
 

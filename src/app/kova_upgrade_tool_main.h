@@ -11,6 +11,7 @@
 #include <wx/timer.h>
 
 #include <array>
+#include <atomic>
 #include <functional>
 #include <memory>
 #include <string>
@@ -131,6 +132,8 @@ class KOVA_UpgradeToolDialog : public wxDialog, private PanelView {
   std::function<void(Engine&)> beforeThreadsStart_;
   // Declared before the engine, which calls them until its threads are joined.
   DialogPanel panel_;
+  // Cleared when the dialog closes: the log outlives the panel it warns on.
+  std::atomic<bool> logWarningsShown_{true};
   std::unique_ptr<OperationLog> log_;
   LoggingPanel logged_;
   Engine engine_;

@@ -93,7 +93,7 @@ const char* UsageText() {
       "                                (default 192.168.100.100)\n"
       "  -C, --directory DIR           where KOVA_Config.cfg and the images are (default: .)\n"
       "  --list-interfaces             print the adapters (index, name, IPv4, MAC) and exit\n"
-      "  -v, --verbose                 also print trace lines\n"
+      "  -v, --verbose                 also print and log the trace lines\n"
       "  --tick-ms N                   length of one countdown tick (default 100)\n"
       "  -h, --help                    this text\n"
       "  --version                     print the tool's version and exit\n"

@@ -270,7 +270,11 @@ BoardOutcome RunBoard(const Run& run, const MacFields& mac, bool& interrupted) {
     outcome.verified = true;
     outcome.versionBefore = before.value_or("");
   }
-  run.logged.Begin({kProgram, run.actionName, run.interfaceName, outcome.mac});
+  // Verified, the operation ends in the log once the board is back.
+  run.logged.Begin({kProgram, run.actionName, run.interfaceName, outcome.mac}, verify);
+  if (verify && run.log != nullptr) {
+    run.log->Note("version before: " + before.value_or("unknown"));
+  }
   if (!interrupted) {
     const ActionResult result = RunAction(run, run.logged, run.action, interrupted);
     outcome.ok = result.ok;
@@ -286,6 +290,9 @@ BoardOutcome RunBoard(const Run& run, const MacFields& mac, bool& interrupted) {
     WatchRestart(run, inputs, watch, interrupted);
     if (watch.CameBack()) {
       outcome.versionAfter = watch.After();
+      if (run.log != nullptr) {
+        run.log->Note("version after: " + watch.After());
+      }
       run.panel.Note(FirmwareChangeLine(before, watch.After()));
     } else {
       outcome.ok = false;
@@ -297,8 +304,9 @@ BoardOutcome RunBoard(const Run& run, const MacFields& mac, bool& interrupted) {
   outcome.seconds =
       std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
   if (run.log != nullptr) {
-    // Ended by a signal, the operation never told the log its end.
-    run.log->End(false, outcome.reason, outcome.address);
+    // Ended by a signal, the operation never told the log its end; verified,
+    // it is ended here.
+    run.log->End(outcome.ok, outcome.reason, outcome.address);
   }
   run.panel.Finish();
   run.panel.Result(outcome, outcome.ok ? 0 : kExitFailed);
@@ -362,6 +370,8 @@ int Operate(const CliOptions& opt, const AdapterTable& adapters, int sel, CliPan
     log = opt.logFile.empty()
               ? std::make_unique<OperationLog>(OperationLog::DefaultDirectory(), LogLimits{}, warn)
               : OperationLog::ToFile(opt.logFile, warn);
+    // The traces and byte dumps would fill a day's log in a few upgrades.
+    log->KeepTraces(opt.verbose);
   }
   LoggingPanel logged(panel, log.get());
   panel.SetPlanContext({interfaceName, opt.tickMs});

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <array>
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -40,6 +41,8 @@ class OperatorPanel {
   virtual void ReleaseMessageBox() {}
   // A file the engine could not load, and why; the reason is traced as well.
   virtual void ReportFileProblem(const std::string& /*path*/, const std::string& /*reason*/) {}
+  // An image the operation loaded from `path`, as it lies in its buffer.
+  virtual void ImageLoaded(const std::string& /*path*/, const uint8_t* /*data*/, size_t /*size*/) {}
   // Called on the posting thread when an action is posted.
   virtual OperatorInputs ReadInputs() = 0;
 

@@ -39,12 +39,20 @@ struct FileNote {
   bool failed;  // a failure the front end reports; else only traced
 };
 
+// An image as it was loaded into its buffer.
+struct LoadedImage {
+  std::string path;
+  const uint8_t* data;
+  int32_t len;
+};
+
 // Loads the images that run steps 3, 4 and 5 ask for; higher steps add none.
 // The application image is sent to the board, so one that does not fit its
 // buffer is refused rather than cut; the two bootloader images are sent
 // nowhere and are cut to their buffers.
 int LoadStepImages(const std::string& directory, const ConfigLines& lines, int run_step,
-                   SharedBuffers& buf, std::vector<FileNote>& notes) {
+                   SharedBuffers& buf, std::vector<FileNote>& notes,
+                   std::vector<LoadedImage>& loaded) {
   int ok = 1;
   for (int step = 3; step <= run_step && step <= 5; ++step) {
     int line = kAppNameLine;
@@ -70,7 +78,10 @@ int LoadStepImages(const std::string& directory, const ConfigLines& lines, int r
     if (read.status != RawReadStatus::kOk) {
       ok = 0;  // the remaining images are still loaded
       notes.push_back({path, RawReadReason(read, capacity), true});
-    } else if (read.size > capacity) {
+      continue;
+    }
+    loaded.push_back({path, image, *len});
+    if (read.size > capacity) {
       notes.push_back(
           {path,
            Format("cut to its first %d of %lld bytes", capacity, static_cast<long long>(read.size)),
@@ -118,6 +129,7 @@ int Load_UpgradeFile(const std::string& directory, MessageLog& log, SharedBuffer
   int iRet = 0;
   ConfigFileContent content;
   std::vector<FileNote> notes;
+  std::vector<LoadedImage> loaded;
   const std::string configPath = JoinConfigPath(directory, kConfigFileName);
   const RawRead read = ReadRawFile(configPath, buf.ConfigText.get(), SharedBuffers::kConfigTextSize,
                                    buf.ConfigTextLen);
@@ -132,12 +144,18 @@ int Load_UpgradeFile(const std::string& directory, MessageLog& log, SharedBuffer
   if (content.framed) {
     iRet = content.runStepValid && content.jumpValid ? 1 : 0;
     run_jumptobootloade_flag = content.jumpFlag;
-    if (run_step > 2 && LoadStepImages(directory, lines, run_step, buf, notes) != 1) {
+    if (run_step > 2 && LoadStepImages(directory, lines, run_step, buf, notes, loaded) != 1) {
       iRet = 0;
     }
   }
 
   log.Say(1, iRet == 1 ? "Successful !======" : "Failed !======");
+
+  for (const LoadedImage& image : loaded) {
+    if (!log.Barred()) {
+      log.Panel().ImageLoaded(image.path, image.data, static_cast<size_t>(image.len));
+    }
+  }
 
   for (const FileNote& note : notes) {
     log.Say(0, Format("\n %s: %s !", note.path.c_str(), note.text.c_str()));

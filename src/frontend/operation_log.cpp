@@ -32,18 +32,75 @@ std::string DateOf(std::chrono::system_clock::time_point when) {
   return text;
 }
 
-// YYYY-MM-DD.log, the only files the log prunes.
-bool IsDailyName(const std::string& name) {
-  if (name.size() != 14 || name.compare(10, 4, ".log") != 0) {
+// A day is cut into files of this share of the whole limit at most.
+constexpr uint64_t kFilesPerLimit = 10;
+
+// A daily file: YYYY-MM-DD.log is the day's first (part 0), then
+// YYYY-MM-DD.1.log, YYYY-MM-DD.2.log ... The only files the log prunes.
+struct DailyFile {
+  std::string date;
+  int part = 0;
+  std::string name;
+  uint64_t size = 0;
+  bool operator<(const DailyFile& other) const {
+    return date != other.date ? date < other.date : part < other.part;
+  }
+};
+
+bool IsDate(const std::string& text) {
+  if (text.size() != 10) {
     return false;
   }
   for (size_t i = 0; i < 10; ++i) {
     const bool dash = i == 4 || i == 7;
-    if (dash ? name[i] != '-' : (name[i] < '0' || name[i] > '9')) {
+    if (dash ? text[i] != '-' : (text[i] < '0' || text[i] > '9')) {
       return false;
     }
   }
   return true;
+}
+
+bool ParseDailyName(const std::string& name, DailyFile& file) {
+  if (name.size() < 14 || !IsDate(name.substr(0, 10)) ||
+      name.compare(name.size() - 4, 4, ".log") != 0) {
+    return false;
+  }
+  file.date = name.substr(0, 10);
+  file.name = name;
+  file.part = 0;
+  if (name.size() == 14) {
+    return true;
+  }
+  // ".N" between the date and ".log": 1 to 6 digits, no leading zero.
+  const std::string number = name.substr(10, name.size() - 14);
+  if (number.size() < 2 || number.size() > 7 || number[0] != '.' || number[1] == '0') {
+    return false;
+  }
+  for (size_t i = 1; i < number.size(); ++i) {
+    if (number[i] < '0' || number[i] > '9') {
+      return false;
+    }
+    file.part = file.part * 10 + (number[i] - '0');
+  }
+  return true;
+}
+
+std::string DailyName(const std::string& date, int part) {
+  return part == 0 ? date + ".log" : date + "." + std::to_string(part) + ".log";
+}
+
+// The daily files in `directory`, oldest first.
+std::vector<DailyFile> DailyFiles(const std::string& directory) {
+  std::vector<DailyFile> files;
+  for (const host::DirectoryFile& entry : host::RegularFiles(directory)) {
+    DailyFile file;
+    if (ParseDailyName(entry.name, file)) {
+      file.size = entry.size;
+      files.push_back(file);
+    }
+  }
+  std::sort(files.begin(), files.end());
+  return files;
 }
 
 }  // namespace
@@ -116,58 +173,39 @@ void OperationLog::Fail(const std::string& what, const std::string& reason) {
   }
 }
 
-void OperationLog::Prune(const std::string& today) {
-  std::vector<std::pair<std::string, uint64_t>> files;
-  for (const host::DirectoryFile& file : host::RegularFiles(directory_)) {
-    if (IsDailyName(file.name)) {
-      files.emplace_back(file.name, file.size);
+bool OperationLog::MakeRoom(uint64_t more) {
+  // Counted afresh: another program may write the same day's files.
+  const std::string current = DailyName(day_, part_);
+  struct stat st {};
+  if (fstat(fd_, &st) == 0) {
+    fileBytes_ = static_cast<uint64_t>(st.st_size) + pending_.size();
+  }
+  uint64_t others = 0;
+  std::vector<DailyFile> files;
+  for (const DailyFile& file : DailyFiles(directory_)) {
+    if (file.name != current) {
+      files.push_back(file);
+      others += file.size;
     }
   }
-  std::sort(files.begin(), files.end());  // the names sort by date
-
-  const auto firstKept = Now() - std::chrono::hours(24) * (std::max(limits_.days, 1) - 1);
-  const std::string oldestKept = DateOf(firstKept) + ".log";
-  uint64_t total = 0;
-  std::vector<std::pair<std::string, uint64_t>> kept;
-  for (const auto& file : files) {
-    if (file.first < oldestKept && file.first != today) {
-      host::RemoveFile(directory_ + "/" + file.first);
-    } else {
-      kept.push_back(file);
-      total += file.second;
+  for (const DailyFile& file : files) {
+    if (others + fileBytes_ + more <= limits_.bytes) {
+      break;
+    }
+    if (host::RemoveFile(directory_ + "/" + file.name)) {
+      others -= file.size;
     }
   }
-  uint64_t todayBytes = 0;
-  for (const auto& file : kept) {
-    if (file.first == today) {
-      todayBytes = file.second;
-    } else if (total > limits_.bytes && host::RemoveFile(directory_ + "/" + file.first)) {
-      total -= file.second;
-    }
-  }
-  const uint64_t others = total - todayBytes;
-  budget_ = limits_.bytes > others ? limits_.bytes - others : 0;
+  otherBytes_ = others;
+  return others + fileBytes_ + more <= limits_.bytes;
 }
 
-void OperationLog::OpenForToday() {
-  std::string path = path_;
-  if (daily_) {
-    if (directory_.empty()) {
-      Fail("(no directory: " + host::UserStateDirectoryRule() + ")", ENOENT);
-      return;
-    }
-    if (!host::MakeDirectories(directory_)) {
-      Fail(directory_, errno);
-      return;
-    }
-    const std::string today = DateOf(Now()) + ".log";
-    Prune(today);
-    path = directory_ + "/" + today;
-  } else {
-    budget_ = std::numeric_limits<uint64_t>::max();
-  }
-  if (fd_ >= 0 && path == path_) {
-    return;
+bool OperationLog::OpenFile(const std::string& path) {
+  struct stat st {};
+  // A file removed under us (another program made room) is made anew.
+  if (fd_ >= 0 && path == path_ && fstat(fd_, &st) == 0 && st.st_nlink > 0) {
+    fileBytes_ = static_cast<uint64_t>(st.st_size) + pending_.size();
+    return true;
   }
   if (fd_ >= 0) {
     close(fd_);
@@ -185,15 +223,87 @@ void OperationLog::OpenForToday() {
     } else {
       Fail(path_, err);
     }
-    return;
+    return false;
   }
   if (host::KindOf(fd_) != host::FileKind::kRegular) {
     Fail(path_, kNotRegular);
+    return false;
+  }
+  fileBytes_ = (fstat(fd_, &st) == 0) ? static_cast<uint64_t>(st.st_size) : 0;
+  return true;
+}
+
+void OperationLog::OpenForToday() {
+  full_ = false;
+  if (!daily_) {
+    OpenFile(path_);
     return;
   }
-  struct stat st {};
-  fileBytes_ = (fstat(fd_, &st) == 0) ? static_cast<uint64_t>(st.st_size) : 0;
-  full_ = false;
+  if (directory_.empty()) {
+    Fail("(no directory: " + host::UserStateDirectoryRule() + ")", ENOENT);
+    return;
+  }
+  if (!host::MakeDirectories(directory_)) {
+    Fail(directory_, errno);
+    return;
+  }
+  const std::string today = DateOf(Now());
+  const auto firstKept = Now() - std::chrono::hours(24) * (std::max(limits_.days, 1) - 1);
+  const std::string oldestKept = DateOf(firstKept);
+  int lastPart = 0;
+  for (const DailyFile& file : DailyFiles(directory_)) {
+    if (file.date < oldestKept && file.date != today) {
+      host::RemoveFile(directory_ + "/" + file.name);
+    } else if (file.date == today) {
+      lastPart = std::max(lastPart, file.part);
+    }
+  }
+  // The day goes on in its last file; one opened before keeps its number
+  // unless another program has gone further.
+  if (day_ != today || fd_ < 0 || lastPart > part_) {
+    day_ = today;
+    part_ = lastPart;
+  }
+  if (OpenFile(directory_ + "/" + DailyName(day_, part_))) {
+    MakeRoom(0);
+  }
+}
+
+void OperationLog::NextFile() {
+  Flush();
+  otherBytes_ += fileBytes_;
+  int next = part_ + 1;
+  for (const DailyFile& file : DailyFiles(directory_)) {
+    if (file.date != day_ || file.part <= part_) {
+      continue;
+    }
+    // Another program went on before us: join its file while it has room.
+    next = std::max(next, file.size < limits_.bytes / kFilesPerLimit ? file.part : file.part + 1);
+  }
+  part_ = next;
+  OpenFile(directory_ + "/" + DailyName(day_, part_));
+}
+
+void OperationLog::LogFull() {
+  full_ = true;
+  if (fullWarned_) {
+    // Said once already, in the file and to the owner.
+    if (lineOpen_) {
+      pending_ += "\n";
+      lineOpen_ = false;
+      Flush();
+    }
+    return;
+  }
+  fullWarned_ = true;
+  pending_ += (lineOpen_ ? "\n" : "") + TimeOfDay() +
+              " ==== log full: nothing older to drop, nothing more is logged\n";
+  lineOpen_ = false;
+  Flush();
+  if (warn_) {
+    warn_("the log in " + directory_ + " is full (" + std::to_string(limits_.bytes) +
+          " bytes) with nothing older to drop; operations are not logged");
+  }
 }
 
 void OperationLog::Flush() {
@@ -217,13 +327,19 @@ void OperationLog::Put(const std::string& bytes) {
   if (fd_ < 0 || broken_ || full_) {
     return;
   }
-  if (fileBytes_ + bytes.size() > budget_) {
-    full_ = true;
-    pending_ += (lineOpen_ ? "\n" : "") + TimeOfDay() +
-                " ==== log full: nothing more is logged in this file\n";
-    lineOpen_ = false;
-    Flush();
-    return;
+  if (daily_) {
+    // A new file only where a line begins, so that every file holds whole lines.
+    const uint64_t fileLimit = std::max<uint64_t>(limits_.bytes / kFilesPerLimit, 1);
+    if (!lineOpen_ && fileBytes_ > 0 && fileBytes_ + bytes.size() > fileLimit) {
+      NextFile();
+      if (fd_ < 0) {
+        return;
+      }
+    }
+    if (otherBytes_ + fileBytes_ + bytes.size() > limits_.bytes && !MakeRoom(bytes.size())) {
+      LogFull();
+      return;
+    }
   }
   pending_ += bytes;
   fileBytes_ += bytes.size();
@@ -271,8 +387,16 @@ void OperationLog::Begin(const OperationStart& start) {
   Flush();
 }
 
+void OperationLog::KeepTraces(bool on) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  traces_ = on;
+}
+
 void OperationLog::Text(const std::string& text) {
   std::lock_guard<std::mutex> lock(mutex_);
+  if (!traces_) {
+    return;
+  }
   size_t from = 0;
   while (from < text.size()) {
     const size_t newline = text.find('\n', from);
@@ -287,6 +411,14 @@ void OperationLog::Text(const std::string& text) {
     EndLine();
     from = newline + 1;
   }
+}
+
+void OperationLog::Note(const std::string& text) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  WriteMessageLine();
+  EndLine();
+  Put(TimeOfDay() + " ==== " + text + "\n");
+  Flush();
 }
 
 void OperationLog::WriteMessageLine() {
@@ -311,6 +443,9 @@ void OperationLog::Message(const std::string& text) {
     }
     WriteMessageLine();
     from = newline + 1;
+  }
+  if (!lineOpen_) {
+    Flush();
   }
 }
 

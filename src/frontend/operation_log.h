@@ -10,7 +10,8 @@
 namespace kova {
 
 // How much of the past the daily files keep: the last `days` days, and at
-// most `bytes` in all, the oldest days dropped first.
+// most `bytes` in all. A day is written in files of a tenth of `bytes` at
+// most, so that the oldest of them can go first, within the day as well.
 struct LogLimits {
   int days = 30;
   uint64_t bytes = 100ull * 1000 * 1000;
@@ -24,9 +25,11 @@ struct OperationStart {
 };
 
 // A log of every operation for the people who look back at a day's work:
-// its start, every message and trace line, the boxes and the result, each
-// line with its time. Nothing reads it back. A log that cannot be written
-// never fails an operation: the warning is given once and logging stops.
+// its start, every message, the notes of its course (images, phases,
+// attempts), the boxes and the result, each line with its time; the trace
+// lines (sockets, decoders, byte dumps) only when asked for. Nothing reads
+// it back. A log that cannot be written, or is full with nothing older to
+// drop, never fails an operation: the warning is given once.
 // Only regular files are written, never waiting for a reader.
 // Safe to call from any thread.
 class OperationLog {
@@ -34,8 +37,9 @@ class OperationLog {
   using Warning = std::function<void(const std::string&)>;
   using Clock = std::function<std::chrono::system_clock::time_point()>;
 
-  // Daily files YYYY-MM-DD.log in `directory` (made if missing), kept
-  // within `limits`.
+  // Daily files in `directory` (made if missing), kept within `limits`: a
+  // day's first file is YYYY-MM-DD.log, the next ones YYYY-MM-DD.1.log,
+  // YYYY-MM-DD.2.log ...
   OperationLog(std::string directory, LogLimits limits, Warning warn, Clock clock = {});
   // Every operation appended to the one file `path`.
   static std::unique_ptr<OperationLog> ToFile(std::string path, Warning warn, Clock clock = {});
@@ -47,9 +51,14 @@ class OperationLog {
   // empty when neither variable is set.
   static std::string DefaultDirectory();
 
+  // Trace lines are left out unless `on`; off at first.
+  void KeepTraces(bool on);
+
   void Begin(const OperationStart& start);
   // Trace text as the engine composes it: a "\n" starts a new line.
   void Text(const std::string& text);
+  // A line of the operation's course, always logged: "==== " and `text`.
+  void Note(const std::string& text);
   // Message-list text. A message line is completed piece by piece while
   // traces go on ("... " then "Successful !======"): it is written whole,
   // with the time it was completed, when the next one begins.
@@ -65,7 +74,12 @@ class OperationLog {
   std::chrono::system_clock::time_point Now() const;
   std::string TimeOfDay() const;
   void OpenForToday();
-  void Prune(const std::string& today);
+  bool OpenFile(const std::string& path);
+  void NextFile();
+  // Removes the oldest daily files but the one being written until `more`
+  // bytes fit within the limit; false when they cannot.
+  bool MakeRoom(uint64_t more);
+  void LogFull();
   void StartLine();
   void EndLine();
   void WriteMessageLine();
@@ -85,8 +99,12 @@ class OperationLog {
   int fd_ = -1;
   bool broken_ = false;
   bool full_ = false;
-  uint64_t fileBytes_ = 0;  // size of the file, written bytes included
-  uint64_t budget_ = 0;     // what the current file may grow to
+  bool fullWarned_ = false;
+  bool traces_ = false;
+  uint64_t fileBytes_ = 0;   // size of the file, written bytes included
+  uint64_t otherBytes_ = 0;  // the other daily files kept, as last counted
+  std::string day_;          // the date of the file being written
+  int part_ = 0;             // its number within the day; 0 for YYYY-MM-DD.log
   std::string pending_;
   std::string messageLine_;
   bool lineOpen_ = false;

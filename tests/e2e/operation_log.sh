@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
 # The log of every operation: one file a day under
-# $XDG_STATE_HOME/kova-upgrade/, with the start, every message and trace
-# line, the boxes and the result; --log FILE writes there instead, --no-log
-# writes nothing, and a log that cannot be written costs one warning and
-# never the operation.
+# $XDG_STATE_HOME/kova-upgrade/, with the start, every message, the image
+# with its size and SHA-256, the phases, the boxes and the result, a few KB
+# an upgrade; the trace lines only with -v; --log FILE writes there instead,
+# --no-log writes nothing, and a log that cannot be written costs one
+# warning and never the operation.
 source "$(dirname "$0")/lib.sh"
 e2e_setup
 write_config "$WORK/files" DISABLE
@@ -44,8 +45,11 @@ EOF
 expect_logged "[0-9]{4}-[0-9]{2}-[0-9]{2} $T ==== upgrade on eth1, board $TOPO_BOARD_MAC \(kova-upgrade, pid [0-9]+\)"
 expect_logged "$T ======Load upgarde file \.\.\. Successful !======"
 expect_logged "$T ======\(7\)\. Program \.\.\. Successful !======Successful !======"
-# Trace lines are logged without -v.
-expect_logged "$T     UDP client create \.\.\. Successful !"
+expect_logged "$T ==== image $WORK/files/app\.bin, 512000 bytes, sha256 $(sha256sum "$WORK/files/app.bin" | cut -d' ' -f1)"
+expect_logged "$T ==== phase program, board $TOPO_BOARD_MAC at 192\.168\.100\.2, 516096 bytes to send"
+# Without -v no trace line, no byte dump: an upgrade takes a few KB.
+grep -qF "UDP client create" "$LOG" && fail "a trace line logged without -v"
+[ "$(wc -c <"$LOG")" -le 20000 ] || fail "an upgrade took $(wc -c <"$LOG") bytes of the log"
 expect_logged "$T \[\.\.\. KOVA checkcode\] Old platform"
 expect_logged "$T \[KOVA Upgrade\.\.\.\] KOVA firmware upgrade \.\.\. Successful !"
 expect_logged "$T Power Restart !"
@@ -64,11 +68,13 @@ expect_logged "[0-9-]{10} $T ==== version on eth1, board $TOPO_BOARD_MAC \(kova-
 expect_logged "$T ==== failed: no-reply, board at 192\.168\.100\.2, [0-9]+\.[0-9] s"
 lines=$(wc -l <"$LOG")
 
-# --log FILE and --no-log leave the daily file alone.
+# --log FILE and --no-log leave the daily file alone; -v logs the traces.
 start_board board --platform old
-run_cli "$WORK/out" -m "$TOPO_BOARD_MAC" -C "$WORK/files" --log "$WORK/bench.log" version
+run_cli "$WORK/out" -m "$TOPO_BOARD_MAC" -C "$WORK/files" --log "$WORK/bench.log" -v version
 expect_rc 0
 grep -qE "==== ok, board at 192\.168\.100\.2" "$WORK/bench.log" || fail "nothing in --log FILE"
+grep -qE "^$T     Broadcast Socket\(Client\) create \.\.\. Successful !$" "$WORK/bench.log" ||
+  fail "no trace line logged with -v"
 run_cli "$WORK/out" -m "$TOPO_BOARD_MAC" -C "$WORK/files" --no-log version
 expect_rc 0
 [ "$(wc -l <"$LOG")" -eq "$lines" ] || fail "the daily log grew with --log or --no-log"

@@ -28,6 +28,12 @@ expect_event 'of("result")[-1]["version_before"], of("result")[-1]["version_afte
   "('0.107', '0.108')"
 expect_event '[e["text"] for e in of("message") if e["text"].startswith("Firmware")]' \
   "['Firmware v0.107 -> v0.108']"
+LOG=$XDG_STATE_HOME/kova-upgrade/$(date +%F).log
+grep -qE " ==== version before: 0\.107$" "$LOG" || fail "no version before in the log"
+grep -qE " ==== version after: 0\.108$" "$LOG" || fail "no version after in the log"
+# The result comes once the board is back, after the version it came with.
+awk '/==== version after: / { after = NR } /==== ok, / { ok = NR }
+     END { exit (after && ok > after) ? 0 : 1 }' "$LOG" || fail "the result precedes the version after"
 stop_board board
 expect_report board 'len(report["power_cycles"])' 1
 
@@ -39,6 +45,8 @@ run_cli "$WORK/out-no-return" -m "$TOPO_BOARD_MAC" -C "$WORK/DISABLE" --verify=3
 expect_rc 1
 expect_line "$UPGRADE_OK"
 expect_line "kova-upgrade: the board did not come back with its new firmware (no-reply-after-upgrade)"
+grep -qE " ==== failed: no-reply-after-upgrade, board at 192\.168\.100\.2, [0-9.]+ s$" "$LOG" ||
+  fail "the log does not say the board did not come back"
 stop_board board
 
 # 3. one data line lost on the first attempt: the bootloader takes the rest
@@ -51,6 +59,7 @@ run_cli_json "$WORK/out-lost-line" -m "$TOPO_BOARD_MAC" -C "$WORK/DISABLE" --ret
 expect_rc 0
 expect_event '[(e["attempt"], e["of"], e["after"]) for e in of("attempt")]' "[(2, 3, 'no-reply')]"
 expect_event 'len([e for e in of("message") if "Attempt 2 of 3" in e["text"]])' 1
+grep -qE " ==== attempt 2 of 3 after no-reply$" "$LOG" || fail "no second attempt in the log"
 stop_board board
 "$PYTHON" -c '
 import sys

@@ -9,8 +9,10 @@
 
 #include "engine_fixture.h"
 #include "frontend/interface_lock.h"
+#include "frontend/logging_panel.h"
 #include "frontend/operation_log.h"
 #include "platform/host_files.h"
+#include "recording_panel.h"
 
 namespace kova::test {
 namespace {
@@ -60,45 +62,65 @@ class OperationLogTest : public ::testing::Test {
   std::vector<std::string> warnings;
 };
 
+// Trace lines only when kept; the messages, notes, boxes and result always.
 TEST_F(OperationLogTest, AnOperationIsItsStartItsLinesItsBoxesAndItsResult) {
-  auto log = Log();
-  log->Begin({"kova-upgrade", "upgrade", "eth1", "00:1A:2B:3C:4D:5E"});
-  // A message line is completed while traces go on; it is written whole.
-  log->Message("\n======(7). Program ... ");
-  log->Text("\n    UDPSocket_Send(5) = ");
-  log->Text("\n      55 0D 0A");
-  log->Message("Successful !======");
-  log->Box("KOVA Upgrade...", "\nKOVA firmware upgrade ... Successful !\nPower Restart !");
-  log->End(true, "", "192.168.100.2");
-  log->End(false, "again", "");  // one end per operation
-
-  const std::vector<std::string> lines = Lines(Daily("2025-06-01"));
-  ASSERT_EQ(lines.size(), 7u) << Read(Daily("2025-06-01"));
   const std::string t = "12:00:00.000 ";
-  EXPECT_EQ(lines[0].substr(0, 11), "2025-06-01 ");
-  EXPECT_NE(lines[0].find(t + "==== upgrade on eth1, board 00:1A:2B:3C:4D:5E (kova-upgrade, pid "),
-            std::string::npos);
-  EXPECT_EQ(lines[1], t + "    UDPSocket_Send(5) = ");
-  EXPECT_EQ(lines[2], t + "      55 0D 0A");
-  EXPECT_EQ(lines[3], t + "======(7). Program ... Successful !======");
-  EXPECT_EQ(lines[4], t + "[KOVA Upgrade...] KOVA firmware upgrade ... Successful !");
-  EXPECT_EQ(lines[5], t + "Power Restart !");
-  EXPECT_EQ(lines[6].substr(0, 46), t + "==== ok, board at 192.168.100.2, ");
+  const struct {
+    bool traces;
+    std::vector<std::string> lines;  // after the start line, before the result
+  } cases[] = {
+      {true,
+       {t + "==== image app.bin, 3 bytes, sha256 ab12", t + "    UDPSocket_Send(5) = ",
+        t + "      55 0D 0A", t + "======(7). Program ... Successful !======",
+        t + "[KOVA Upgrade...] KOVA firmware upgrade ... Successful !", t + "Power Restart !"}},
+      {false,
+       {t + "==== image app.bin, 3 bytes, sha256 ab12",
+        t + "======(7). Program ... Successful !======",
+        t + "[KOVA Upgrade...] KOVA firmware upgrade ... Successful !", t + "Power Restart !"}},
+  };
+  for (const auto& c : cases) {
+    fs::remove_all(dir.path() + "/log");
+    auto log = Log();
+    log->KeepTraces(c.traces);
+    log->Begin({"kova-upgrade", "upgrade", "eth1", "00:1A:2B:3C:4D:5E"});
+    log->Note("image app.bin, 3 bytes, sha256 ab12");
+    // A message line is completed while traces go on; it is written whole.
+    log->Message("\n======(7). Program ... ");
+    log->Text("\n    UDPSocket_Send(5) = ");
+    log->Text("\n      55 0D 0A");
+    log->Message("Successful !======");
+    log->Box("KOVA Upgrade...", "\nKOVA firmware upgrade ... Successful !\nPower Restart !");
+    log->End(true, "", "192.168.100.2");
+    log->End(false, "again", "");  // one end per operation
+
+    std::vector<std::string> lines = Lines(Daily("2025-06-01"));
+    ASSERT_EQ(lines.size(), c.lines.size() + 2) << Read(Daily("2025-06-01"));
+    EXPECT_EQ(lines[0].substr(0, 11), "2025-06-01 ");
+    EXPECT_NE(
+        lines[0].find(t + "==== upgrade on eth1, board 00:1A:2B:3C:4D:5E (kova-upgrade, pid "),
+        std::string::npos);
+    EXPECT_EQ(lines.back().substr(0, 46), t + "==== ok, board at 192.168.100.2, ");
+    EXPECT_EQ(std::vector<std::string>(lines.begin() + 1, lines.end() - 1), c.lines)
+        << "traces " << c.traces;
+  }
   EXPECT_TRUE(warnings.empty());
 }
 
-// The last 30 days and at most the byte limit in all, the oldest days first;
-// the day being written is never dropped, and stops growing at the limit.
-TEST_F(OperationLogTest, OldDaysAreDroppedAndTheWholeStaysWithinItsBytes) {
+// The last 30 days and at most the byte limit in all. A day is written in
+// files of a tenth of the limit; at the limit the oldest file goes first,
+// today's first files too, and the operation goes on being logged.
+TEST_F(OperationLogTest, AtTheLimitTheOldestFilesGoFirst) {
   fs::create_directories(dir.path() + "/log");
-  const auto write = [&](const std::string& date, size_t bytes) {
-    std::ofstream(Daily(date)) << std::string(bytes, 'x');
+  const auto write = [&](const std::string& name, size_t bytes) {
+    std::ofstream(dir.path() + "/log/" + name) << std::string(bytes, 'x');
   };
-  write("2025-04-30", 10);  // 32 days before: gone whatever the size
-  write("2025-05-03", 10);  // 29 days before: kept by age
-  write("2025-05-20", 800);
-  write("2025-05-31", 300);
-  std::ofstream(dir.path() + "/log/notes.txt") << "not a day's log";
+  write("2025-04-30.log", 10);  // 32 days before: gone whatever the size
+  write("2025-05-03.log", 10);  // 29 days before: kept by age
+  write("2025-05-20.log", 800);
+  write("2025-05-31.log", 200);
+  write("2025-05-31.1.log", 100);
+  write("notes.txt", 5000);
+  write("2025-05-31.x.log", 5000);
   auto log = Log({30, 1000});
   log->Begin({"p", "version", "eth1", "M"});
   EXPECT_FALSE(fs::exists(Daily("2025-04-30")));
@@ -106,16 +128,37 @@ TEST_F(OperationLogTest, OldDaysAreDroppedAndTheWholeStaysWithinItsBytes) {
   EXPECT_FALSE(fs::exists(Daily("2025-05-20")));
   EXPECT_TRUE(fs::exists(Daily("2025-05-31")));
   EXPECT_TRUE(fs::exists(dir.path() + "/log/notes.txt"));
+  EXPECT_TRUE(fs::exists(dir.path() + "/log/2025-05-31.x.log"));
 
-  // Today's file may take what the others leave, then one line says so.
   for (int i = 0; i < 100; ++i) {
-    log->Text("\nline " + std::to_string(i) + " of a long trace");
+    log->Message("\nline " + std::to_string(i) + " of a long operation");
   }
   log->End(true, "", "");
-  EXPECT_LE(fs::file_size(Daily("2025-06-01")), 700u + 80u);
-  const std::string today = Read(Daily("2025-06-01"));
-  EXPECT_NE(today.find("==== log full"), std::string::npos);
-  EXPECT_EQ(today.find("==== ok"), std::string::npos);
+
+  uint64_t total = 0;
+  std::vector<std::string> kept;
+  std::string text;
+  for (int part = 0; part < 100; ++part) {
+    const std::string name =
+        part == 0 ? "2025-06-01.log" : "2025-06-01." + std::to_string(part) + ".log";
+    const std::string path = dir.path() + "/log/" + name;
+    if (fs::exists(path)) {
+      total += fs::file_size(path);
+      kept.push_back(name);
+      text += Read(path);
+      EXPECT_LE(fs::file_size(path), 100u + 60u) << name;
+    }
+  }
+  EXPECT_FALSE(fs::exists(Daily("2025-05-31")));
+  EXPECT_FALSE(fs::exists(dir.path() + "/log/2025-05-31.1.log"));
+  ASSERT_FALSE(kept.empty());
+  EXPECT_NE(kept.front(), "2025-06-01.log") << "today's first file went first";
+  EXPECT_LE(total, 1000u);
+  EXPECT_EQ(text.find("line 10 "), std::string::npos);
+  EXPECT_NE(text.find("line 99 of a long operation\n"), std::string::npos);
+  EXPECT_NE(text.find("==== ok"), std::string::npos);
+  EXPECT_EQ(text.find("==== log full"), std::string::npos);
+  EXPECT_TRUE(warnings.empty());
 }
 
 TEST_F(OperationLogTest, ADayChangeOpensTheNextDaysFile) {
@@ -130,16 +173,72 @@ TEST_F(OperationLogTest, ADayChangeOpensTheNextDaysFile) {
   EXPECT_NE(Lines(Daily("2025-06-02"))[1].find("==== failed: no-reply, "), std::string::npos);
 }
 
-TEST_F(OperationLogTest, ALogThatCannotBeWrittenWarnsOnceAndStaysQuiet) {
-  std::ofstream(dir.path() + "/log") << "a file where the directory should be";
-  auto log = Log();
-  for (int i = 0; i < 3; ++i) {
-    log->Begin({"p", "version", "eth1", "M"});
-    log->Message("\nsomething");
-    log->End(true, "", "");
+// A log that cannot be written, or that is full with nothing older to drop,
+// says so once and never stops an operation.
+TEST_F(OperationLogTest, ALogThatCannotTakeMoreWarnsOnce) {
+  const struct {
+    const char* name;
+    bool fileInTheWay;
+    std::string box;
+    std::string warning;
+  } cases[] = {
+      {"a file where the directory is", true, "short",
+       "cannot write the log " + dir.path() + "/log"},
+      {"a line larger than the whole limit", false, std::string(3000, 'b'),
+       "the log in " + dir.path() + "/log is full (1000 bytes) with nothing older to drop"},
+  };
+  for (const auto& c : cases) {
+    fs::remove_all(dir.path() + "/log");
+    warnings.clear();
+    if (c.fileInTheWay) {
+      std::ofstream(dir.path() + "/log") << "a file where the directory should be";
+    }
+    {
+      auto log = Log({30, 1000});
+      for (int i = 0; i < 3; ++i) {
+        log->Begin({"p", "version", "eth1", "M"});
+        log->Message("\nsomething");
+        log->Box("caption", c.box);
+        log->End(true, "", "");
+      }
+    }
+    ASSERT_EQ(warnings.size(), 1u) << c.name;
+    EXPECT_EQ(warnings[0].rfind(c.warning, 0), 0u) << c.name << ": " << warnings[0];
+    if (!c.fileInTheWay) {
+      uint64_t total = 0;
+      for (const auto& file : fs::directory_iterator(dir.path() + "/log")) {
+        total += file.file_size();
+      }
+      EXPECT_LE(total, 1000u + 80u) << c.name;
+    }
   }
-  ASSERT_EQ(warnings.size(), 1u);
-  EXPECT_EQ(warnings[0].rfind("cannot write the log " + dir.path() + "/log", 0), 0u) << warnings[0];
+}
+
+// The dialog's warning about its log reaches the message list: held when the
+// operation's own clearing of the list is still to come.
+TEST(LoggingPanelTest, ALogWarningOutlivesTheOperationsClearing) {
+  const struct {
+    bool begun;
+    std::vector<std::string> shown;
+  } cases[] = {
+      {true, {"\nwarning: w", "\nstep"}},
+      {false, {"\nwarning: w", "\nstep"}},
+  };
+  for (const auto& c : cases) {
+    RecordingPanel inner;
+    LoggingPanel logged(inner, nullptr);
+    if (c.begun) {
+      logged.Begin({"p", "upgrade", "eth1", "M"});
+      logged.ShowWarning("warning: w");
+      logged.ClearList();
+    } else {
+      logged.ClearList();
+      logged.ShowWarning("warning: w");
+    }
+    logged.AppendText("\nstep");
+    EXPECT_EQ(inner.shown, c.shown) << "begun " << c.begun;
+    EXPECT_EQ(inner.list, "\nwarning: w\nstep") << "begun " << c.begun;
+  }
 }
 
 TEST(InterfaceLockTest, OneHolderPerInterfaceAndItIsNamed) {
