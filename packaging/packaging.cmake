@@ -10,15 +10,21 @@ endif()
 
 install(TARGETS ${KOVA_PROGRAM_NAMES} RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 
-# The manual pages, compressed as Debian keeps them.
+# The manual pages, with the program's version on their title line and
+# compressed as Debian keeps them; a page edited makes CMake run again.
 set(KOVA_MAN_PAGES "")
 foreach(name ${KOVA_PROGRAM_NAMES})
+  set(source ${PROJECT_SOURCE_DIR}/doc/${name}.1)
+  set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${source})
+  file(READ ${source} text)
+  string(REPLACE "\"kova-upgrade\" \"User Commands\""
+                 "\"kova-upgrade ${PROJECT_VERSION}\" \"User Commands\"" text "${text}")
+  file(WRITE ${CMAKE_BINARY_DIR}/man/${name}.1 "${text}")
   set(page ${CMAKE_BINARY_DIR}/man/${name}.1.gz)
   add_custom_command(
     OUTPUT ${page}
-    COMMAND ${CMAKE_COMMAND} -E make_directory ${CMAKE_BINARY_DIR}/man
-    COMMAND gzip -9n -c ${PROJECT_SOURCE_DIR}/doc/${name}.1 > ${page}
-    DEPENDS ${PROJECT_SOURCE_DIR}/doc/${name}.1
+    COMMAND gzip -9n -c ${CMAKE_BINARY_DIR}/man/${name}.1 > ${page}
+    DEPENDS ${source}
     VERBATIM)
   list(APPEND KOVA_MAN_PAGES ${page})
 endforeach()

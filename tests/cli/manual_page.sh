@@ -27,8 +27,15 @@ for code in 0 1 2; do
   sed -n '/^\.SH EXIT STATUS/,/^\.SH /p' <<<"$roff" | grep -qxF ".B $code" ||
     problem "exit status $code is not described"
 done
+# The build puts the program's version on the title line of the page it
+# installs.
 version=$("$CLI" --version)
-grep -qF "\"$version\"" "$page" || problem "the page is not of $version: $(grep '^\.TH' "$page")"
+built=$(dirname "$CLI")/man/kova-upgrade.1
+if [ ! -f "$built" ]; then
+  problem "the build wrote no page at $built"
+elif ! grep -qF "\"$version\"" "$built"; then
+  problem "the page is not of $version: $(grep '^\.TH' "$built")"
+fi
 
 if command -v man >/dev/null; then
   warnings=$(MANWIDTH=80 man --warnings -l "$page" 2>&1 >/dev/null)
