@@ -16,19 +16,21 @@ done
 write_config "$WORK/unmarked" DISABLE
 write_image "$WORK/unmarked" new
 UPGRADE_OK="[KOVA Upgrade...] KOVA firmware upgrade ... Successful !"
+# One file for the runs' log, where the Windows build under Wine writes too.
+LOG=$WORK/verify.log
 RESTART_ASKED="restart the board into it"
 
 # 1. from the application, verified: v0.107 before; the operator power
 # cycles the board after the box, which comes back with v0.108
 start_board board --platform old --reboot-delay 0.2 --version 1.7 --new-version 1.8
 power_cycle_when board "$WORK/out-verified" "Power Restart !"
-run_cli_json "$WORK/out-verified" -m "$TOPO_BOARD_MAC" -C "$WORK/ENABLE" --verify=30 upgrade
+run_cli_json "$WORK/out-verified" -m "$TOPO_BOARD_MAC" -C "$WORK/ENABLE" --log "$LOG" --verify=30 \
+  upgrade
 expect_rc 0
 expect_event 'of("result")[-1]["version_before"], of("result")[-1]["version_after"]' \
   "('0.107', '0.108')"
 expect_event '[e["text"] for e in of("message") if e["text"].startswith("Firmware")]' \
   "['Firmware v0.107 -> v0.108']"
-LOG=$XDG_STATE_HOME/kova-upgrade/$(date +%F).log
 grep -qE " ==== version before: 0\.107$" "$LOG" || fail "no version before in the log"
 grep -qE " ==== version after: 0\.108$" "$LOG" || fail "no version after in the log"
 # The result comes once the board is back, after the version it came with.
@@ -41,7 +43,7 @@ expect_report board 'len(report["power_cycles"])' 1
 # its reason; the text run says both
 start_board board --platform old --start-in bootloader --no-return
 power_cycle_when board "$WORK/out-no-return" "Power Restart !"
-run_cli "$WORK/out-no-return" -m "$TOPO_BOARD_MAC" -C "$WORK/DISABLE" --verify=3 upgrade
+run_cli "$WORK/out-no-return" -m "$TOPO_BOARD_MAC" -C "$WORK/DISABLE" --log "$LOG" --verify=3 upgrade
 expect_rc 1
 expect_line "$UPGRADE_OK"
 expect_line "kova-upgrade: the board did not come back with its new firmware (no-reply-after-upgrade)"
@@ -55,7 +57,8 @@ stop_board board
 start_board board --platform old --start-in bootloader --strict --lose-line 30 \
   --flash-file "$WORK/board.flash"
 power_cycle_when board "$WORK/out-lost-line" "$RESTART_ASKED"
-run_cli_json "$WORK/out-lost-line" -m "$TOPO_BOARD_MAC" -C "$WORK/DISABLE" --retries 2 upgrade
+run_cli_json "$WORK/out-lost-line" -m "$TOPO_BOARD_MAC" -C "$WORK/DISABLE" --log "$LOG" --retries 2 \
+  upgrade
 expect_rc 0
 expect_event '[(e["attempt"], e["of"], e["after"]) for e in of("attempt")]' "[(2, 3, 'no-reply')]"
 expect_event 'len([e for e in of("message") if "Attempt 2 of 3" in e["text"]])' 1
