@@ -214,10 +214,11 @@ TEST(RestartWatchTest, AnswerCountsOnlyAfterARestartOrWithAnotherVersion) {
 
 TEST(BatchSummaryTest, TableListsEveryBoardAndOnlyAllSucceededIsZero) {
   std::vector<BoardOutcome> boards(3);
-  boards[0] = {"00:1A:2B:3C:4D:5E", "192.168.100.2", true, true, "", 31.24, false, false, "", ""};
+  boards[0] = {
+      "00:1A:2B:3C:4D:5E", "192.168.100.2", true, true, "", 31.24, false, false, "", "", ""};
   boards[1] = {
-      "00:1A:2B:3C:4D:5F", "192.168.100.2", true, false, "no-reply", 0.8, false, false, "", ""};
-  boards[2] = {"00:1A:2B:3C:4D:60", "", false, false, "", 0, false, false, "", ""};
+      "00:1A:2B:3C:4D:5F", "192.168.100.2", true, false, "no-reply", 0.8, false, false, "", "", ""};
+  boards[2] = {"00:1A:2B:3C:4D:60", "", false, false, "", 0, false, false, "", "", ""};
   EXPECT_EQ(SummaryTable(boards),
             "MAC                ADDRESS        RESULT   REASON    TIME\n"
             "00:1A:2B:3C:4D:5E  192.168.100.2  ok       -         31.2 s\n"
@@ -234,6 +235,16 @@ TEST(BatchSummaryTest, TableListsEveryBoardAndOnlyAllSucceededIsZero) {
             "00:1A:2B:3C:4D:5F  192.168.100.2  failed   no-reply  0.8 s   v0.107 -> ?\n"
             "00:1A:2B:3C:4D:60  -              skipped  -         -       -\n");
   EXPECT_EQ(BatchExitCode(boards), 1);
+  // A station's rows begin with their card.
+  boards[0].card = "eth1";
+  boards[1].card = "usb-fixture2";
+  boards[2].card = "eth3";
+  boards[0].verified = boards[1].verified = false;
+  EXPECT_EQ(SummaryTable(boards),
+            "CARD          MAC                ADDRESS        RESULT   REASON    TIME\n"
+            "eth1          00:1A:2B:3C:4D:5E  192.168.100.2  ok       -         31.2 s\n"
+            "usb-fixture2  00:1A:2B:3C:4D:5F  192.168.100.2  failed   no-reply  0.8 s\n"
+            "eth3          00:1A:2B:3C:4D:60  -              skipped  -         -\n");
   boards.resize(1);
   EXPECT_EQ(BatchExitCode(boards), 0);
   boards[0].ran = false;  // a board that never ran did not succeed
