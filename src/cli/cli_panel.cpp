@@ -96,7 +96,7 @@ void CliPanel::Write(const std::string& text) {
     cardLine_ += text;
     std::string lines;
     for (size_t end; (end = cardLine_.find('\n')) != std::string::npos;) {
-      lines += "[" + card_ + "] " + cardLine_.substr(0, end + 1);
+      lines += "[" + card_ + "]" + (end > 0 ? " " : "") + cardLine_.substr(0, end + 1);
       cardLine_.erase(0, end + 1);
     }
     if (!lines.empty()) {
