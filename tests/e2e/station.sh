@@ -108,4 +108,32 @@ expect_event 'of("summary")[0]["exit"]' 1
 stop_board board1
 stop_board board2
 expect_flash board1 "$WORK/fix1"
+
+# 3. SIGTERM while both boards are being programmed: every card stops and
+# cleans up, both rows say so, the run ends 1.
+start_board_at board1 "$TOPO_BOARD_NS" "$MAC1" --platform old --start-in bootloader
+start_board_at board2 "$BOARD2_NS" "$MAC2" --platform old --start-in bootloader
+LAST_OUT=$WORK/stopped
+ip netns exec "$TOPO_HOST_NS" "$CLI" --tick-ms "$TICK_MS" --station "$WORK/station.txt" upgrade \
+  >"$LAST_OUT" 2>&1 &
+CLI_PID=$!
+for _ in $(seq 600); do
+  grep -q "DATA : taken" "$WORK/board1.log" && grep -q "DATA : taken" "$WORK/board2.log" && break
+  sleep 0.05
+done
+kill -TERM "$CLI_PID"
+for _ in $(seq 100); do
+  kill -0 "$CLI_PID" 2>/dev/null || break
+  sleep 0.1
+done
+kill -0 "$CLI_PID" 2>/dev/null && fail "kova-upgrade still ran 10 s after SIGTERM"
+wait "$CLI_PID"
+CLI_RC=$?
+CLI_PID=
+check_no_leftovers
+expect_rc 1
+grep -qE "^eth1 +$MAC1 .* failed +interrupted " "$LAST_OUT" || fail "eth1 did not stop"
+grep -qE "^eth2 +$MAC2 .* failed +interrupted " "$LAST_OUT" || fail "eth2 did not stop"
+stop_board board1
+stop_board board2
 echo "PASS"
