@@ -78,7 +78,7 @@ echo "two cards: $("$PYTHON" -c "print(round($EPOCHREALTIME - $started, 1))")s"
 expect_rc 0
 expect_line "[eth1] [KOVA Upgrade...] KOVA firmware upgrade ... Successful !"
 expect_line "[eth2] [KOVA Upgrade...] KOVA firmware upgrade ... Successful !"
-grep -E -v '^\[eth[12]\] |^CARD |^eth[12] ' "$WORK/out" | grep -q . &&
+grep -E -v '^\[eth[12]\]( |$)|^CARD |^eth[12] ' "$WORK/out" | grep -q . &&
   fail "a line without its card"
 grep -qE "^eth1 +$MAC1 +$TOPO_BOARD_IP +ok " "$WORK/out" || fail "no ok row for eth1"
 grep -qE "^eth2 +$MAC2 +$TOPO_BOARD_IP +ok " "$WORK/out" || fail "no ok row for eth2"
