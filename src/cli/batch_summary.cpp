@@ -31,7 +31,12 @@ std::string Versions(const BoardOutcome& b) {
 std::string SummaryTable(const std::vector<BoardOutcome>& boards) {
   const bool verified =
       std::any_of(boards.begin(), boards.end(), [](const BoardOutcome& b) { return b.verified; });
+  const bool station = std::any_of(boards.begin(), boards.end(),
+                                   [](const BoardOutcome& b) { return !b.card.empty(); });
   std::vector<std::vector<std::string>> rows = {{"MAC", "ADDRESS", "RESULT", "REASON", "TIME"}};
+  if (station) {
+    rows[0].insert(rows[0].begin(), "CARD");
+  }
   if (verified) {
     rows[0].push_back("FIRMWARE");
   }
@@ -43,6 +48,9 @@ std::string SummaryTable(const std::vector<BoardOutcome>& boards) {
     rows.push_back({b.mac, b.address.empty() ? "-" : b.address,
                     !b.ran ? "skipped" : (b.ok ? "ok" : "failed"),
                     b.reason.empty() ? "-" : b.reason, time});
+    if (station) {
+      rows.back().insert(rows.back().begin(), b.card);
+    }
     if (verified) {
       rows.back().push_back(!b.verified ? "-" : Versions(b));
     }

@@ -20,6 +20,7 @@ struct BoardOutcome {
   bool verified = false;
   std::string versionBefore;
   std::string versionAfter;
+  std::string card;  // a station's: the interface of the board; else empty
 };
 
 // The line before each board of a batch: "=== 2/3 00:1A:2B:3C:4D:5F ===".
@@ -28,8 +29,9 @@ std::string BatchHeader(size_t index, size_t count, const std::string& mac);
 // "v0.107 -> v0.108"; "?" for a version not known.
 std::string Versions(const BoardOutcome& b);
 
-// The table printed after a batch: MAC, address, result, reason, time, and
-// the firmware before and after when the boards were verified.
+// The table printed after a batch or a station: MAC, address, result,
+// reason, time, and the firmware before and after when the boards were
+// verified; a station's begins with the card.
 std::string SummaryTable(const std::vector<BoardOutcome>& boards);
 
 // 0 when every board ran and succeeded, else 1.

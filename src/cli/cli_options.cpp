@@ -11,6 +11,7 @@
 #include <sstream>
 
 #include "cli/mac_file.h"
+#include "cli/station_file.h"
 #include "cli/stop_requests.h"
 #include "common/action_codes.h"
 #include "controller/operator_input.h"
@@ -33,6 +34,7 @@ enum LongOnly {
   kOptVersion,
   kOptVerify,
   kOptRetries,
+  kOptStation,
 };
 
 bool ParseInt(const char* text, long low, long high, int& out) {
@@ -73,6 +75,9 @@ const char* UsageText() {
           "                                00-1A-2B-3C-4D-5E or 001A2B3C4D5E; several -m make a\n"
           "                                batch, one board after the other\n"
           "  --mac-file FILE               more boards: one MAC per line, # comments\n"
+          "  --station FILE                a board per card, all at once: one line per\n"
+          "                                fixture, INTERFACE MAC [DIR] (DIR: its -C); -i given\n"
+          "                                several times pairs each with the -m in its place\n"
           "  --keep-going                  a batch goes on after a board failed\n"
           "  --dry-run                     upgrade: check the files, find the board, print the\n"
           "                                steps; nothing that changes the board is sent\n"
@@ -156,28 +161,16 @@ std::string MacText(const MacFields& fields) {
 
 bool ParseMacList(const std::string& text, const std::string& name, std::vector<MacFields>& out,
                   std::string& error, std::vector<int>* numbers) {
-  std::istringstream lines(text);
-  std::string line;
-  for (int number = 1; std::getline(lines, line); ++number) {
-    const size_t hash = line.find('#');
-    if (hash != std::string::npos) {
-      line.erase(hash);
-    }
-    const size_t first = line.find_first_not_of(" \t\r");
-    if (first == std::string::npos) {
-      continue;
-    }
-    const size_t last = line.find_last_not_of(" \t\r");
-    const std::string mac = line.substr(first, last - first + 1);
+  for (const ListLine& line : ListLines(text)) {
     MacFields fields;
-    const char* why = SplitMac(mac, fields) ? MacMisuse(fields) : "unparsable MAC address";
+    const char* why = SplitMac(line.text, fields) ? MacMisuse(fields) : "unparsable MAC address";
     if (why != nullptr) {
-      error = name + ":" + std::to_string(number) + ": " + why + ": " + mac;
+      error = name + ":" + std::to_string(line.number) + ": " + why + ": " + line.text;
       return false;
     }
     out.push_back(fields);
     if (numbers != nullptr) {
-      numbers->push_back(number);
+      numbers->push_back(line.number);
     }
   }
   return true;
@@ -203,6 +196,7 @@ bool ParseOptions(int argc, char** argv, CliOptions& out, std::string& error) {
       {"no-log", no_argument, nullptr, kOptNoLog},
       {"verify", optional_argument, nullptr, kOptVerify},
       {"retries", required_argument, nullptr, kOptRetries},
+      {"station", required_argument, nullptr, kOptStation},
       {nullptr, 0, nullptr, 0},
   };
   // 0 rather than 1: only a full restart forgets where an earlier parse
@@ -211,6 +205,8 @@ bool ParseOptions(int argc, char** argv, CliOptions& out, std::string& error) {
   opterr = 0;
   int opt;
   std::vector<std::string> macFiles;
+  std::vector<std::string> stationFiles;
+  std::vector<std::string> interfaces;  // every -i, in order
   // Where each MAC came from, for a duplicate: "-m TEXT" or "FILE:LINE".
   std::vector<std::string> origins;
   std::vector<std::string> words;  // the ACTION, wherever it stands
@@ -235,6 +231,7 @@ bool ParseOptions(int argc, char** argv, CliOptions& out, std::string& error) {
           return false;
         }
         out.interfaceName = optarg;
+        interfaces.emplace_back(optarg);
         break;
       case 'm': {
         MacFields fields;
@@ -249,6 +246,9 @@ bool ParseOptions(int argc, char** argv, CliOptions& out, std::string& error) {
       }
       case kOptMacFile:
         macFiles.emplace_back(optarg);
+        break;
+      case kOptStation:
+        stationFiles.emplace_back(optarg);
         break;
       case kOptJson:
         out.json = true;
@@ -350,6 +350,14 @@ bool ParseOptions(int argc, char** argv, CliOptions& out, std::string& error) {
     error = "--log and --no-log exclude each other";
     return false;
   }
+  if (!stationFiles.empty() && (!interfaces.empty() || !out.macs.empty() || !macFiles.empty())) {
+    error = "--station takes the place of -i, -m and --mac-file";
+    return false;
+  }
+  if (interfaces.size() > 1 && !macFiles.empty()) {
+    error = "several -i pair with -m, not with --mac-file";
+    return false;
+  }
   for (const std::string& file : macFiles) {
     std::string text;
     if (!ReadMacFile(file, text, error)) {
@@ -361,6 +369,48 @@ bool ParseOptions(int argc, char** argv, CliOptions& out, std::string& error) {
     }
     for (const int line : lines) {
       origins.push_back(file + ":" + std::to_string(line));
+    }
+  }
+  // Where each card came from, for a duplicate: "-i NAME" or "FILE:LINE".
+  std::vector<std::string> cardOrigins;
+  if (!stationFiles.empty()) {
+    for (const std::string& file : stationFiles) {
+      std::string text;
+      if (!ReadListFile(file, "station file", text, error) ||
+          !ParseStationList(text, file, out.cards, cardOrigins, error)) {
+        return false;
+      }
+    }
+    if (out.cards.empty()) {
+      error = "no card given: the station file holds none";
+      return false;
+    }
+    for (const Card& card : out.cards) {
+      out.macs.push_back(card.mac);
+    }
+    origins = cardOrigins;
+    out.interfaceName.clear();
+  } else if (interfaces.size() > 1) {
+    if (interfaces.size() != out.macs.size()) {
+      error = "unequal counts: " + std::to_string(interfaces.size()) + " -i for " +
+              std::to_string(out.macs.size()) +
+              " -m; several -i pair each with the -m in its place";
+      return false;
+    }
+    for (size_t i = 0; i < interfaces.size(); ++i) {
+      out.cards.push_back({interfaces[i], out.macs[i], ""});
+      cardOrigins.push_back("-i " + interfaces[i]);
+    }
+    out.interfaceName.clear();
+  }
+  // Two boards on one card would be given the same address at once.
+  for (size_t i = 0; i < out.cards.size(); ++i) {
+    for (size_t j = 0; j < i; ++j) {
+      if (out.cards[i].interfaceName == out.cards[j].interfaceName) {
+        error = "duplicate interface: " + out.cards[i].interfaceName + " (" + cardOrigins[j] +
+                " and " + cardOrigins[i] + ")";
+        return false;
+      }
     }
   }
   // A board twice in a batch would be upgraded twice, the second time
@@ -376,6 +426,10 @@ bool ParseOptions(int argc, char** argv, CliOptions& out, std::string& error) {
   }
   const std::string action = words.front();
   if (action == "doctor") {
+    if (!out.cards.empty()) {
+      error = "doctor checks one interface: no --station, no several -i";
+      return false;
+    }
     out.doctor = true;
     out.actionName = action;
     return true;

@@ -11,6 +11,13 @@ namespace kova::cli {
 
 using MacFields = std::array<std::string, 6>;
 
+// One board of a station, on a card of its own.
+struct Card {
+  std::string interfaceName;
+  MacFields mac;
+  std::string directory;  // empty: -C
+};
+
 struct CliOptions {
   int32_t action = -1;
   std::string actionName;
@@ -18,6 +25,10 @@ struct CliOptions {
   std::string interfaceName;  // name or dotted IPv4; empty: the first adapter
   // Every board, in order: -m as given, then the lines of --mac-file.
   std::vector<MacFields> macs;
+  // A station: one board per card, all at the same time (--station, or -i
+  // given more than once, each paired with the -m in its place). Empty for
+  // one board, or a batch on one interface.
+  std::vector<Card> cards;
   int delayIndex = 0;
   std::string ipField = "192.168.100.100";
   std::string directory;
@@ -41,7 +52,8 @@ constexpr int kDefaultVerifySeconds = 60;
 
 // Parses the command line; options may come before or after the ACTION. On
 // a usage error returns false with a one-line reason in `error`; the same
-// board twice in a batch is one.
+// board twice in a batch is one, as are a card twice in a station and
+// several -i that do not pair with the -m one for one.
 bool ParseOptions(int argc, char** argv, CliOptions& out, std::string& error);
 
 // The three forms of a MAC on the command line; the dialog reads a pasted or

@@ -34,6 +34,24 @@ CliPanel::CliPanel(OutputQueue& out, bool json, bool verbose, bool progressTermi
       progressTerminal_(progressTerminal),
       stdoutTerminal_(host::IsTerminal(1)) {}
 
+void CliPanel::ForCard(const std::string& card, StationOutput* station) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  card_ = card;
+  station_ = station;
+}
+
+std::string CliPanel::CardLead() const {
+  return card_.empty() ? "" : "[" + card_ + "] ";
+}
+
+void CliPanel::Put(Stream stream, const std::string& text) {
+  if (station_ != nullptr) {
+    station_->Put(stream, text);
+  } else {
+    out_.Put(stream, text);
+  }
+}
+
 void CliPanel::SetInputs(const OperatorInputs& inputs) {
   std::lock_guard<std::mutex> lock(mutex_);
   inputs_ = inputs;
@@ -47,17 +65,17 @@ OperatorInputs CliPanel::ReadInputs() {
 
 void CliPanel::ClearBar() {
   if (barShown_) {
-    out_.Put(Stream::kErr, "\r\033[K");
+    Put(Stream::kErr, "\r\033[K");
     barShown_ = false;
     if (stdoutTerminal_) {
-      out_.Put(Stream::kOut, openLine_);
+      Put(Stream::kOut, openLine_);
     }
   }
 }
 
 void CliPanel::DrawBar() {
   const double seconds = std::chrono::duration<double>(Clock::now() - phaseStart_).count();
-  out_.Put(Stream::kErr, "\r" + ProgressLine(phase_, percent_, phaseBytes_, seconds) + "\033[K");
+  Put(Stream::kErr, "\r" + ProgressLine(phase_, percent_, phaseBytes_, seconds) + "\033[K");
   barShown_ = true;
   lastDraw_ = Clock::now();
 }
@@ -69,7 +87,22 @@ void CliPanel::Write(const std::string& text) {
   // The bar shares the terminal with the lines: it steps aside and comes back.
   const bool redraw = barShown_;
   ClearBar();
-  out_.Put(Stream::kOut, text);
+  if (card_.empty()) {
+    Put(Stream::kOut, text);
+  } else if (json_) {
+    Put(Stream::kOut, "{\"card\":" + JsonString(card_) + "," + text.substr(1));
+  } else {
+    // Cards write at the same time: a line goes out whole, with its card.
+    cardLine_ += text;
+    std::string lines;
+    for (size_t end; (end = cardLine_.find('\n')) != std::string::npos;) {
+      lines += "[" + card_ + "]" + (end > 0 ? " " : "") + cardLine_.substr(0, end + 1);
+      cardLine_.erase(0, end + 1);
+    }
+    if (!lines.empty()) {
+      Put(Stream::kOut, lines);
+    }
+  }
   if (!json_) {
     atLineStart_ = text.back() == '\n';
     const size_t newline = text.rfind('\n');
@@ -109,6 +142,9 @@ void CliPanel::SetGauge(int value) {
     lastEventPercent_ = value;
     lastEvent_ = now;
   }
+  if (station_ != nullptr) {
+    station_->Progress(card_, phase_, value);
+  }
   if (progressTerminal_ && (value == 100 || now - lastDraw_ >= kDrawGap)) {
     DrawBar();
   }
@@ -129,7 +165,7 @@ void CliPanel::ShowMessageBox(const std::string& text, const std::string& captio
 void CliPanel::ReportFileProblem(const std::string& path, const std::string& reason) {
   std::lock_guard<std::mutex> lock(mutex_);
   ClearBar();
-  out_.Put(Stream::kErr, "kova-upgrade: " + path + ": " + reason + "\n");
+  Put(Stream::kErr, CardLead() + "kova-upgrade: " + path + ": " + reason + "\n");
   if (json_) {
     Write(JsonLine("file").Str("path", path).Str("reason", reason).Text());
   }
@@ -273,6 +309,9 @@ void CliPanel::Summary(const std::vector<BoardOutcome>& boards, int exitCode) {
   for (size_t i = 0; i < boards.size(); ++i) {
     const BoardOutcome& b = boards[i];
     JsonLine row;
+    if (!b.card.empty()) {
+      row.Str("card", b.card);
+    }
     row.Str("mac", b.mac);
     OptionalStr(row, "address", b.address);
     row.Str("result", !b.ran ? "skipped" : (b.ok ? "ok" : "failed"));
@@ -304,7 +343,7 @@ void CliPanel::Event(const std::string& line) {
 void CliPanel::ErrorLine(const std::string& text) {
   std::lock_guard<std::mutex> lock(mutex_);
   ClearBar();
-  out_.Put(Stream::kErr, "kova-upgrade: " + text + "\n");
+  Put(Stream::kErr, CardLead() + "kova-upgrade: " + text + "\n");
 }
 
 }  // namespace kova::cli

@@ -8,6 +8,7 @@
 #include "cli/batch_summary.h"
 #include "cli/dry_run_text.h"
 #include "cli/output_queue.h"
+#include "cli/station_output.h"
 #include "common/operator_panel.h"
 
 namespace kova::cli {
@@ -25,6 +26,11 @@ class CliPanel : public OperatorPanel {
   // The board of the next operation; forgets the answers of the last one.
   void SetInputs(const OperatorInputs& inputs);
   void SetPlanContext(const PlanContext& context) { planContext_ = context; }
+  // One card of a station, before anything is written: every stdout line
+  // begins "[CARD] " and is written whole, every JSON event carries
+  // "card", every stderr line begins "[CARD] "; the output goes through
+  // `station`, which shows the progress of all cards.
+  void ForCard(const std::string& card, StationOutput* station);
 
   void AppendText(const std::string& text) override;
   void TraceText(const std::string& text) override;
@@ -62,6 +68,8 @@ class CliPanel : public OperatorPanel {
   using Clock = std::chrono::steady_clock;
 
   void Write(const std::string& text);
+  void Put(Stream stream, const std::string& text);
+  std::string CardLead() const;
   void DrawBar();
   void ClearBar();
 
@@ -76,6 +84,9 @@ class CliPanel : public OperatorPanel {
   const bool stdoutTerminal_;
   std::string openLine_;
   PlanContext planContext_;
+  std::string card_;  // empty: not a station's
+  StationOutput* station_ = nullptr;
+  std::string cardLine_;  // the begun stdout line of a card
   bool atLineStart_ = true;
 
   // Progress of the running phase.

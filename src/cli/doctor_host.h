@@ -24,6 +24,9 @@ DoctorCheck PortCheck(uint16_t port, const char* service, const std::string& dev
 // entry and the boot server need.
 DoctorCheck PrivilegeCheck(const std::string& program);
 
+// The host's index of the interface `name`; 0 when there is none.
+int InterfaceIndex(const std::string& name);
+
 // Who holds UDP `port` in this network namespace, "NAME (pid N)", as far
 // as /proc tells; empty when it does not.
 std::string UdpPortHolder(uint16_t port);

@@ -173,6 +173,10 @@ DoctorCheck RouteCheck(const std::string& name, const uint8_t board[4]) {
                    ": check its netmask and the routes (ip route get " + DottedText(board) + ")");
 }
 
+int InterfaceIndex(const std::string& name) {
+  return static_cast<int>(if_nametoindex(name.c_str()));
+}
+
 DoctorCheck PrivilegeCheck(const std::string& program) {
   uint64_t effective = 0;
   if (!EffectiveCapabilities(effective)) {

@@ -113,6 +113,11 @@ DoctorCheck RouteCheck(const std::string& name, const uint8_t board[4]) {
                    ")");
 }
 
+int InterfaceIndex(const std::string& name) {
+  const AdapterState state = FindAdapter(name);
+  return state.found ? static_cast<int>(state.index) : 0;
+}
+
 int ProbeUdpPort(uint16_t port, const std::string& /*device*/) {
   WSADATA data;
   if (WSAStartup(MAKEWORD(2, 2), &data) != 0) {

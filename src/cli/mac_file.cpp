@@ -5,6 +5,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <sstream>
 
 #include "platform/host_files.h"
 
@@ -26,21 +27,26 @@ std::string SecondsText(std::chrono::milliseconds time) {
 }
 
 // "cannot read the MAC file: macs.txt: No such file or directory".
-std::string CannotRead(const std::string& file, int err) {
-  return "cannot read the MAC file: " + file + ": " + std::strerror(err);
+std::string CannotRead(const std::string& what, const std::string& file, int err) {
+  return "cannot read the " + what + ": " + file + ": " + std::strerror(err);
 }
 
 }  // namespace
 
 bool ReadMacFile(const std::string& file, std::string& text, std::string& error,
                  const MacFileBounds& bounds) {
+  return ReadListFile(file, "MAC file", text, error, bounds);
+}
+
+bool ReadListFile(const std::string& file, const std::string& what, std::string& text,
+                  std::string& error, const MacFileBounds& bounds) {
   const auto deadline = std::chrono::steady_clock::now() + bounds.time;
   const int fd = host::OpenForReading(file);
   if (fd < 0) {
     const int err = errno;
     error = (err != ENOENT && host::IsOtherThanRegularFile(file))
-                ? "the MAC file is neither a regular file nor a pipe: " + file
-                : CannotRead(file, err);
+                ? "the " + what + " is neither a regular file nor a pipe: " + file
+                : CannotRead(what, file, err);
     return false;
   }
   bool ok = host::KindOf(fd) != host::FileKind::kOther;
@@ -48,7 +54,7 @@ bool ReadMacFile(const std::string& file, std::string& text, std::string& error,
     // One byte past the bound tells a file at the bound from a larger one.
     text.assign(bounds.bytes + 1, '\0');
   } else {
-    error = "the MAC file is neither a regular file nor a pipe: " + file;
+    error = "the " + what + " is neither a regular file nor a pipe: " + file;
   }
   size_t size = 0;
   while (ok && size < text.size()) {
@@ -59,8 +65,8 @@ bool ReadMacFile(const std::string& file, std::string& text, std::string& error,
     if (n < 0) {
       ok = false;
       error = errno == ETIMEDOUT
-                  ? "the MAC file did not end within " + SecondsText(bounds.time) + ": " + file
-                  : CannotRead(file, errno);
+                  ? "the " + what + " did not end within " + SecondsText(bounds.time) + ": " + file
+                  : CannotRead(what, file, errno);
     } else {
       size += static_cast<size_t>(n);
     }
@@ -69,10 +75,29 @@ bool ReadMacFile(const std::string& file, std::string& text, std::string& error,
   text.resize(ok ? size : 0);
   if (ok && size > bounds.bytes) {
     ok = false;
-    error = "the MAC file is larger than " + SizeText(bounds.bytes) + ": " + file;
+    error = "the " + what + " is larger than " + SizeText(bounds.bytes) + ": " + file;
     text.clear();
   }
   return ok;
+}
+
+std::vector<ListLine> ListLines(const std::string& text) {
+  std::vector<ListLine> out;
+  std::istringstream lines(text);
+  std::string line;
+  for (int number = 1; std::getline(lines, line); ++number) {
+    const size_t hash = line.find('#');
+    if (hash != std::string::npos) {
+      line.erase(hash);
+    }
+    const size_t first = line.find_first_not_of(" \t\r");
+    if (first == std::string::npos) {
+      continue;
+    }
+    const size_t last = line.find_last_not_of(" \t\r");
+    out.push_back({number, line.substr(first, last - first + 1)});
+  }
+  return out;
 }
 
 }  // namespace kova::cli

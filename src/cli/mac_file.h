@@ -3,6 +3,7 @@
 #include <chrono>
 #include <cstddef>
 #include <string>
+#include <vector>
 
 namespace kova::cli {
 
@@ -20,5 +21,21 @@ struct MacFileBounds {
 // usage error naming the file.
 bool ReadMacFile(const std::string& file, std::string& text, std::string& error,
                  const MacFileBounds& bounds = {});
+
+// The same for another list, its errors naming it as `what` ("station
+// file").
+bool ReadListFile(const std::string& file, const std::string& what, std::string& text,
+                  std::string& error, const MacFileBounds& bounds = {});
+
+// A line of a list that holds something, without its comment and the blanks
+// around it, and its number in the file.
+struct ListLine {
+  int number = 0;
+  std::string text;
+};
+
+// The lines of a MAC or station file: "#" starts a comment, blank lines are
+// skipped.
+std::vector<ListLine> ListLines(const std::string& text);
 
 }  // namespace kova::cli

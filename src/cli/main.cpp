@@ -11,15 +11,18 @@
 #include <mutex>
 #include <optional>
 #include <thread>
+#include <vector>
 
 #include "cli/answer_texts.h"
 #include "cli/cli_options.h"
 #include "cli/cli_panel.h"
 #include "cli/doctor.h"
+#include "cli/doctor_host.h"
 #include "cli/interfaces.h"
 #include "cli/json_line.h"
 #include "cli/output_queue.h"
 #include "cli/restart_watch.h"
+#include "cli/station_output.h"
 #include "cli/stop_requests.h"
 #include "config/config_file.h"
 #include "config/config_values.h"
@@ -28,6 +31,7 @@
 #include "frontend/logging_panel.h"
 #include "frontend/operation_log.h"
 #include "hostnet/adapter_list.h"
+#include "hostnet/neighbour_table.h"
 #include "platform/host_files.h"
 
 namespace kova::cli {
@@ -127,6 +131,40 @@ int RunDoctor(const CliOptions& opt, CliPanel& panel) {
   return exitCode;
 }
 
+// The host's tables for the board of one card of a station. Every board
+// has the same address, so the route to it leads through one card alone:
+// the board's entry, and what the receive path asks about its answers, are
+// on the card it hangs on instead.
+class CardNeighbourTable : public NeighbourTable {
+ public:
+  explicit CardNeighbourTable(int ifindex) : ifindex_(ifindex), host_(MakeHostNeighbourTable()) {}
+  int LookupRouteInterface(const uint8_t ip[4], int& ifindex) override {
+    if (ifindex_ <= 0) {
+      return host_->LookupRouteInterface(ip, ifindex);
+    }
+    ifindex = ifindex_;
+    return 0;
+  }
+  int DumpNeighbours(std::vector<NeighbourEntry>& rows) override {
+    return host_->DumpNeighbours(rows);
+  }
+  int AddPermanentNeighbour(int ifindex, const uint8_t ip[4], const uint8_t mac[6]) override {
+    return host_->AddPermanentNeighbour(ifindex, ip, mac);
+  }
+  int DeleteNeighbour(int ifindex, const uint8_t ip[4]) override {
+    return host_->DeleteNeighbour(ifindex, ip);
+  }
+  bool InterfaceExists(int ifindex) override { return host_->InterfaceExists(ifindex); }
+  int ResolveNeighbour(int ifindex, const uint8_t ip[4], bool ask, NeighbourEntry& row) override {
+    return host_->ResolveNeighbour(ifindex, ip, ask, row);
+  }
+  bool HoldsCapability(int capability) override { return host_->HoldsCapability(capability); }
+
+ private:
+  const int ifindex_;
+  std::unique_ptr<NeighbourTable> host_;
+};
+
 struct Run {
   const CliOptions& opt;
   CliPanel& panel;
@@ -136,6 +174,7 @@ struct Run {
   std::string interfaceName;
   int32_t action;
   std::string actionName;
+  bool stationCard;  // the board of one card of a station
 };
 
 // What one action of an engine came to.
@@ -149,7 +188,10 @@ struct ActionResult {
 // neighbour entry and clean-up. `panel` hears the engine.
 ActionResult RunAction(const Run& run, OperatorPanel& panel, int32_t action, bool& interrupted) {
   ActionResult result;
-  Engine engine(panel, run.opt.directory);
+  Engine engine(panel, run.opt.directory, nullptr,
+                run.stationCard
+                    ? std::make_unique<CardNeighbourTable>(InterfaceIndex(run.interfaceName))
+                    : nullptr);
   engine.LoadAdapters();
   // The boot server's waits follow the tick like every other wait: at the
   // real 100 ms tick they are its own 500 ms, 1 s, 60 s and 30 s.
@@ -316,7 +358,7 @@ BoardOutcome RunBoard(const Run& run, const MacFields& mac, bool& interrupted) {
   return outcome;
 }
 
-int RunBoards(const Run& run, bool& interrupted) {
+int RunBoards(const Run& run, bool& interrupted, std::vector<BoardOutcome>* outcomes) {
   std::vector<std::string> macs;
   for (const MacFields& mac : run.opt.macs) {
     macs.push_back(MacText(mac));
@@ -331,15 +373,21 @@ int RunBoards(const Run& run, bool& interrupted) {
       },
       [&run](const std::string& text) { run.panel.Warning(text); }, interrupted);
   const int exitCode = interrupted ? kExitFailed : BatchExitCode(boards);
+  if (outcomes != nullptr) {
+    *outcomes = boards;
+  }
   if (boards.size() > 1) {
     run.panel.Summary(boards, exitCode);
   }
   return exitCode;
 }
 
-// The action on every board, with the interface's lock and the log.
+// The action on every board, with the interface's lock and the log;
+// `outcomes`, when given, receives how each board ended; `stationCard`: the
+// board of one card of a station.
 int Operate(const CliOptions& opt, const AdapterTable& adapters, int sel, CliPanel& panel,
-            StopRequests& stop, bool& interrupted) {
+            StopRequests& stop, bool& interrupted, std::vector<BoardOutcome>* outcomes = nullptr,
+            bool stationCard = false) {
   const std::string interfaceName = sel >= 0 ? adapters.AdapterDesc[sel] : "";
   InterfaceLock lock;
   if (!interfaceName.empty()) {
@@ -354,6 +402,11 @@ int Operate(const CliOptions& opt, const AdapterTable& adapters, int sel, CliPan
         refused.reason = "interface-busy";
         panel.Result(refused, kExitFailed);
         panel.ErrorLine(FailureLine(refused.reason));
+        if (outcomes != nullptr) {
+          refused.ran = true;
+          refused.mac = opt.macs.empty() ? "" : MacText(opt.macs.front());
+          outcomes->assign(1, refused);
+        }
         return kExitFailed;
       }
       case InterfaceLock::Outcome::kUnavailable:
@@ -382,8 +435,88 @@ int Operate(const CliOptions& opt, const AdapterTable& adapters, int sel, CliPan
                 stop,
                 interfaceName,
                 opt.dryRun ? static_cast<int32_t>(kActionDryRun) : opt.action,
-                opt.dryRun ? "upgrade --dry-run" : opt.actionName};
-  return RunBoards(run, interrupted);
+                opt.dryRun ? "upgrade --dry-run" : opt.actionName,
+                stationCard};
+  return RunBoards(run, interrupted, outcomes);
+}
+
+// A station: the board of each card with an engine, a lock and a log of its
+// own, all at the same time; every card runs to its end, a stop request
+// stops them all. One summary, a row per card.
+int RunStation(const CliOptions& opt, const AdapterTable& adapters, const std::vector<int>& sels,
+               OutputQueue& out, CliPanel& panel, StopRequests& stop, bool& interrupted) {
+  const size_t count = opt.cards.size();
+  std::vector<std::string> names;
+  for (const int sel : sels) {
+    names.push_back(adapters.AdapterDesc[sel]);
+  }
+  StationOutput station(out, names, host::IsTerminal(2));
+  std::vector<CliOptions> cardOptions(count, opt);
+  std::vector<std::unique_ptr<CliPanel>> panels;
+  for (size_t i = 0; i < count; ++i) {
+    CliOptions& o = cardOptions[i];
+    o.cards.clear();
+    o.interfaceName = names[i];
+    o.macs = {opt.cards[i].mac};
+    if (!opt.cards[i].directory.empty()) {
+      o.directory = opt.cards[i].directory;
+    }
+    panels.push_back(std::make_unique<CliPanel>(out, opt.json, opt.verbose, false));
+    panels.back()->ForCard(names[i], &station);
+  }
+  std::vector<std::vector<BoardOutcome>> outcomes(count);
+  std::unique_ptr<bool[]> stopped(new bool[count]());
+  {
+    std::vector<std::thread> threads;
+    for (size_t i = 0; i < count; ++i) {
+      threads.emplace_back([&, i] {
+        Operate(cardOptions[i], adapters, sels[i], *panels[i], stop, stopped[i], &outcomes[i],
+                true);
+      });
+    }
+    for (std::thread& t : threads) {
+      t.join();
+    }
+  }
+  station.Close();
+  std::vector<BoardOutcome> boards;
+  interrupted = false;
+  for (size_t i = 0; i < count; ++i) {
+    BoardOutcome b = outcomes[i].empty() ? BoardOutcome{} : outcomes[i].front();
+    b.card = names[i];
+    b.mac = MacText(opt.cards[i].mac);
+    boards.push_back(b);
+    interrupted = interrupted || stopped[i];
+  }
+  const int exitCode = interrupted ? kExitFailed : BatchExitCode(boards);
+  panel.Summary(boards, exitCode);
+  return exitCode;
+}
+
+// The adapter of each card, checked before anything runs: a usage error
+// when one is unknown, named twice, or its folder is not one.
+bool FindCards(const CliOptions& opt, const AdapterTable& adapters, std::vector<int>& sels,
+               std::string& error) {
+  for (const Card& card : opt.cards) {
+    const int sel = FindInterface(adapters, card.interfaceName);
+    if (sel < 0) {
+      error = "unknown interface: " + card.interfaceName;
+      return false;
+    }
+    for (size_t j = 0; j < sels.size(); ++j) {
+      if (sels[j] == sel) {
+        error = "duplicate interface: " + std::string(adapters.AdapterDesc[sel]) + " (" +
+                opt.cards[j].interfaceName + " and " + card.interfaceName + ")";
+        return false;
+      }
+    }
+    sels.push_back(sel);
+    if (!card.directory.empty() && !host::IsDirectory(card.directory)) {
+      error = DirectoryProblem(card.directory);
+      return false;
+    }
+  }
+  return true;
 }
 
 int Main(int argc, char** argv) {
@@ -415,6 +548,10 @@ int Main(int argc, char** argv) {
   if (!opt.interfaceName.empty() && sel < 0 && !opt.doctor) {
     return UsageError("unknown interface: " + opt.interfaceName);
   }
+  std::vector<int> cardSels;
+  if (!FindCards(opt, adapters, cardSels, error)) {
+    return UsageError(error);
+  }
   // Made before the output's thread, which inherits the signals it blocks.
   std::optional<StopRequests> stop;
   if (!opt.doctor) {
@@ -423,8 +560,10 @@ int Main(int argc, char** argv) {
   OutputQueue out;
   CliPanel panel(out, opt.json, opt.verbose, host::IsTerminal(2));
   bool interrupted = false;
-  const int exitCode =
-      opt.doctor ? RunDoctor(opt, panel) : Operate(opt, adapters, sel, panel, *stop, interrupted);
+  const int exitCode = opt.doctor ? RunDoctor(opt, panel)
+                       : !opt.cards.empty()
+                           ? RunStation(opt, adapters, cardSels, out, panel, *stop, interrupted)
+                           : Operate(opt, adapters, sel, panel, *stop, interrupted);
   out.Finish(interrupted ? kOutputStallWhenStopped : kOutputStallAtEnd);
   return exitCode;
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <chrono>
 #include <string>
 
@@ -26,7 +27,11 @@ class StopRequests {
   StopRequests& operator=(const StopRequests&) = delete;
 
   // Waits at most `limit` for a request; true when one came (now or before).
+  // Any thread may wait: every one of them hears the request.
   bool Wait(std::chrono::milliseconds limit);
+
+ private:
+  std::atomic<bool> requested_{false};
 };
 
 // What stops a run, for the usage text: "a signal", or on Windows the

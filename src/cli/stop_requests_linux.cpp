@@ -30,10 +30,17 @@ StopRequests::StopRequests() {
 StopRequests::~StopRequests() = default;
 
 bool StopRequests::Wait(std::chrono::milliseconds limit) {
+  if (requested_) {
+    return true;
+  }
   const sigset_t set = StopSignals();
   const auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(limit).count();
   const timespec wait{static_cast<time_t>(ns / 1000000000), static_cast<long>(ns % 1000000000)};
-  return sigtimedwait(&set, nullptr, &wait) > 0;
+  // The signal is taken by one waiter alone; the others learn of it here.
+  if (sigtimedwait(&set, nullptr, &wait) > 0) {
+    requested_ = true;
+  }
+  return requested_;
 }
 
 std::string StopRequestsShown() {

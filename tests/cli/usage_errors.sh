@@ -24,6 +24,11 @@ expect_usage() {
   fi
 }
 
+# A station's cards are checked before anything runs.
+expect_usage "kova-upgrade: unknown interface: nosuch0" \
+  -i nosuch0 -m "$MAC" -i nosuch1 -m 00:1A:2B:3C:4D:5F upgrade
+expect_usage "kova-upgrade: unequal counts: 2 -i for 1 -m; several -i pair each with the -m in its place" \
+  -i nosuch0 -i nosuch1 -m "$MAC" upgrade
 for action in upgrade version config-reset model-name set-model-name eeprom; do
   expect_usage "kova-upgrade: no MAC address given: $action needs -m MAC" "$action"
 done

@@ -1,10 +1,13 @@
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "cli/cli_options.h"
+#include "cli/station_file.h"
+#include "temp_dir.h"
 
 namespace kova::cli {
 namespace {
@@ -212,6 +215,106 @@ TEST(ParseOptionsTest, AMacOrAddressNoBoardCanHaveIsAUsageError) {
                                    "macs", macs, error);
       EXPECT_EQ(ok, c.error.empty());
       EXPECT_EQ(error, c.error.empty() ? "" : "macs:4: " + c.error);
+    }
+  }
+}
+
+// A station file: a fixture per line, its folder optional; what does not
+// parse is named by file and line.
+TEST(ParseOptionsTest, AStationFileGivesACardPerLine) {
+  const struct {
+    std::string text;
+    std::string error;  // empty: accepted
+    size_t cards;
+  } cases[] = {
+      {"# bench 3\neth1 00:1A:2B:3C:4D:5E fix1\n\n  eth2\t001a2b3c4d5f   # right\n", "", 2},
+      {"eth1 00:1A:2B:3C:4D:5E\r\neth2 00-1A-2B-3C-4D-5F\r\n", "", 2},
+      {"eth1 00:1A:2B:3C:4D:5E\neth2\n", "st:2: expected INTERFACE MAC [DIR]: eth2", 0},
+      {"eth1 00:1A:2B:3C:4D:5E a b\n",
+       "st:1: expected INTERFACE MAC [DIR]: eth1 00:1A:2B:3C:4D:5E a b", 0},
+      {"\n\neth1 00:1A:2B:3C:4D\n", "st:3: unparsable MAC address: 00:1A:2B:3C:4D", 0},
+      {"eth1 FF:FF:FF:FF:FF:FF\n", "st:1: broadcast MAC address: FF:FF:FF:FF:FF:FF", 0},
+      {"# none\n", "", 0},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.text);
+    std::vector<Card> cards;
+    std::vector<std::string> origins;
+    std::string error;
+    EXPECT_EQ(ParseStationList(c.text, "st", cards, origins, error), c.error.empty());
+    EXPECT_EQ(error, c.error);
+    if (c.error.empty()) {
+      ASSERT_EQ(cards.size(), c.cards);
+      ASSERT_EQ(origins.size(), c.cards);
+    }
+  }
+  std::vector<Card> cards;
+  std::vector<std::string> origins;
+  std::string error;
+  ASSERT_TRUE(ParseStationList(cases[0].text, "st", cards, origins, error));
+  EXPECT_EQ(cards[0].interfaceName, "eth1");
+  EXPECT_EQ(MacText(cards[0].mac), "00:1A:2B:3C:4D:5E");
+  EXPECT_EQ(cards[0].directory, "fix1");
+  EXPECT_EQ(cards[1].interfaceName, "eth2");
+  EXPECT_EQ(MacText(cards[1].mac), "00:1A:2B:3C:4D:5F");
+  EXPECT_EQ(cards[1].directory, "");
+  EXPECT_EQ(origins[1], "st:4");
+}
+
+// Several -i pair one for one with the -m in their places; one -i with
+// several -m stays a batch on one interface; a station stands alone.
+TEST(ParseOptionsTest, SeveralInterfacesPairWithTheMacs) {
+  kova::test::TempDir dir;
+  const std::string station = dir.path() + "/station.txt";
+  {
+    std::FILE* f = std::fopen(station.c_str(), "w");
+    ASSERT_NE(f, nullptr);
+    std::fputs("eth1 00:1A:2B:3C:4D:5E\neth2 00:1A:2B:3C:4D:5F f2\neth1 00:1A:2B:3C:4D:60\n", f);
+    std::fclose(f);
+  }
+  const std::string a = "00:1A:2B:3C:4D:5E", b = "00:1A:2B:3C:4D:5F";
+  const struct {
+    std::vector<std::string> args;
+    std::string error;               // empty: accepted
+    std::vector<std::string> cards;  // "INTERFACE MAC"
+  } cases[] = {
+      {{"-i", "eth1", "-m", a, "-i", "eth2", "-m", b}, "", {"eth1 " + a, "eth2 " + b}},
+      {{"-i", "eth1", "-i", "eth2", "-m", a, "-m", b}, "", {"eth1 " + a, "eth2 " + b}},
+      {{"-i", "eth1", "-m", a, "-m", b}, "", {}},
+      {{"-i", "eth1", "-i", "eth2", "-m", a},
+       "unequal counts: 2 -i for 1 -m; several -i pair each with the -m in its place",
+       {}},
+      {{"-i", "eth1", "-m", a, "-i", "eth1", "-m", b},
+       "duplicate interface: eth1 (-i eth1 and -i eth1)",
+       {}},
+      {{"-i", "eth1", "-m", a, "-i", "eth2", "-m", a},
+       "duplicate MAC address: " + a + " (-m " + a + " and -m " + a + ")",
+       {}},
+      {{"-i", "eth1", "-i", "eth2", "-m", a, "--mac-file", station},
+       "several -i pair with -m, not with --mac-file",
+       {}},
+      {{"--station", station},
+       "duplicate interface: eth1 (" + station + ":1 and " + station + ":3)",
+       {}},
+      {{"--station", station, "-m", a}, "--station takes the place of -i, -m and --mac-file", {}},
+      {{"--station", dir.path() + "/none"},
+       "cannot read the station file: " + dir.path() + "/none: No such file or directory",
+       {}},
+  };
+  for (const auto& c : cases) {
+    std::vector<std::string> args = {"kova-upgrade"};
+    args.insert(args.end(), c.args.begin(), c.args.end());
+    args.push_back("upgrade");
+    SCOPED_TRACE(args[2] + " " + args[3]);
+    const Parsed p = Parse(args);
+    EXPECT_EQ(p.ok, c.error.empty());
+    EXPECT_EQ(p.error, c.error);
+    std::vector<std::string> cards;
+    for (const Card& card : p.options.cards) {
+      cards.push_back(card.interfaceName + " " + MacText(card.mac));
+    }
+    if (c.error.empty()) {
+      EXPECT_EQ(cards, c.cards);
     }
   }
 }

@@ -2,17 +2,20 @@
 
 #include <fstream>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
 #include "cli/answer_texts.h"
 #include "cli/batch_summary.h"
 #include "cli/cli_options.h"
+#include "cli/cli_panel.h"
 #include "cli/dry_run_text.h"
 #include "cli/interfaces.h"
 #include "cli/json_line.h"
 #include "cli/progress_line.h"
 #include "cli/restart_watch.h"
+#include "cli/station_output.h"
 #include "engine_fixture.h"
 
 namespace kova::cli {
@@ -214,10 +217,11 @@ TEST(RestartWatchTest, AnswerCountsOnlyAfterARestartOrWithAnotherVersion) {
 
 TEST(BatchSummaryTest, TableListsEveryBoardAndOnlyAllSucceededIsZero) {
   std::vector<BoardOutcome> boards(3);
-  boards[0] = {"00:1A:2B:3C:4D:5E", "192.168.100.2", true, true, "", 31.24, false, false, "", ""};
+  boards[0] = {
+      "00:1A:2B:3C:4D:5E", "192.168.100.2", true, true, "", 31.24, false, false, "", "", ""};
   boards[1] = {
-      "00:1A:2B:3C:4D:5F", "192.168.100.2", true, false, "no-reply", 0.8, false, false, "", ""};
-  boards[2] = {"00:1A:2B:3C:4D:60", "", false, false, "", 0, false, false, "", ""};
+      "00:1A:2B:3C:4D:5F", "192.168.100.2", true, false, "no-reply", 0.8, false, false, "", "", ""};
+  boards[2] = {"00:1A:2B:3C:4D:60", "", false, false, "", 0, false, false, "", "", ""};
   EXPECT_EQ(SummaryTable(boards),
             "MAC                ADDRESS        RESULT   REASON    TIME\n"
             "00:1A:2B:3C:4D:5E  192.168.100.2  ok       -         31.2 s\n"
@@ -234,6 +238,16 @@ TEST(BatchSummaryTest, TableListsEveryBoardAndOnlyAllSucceededIsZero) {
             "00:1A:2B:3C:4D:5F  192.168.100.2  failed   no-reply  0.8 s   v0.107 -> ?\n"
             "00:1A:2B:3C:4D:60  -              skipped  -         -       -\n");
   EXPECT_EQ(BatchExitCode(boards), 1);
+  // A station's rows begin with their card.
+  boards[0].card = "eth1";
+  boards[1].card = "usb-fixture2";
+  boards[2].card = "eth3";
+  boards[0].verified = boards[1].verified = false;
+  EXPECT_EQ(SummaryTable(boards),
+            "CARD          MAC                ADDRESS        RESULT   REASON    TIME\n"
+            "eth1          00:1A:2B:3C:4D:5E  192.168.100.2  ok       -         31.2 s\n"
+            "usb-fixture2  00:1A:2B:3C:4D:5F  192.168.100.2  failed   no-reply  0.8 s\n"
+            "eth3          00:1A:2B:3C:4D:60  -              skipped  -         -\n");
   boards.resize(1);
   EXPECT_EQ(BatchExitCode(boards), 0);
   boards[0].ran = false;  // a board that never ran did not succeed
@@ -390,6 +404,53 @@ TEST(DryRunTextTest, EachRoadHasItsSteps) {
   EXPECT_EQ(lines[4], "  1. jump to the bootloader (BOOTLOADER command, up to 4 attempts)");
   EXPECT_EQ(lines[5], "  2. wait 15.0 s for the board to start its bootloader");
   EXPECT_EQ(lines[8], "  5. serve firmware.bin by TFTP: 2048 bytes in 5 blocks");
+}
+
+// The cards of a station write at the same time: each line goes out whole
+// with its card, each JSON event carries it, stderr lines too; on a
+// terminal one progress line shows every card.
+TEST(StationOutputTest, EveryLineCarriesItsCardAndGoesOutWhole) {
+  std::mutex mutex;
+  std::string record;  // "1:" or "2:" where the stream changes
+  int last = 0;
+  {
+    OutputQueue out({}, [&](int fd, const char* data, size_t size) -> long {
+      std::lock_guard<std::mutex> lock(mutex);
+      record += (fd == last ? "" : std::to_string(fd) + ":") + std::string(data, size);
+      last = fd;
+      return static_cast<long>(size);
+    });
+    StationOutput station(out, {"eth1", "eth2"}, true);
+    CliPanel one(out, false, false, false);
+    CliPanel two(out, false, false, false);
+    CliPanel json(out, true, false, false);
+    one.ForCard("eth1", &station);
+    two.ForCard("eth2", &station);
+    json.ForCard("eth3", &station);
+    one.AppendText("\n======(1). Upgrade request ... ");
+    two.AppendText("\n======Load upgarde file ... ");
+    one.AppendText("Successful !======");
+    PhaseNote note;
+    note.phase = OperationPhase::kProgram;
+    two.PhaseChanged(note);
+    two.SetGauge(100);
+    two.ErrorLine("failed: the board did not answer (no-reply)");
+    one.Finish();
+    json.AppendText("x");
+    station.Close();
+    two.Finish();
+    out.Finish(std::chrono::seconds(5));
+  }
+  EXPECT_EQ(record,
+            "1:[eth1]\n[eth2]\n"
+            "2:\reth1 - | eth2 program 100%\033[K\r\033[K"
+            "[eth2] kova-upgrade: failed: the board did not answer (no-reply)\n"
+            "\reth1 - | eth2 program 100%\033[K\r\033[K"
+            "1:[eth1] ======(1). Upgrade request ... Successful !======\n"
+            "2:\reth1 - | eth2 program 100%\033[K\r\033[K"
+            "1:{\"card\":\"eth3\",\"event\":\"message\",\"text\":\"x\"}\n"
+            "2:\reth1 - | eth2 program 100%\033[K\r\033[K"
+            "1:[eth2] ======Load upgarde file ... \n");
 }
 
 }  // namespace
