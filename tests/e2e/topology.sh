@@ -51,7 +51,7 @@ topo_sweep_stale() {
   local ns pid owner
   for ns in $(ip netns list 2>/dev/null | awk '{print $1}'); do
     case "$ns" in
-      kova-host-* | kova-board*-* | kova-wan-* | kova-seg-*) owner=${ns##*-} ;;
+      kova-host-* | kova-board*-* | kova-wan-* | kova-seg-* | ksta-*-*) owner=${ns##*-} ;;
       *) continue ;;
     esac
     [[ "$owner" =~ ^[0-9]+$ ]] || continue
