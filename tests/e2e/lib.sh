@@ -484,3 +484,24 @@ expect_report() {
   got=$(report_query "$1" "$2")
   [ "$got" = "$3" ] || fail "board $1: $2 is '$got', expected '$3'"
 }
+
+# expect_flash NAME IMAGE: board NAME's flash (its --flash-file
+# $WORK/NAME.flash) holds IMAGE padded with 0xFF over the application region,
+# and sectors 0-1 still hold the bootloader the emulated board starts with.
+expect_flash() {
+  "$PYTHON" - "$WORK/$1.flash" "$2" <<'EOF' || fail "board $1: flash differs"
+import sys
+flash = open(sys.argv[1], "rb").read()
+image = open(sys.argv[2], "rb").read()
+region = 516096
+bootloader = bytes((i * 7 + 3) & 0xFF for i in range(8192))
+expected = image[:region].ljust(region, b"\xff")
+if len(flash) != 8192 + region:
+    sys.exit("flash holds %d bytes" % len(flash))
+if flash[:8192] != bootloader:
+    sys.exit("sectors 0-1 changed")
+if flash[8192:] != expected:
+    first = next(i for i in range(region) if flash[8192 + i] != expected[i])
+    sys.exit("first difference at 0x%X" % (8192 + first))
+EOF
+}

@@ -84,18 +84,6 @@ run_as() {
   check_no_leftovers
 }
 
-# expect_flash NAME IMAGE: the board's flash region holds the image.
-expect_flash() {
-  "$PYTHON" - "$WORK/$1.flash" "$2" <<'EOF' || fail "board $1: flash differs from the image"
-import sys
-flash = open(sys.argv[1], "rb").read()
-image = open(sys.argv[2], "rb").read()
-region = 516096
-if flash[8192:8192 + region] != image[:region].ljust(region, b"\xff"):
-    sys.exit(1)
-EOF
-}
-
 MISSING_NET_ADMIN="    Missing capability cap_net_admin (needed for the board's neighbour entry) ! "
 DENIED="[Warining...] ERROR_ACCESS_DENIED (User is not Administrator) !"
 write_config "$WORK/job" DISABLE
