@@ -235,12 +235,7 @@ done
 [ -f "$WORK/reader.full" ] || fail "the reader's pipe did not fill within 60 s"
 [ -n "$(board_entry)" ] || fail "no entry while programming"
 started=$EPOCHREALTIME
-kill -TERM "$CLI_PID"
-for _ in $(seq 300); do
-  kill -0 "$CLI_PID" 2>/dev/null || break
-  sleep 0.1
-done
-kill -0 "$CLI_PID" 2>/dev/null && fail "kova-upgrade still ran 30 s after SIGTERM"
+sigterm_cli 30
 echo "stopped reader, SIGTERM: ended after $("$PYTHON" -c "print(round($EPOCHREALTIME - $started, 1))")s"
 finish_cli
 expect_rc 1

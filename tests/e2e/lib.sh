@@ -331,6 +331,17 @@ finish_cli() {
   check_no_leftovers
 }
 
+# sigterm_cli SECONDS: SIGTERM to the job started last; fails unless it has
+# ended within SECONDS. finish_cli (or a wait) then takes its status.
+sigterm_cli() {
+  kill -TERM "$CLI_PID"
+  for _ in $(seq $(($1 * 10))); do
+    kill -0 "$CLI_PID" 2>/dev/null || return 0
+    sleep 0.1
+  done
+  fail "kova-upgrade still ran $1 s after SIGTERM"
+}
+
 # wait_board_heard NAME COMMAND: until the board has logged that request.
 wait_board_heard() {
   for _ in $(seq 1000); do

@@ -35,12 +35,7 @@ start_board board --silent
 TICK_MS=200
 start_cli "$WORK/out" -m "$TOPO_BOARD_MAC" -C "$WORK/cfg" upgrade
 wait_board_heard board E2P_READ
-kill -TERM "$CLI_PID"
-for _ in $(seq 20); do
-  kill -0 "$CLI_PID" 2>/dev/null || break
-  sleep 0.1
-done
-kill -0 "$CLI_PID" 2>/dev/null && fail "kova-upgrade still ran 2 s after SIGTERM"
+sigterm_cli 2
 finish_cli
 expect_rc 1
 stop_board board

@@ -108,12 +108,7 @@ for _ in $(seq 600); do
   grep -q "DATA : taken" "$WORK/board1.log" && grep -q "DATA : taken" "$WORK/board2.log" && break
   sleep 0.05
 done
-kill -TERM "$CLI_PID"
-for _ in $(seq 100); do
-  kill -0 "$CLI_PID" 2>/dev/null || break
-  sleep 0.1
-done
-kill -0 "$CLI_PID" 2>/dev/null && fail "kova-upgrade still ran 10 s after SIGTERM"
+sigterm_cli 10
 wait "$CLI_PID"
 CLI_RC=$?
 CLI_PID=
