@@ -66,7 +66,7 @@ const char* UsageText() {
   static const std::string text =
       std::string(
           "usage: kova-upgrade [options] ACTION [options]\n"
-          "       kova-upgrade [-i NAME] [-C DIR] [--json] doctor\n"
+          "       kova-upgrade [-i NAME | --station FILE] [-C DIR] [--json] doctor\n"
           "ACTION:\n"
           "  upgrade | version | config-reset | model-name | set-model-name | eeprom\n"
           "options:\n"
@@ -426,10 +426,6 @@ bool ParseOptions(int argc, char** argv, CliOptions& out, std::string& error) {
   }
   const std::string action = words.front();
   if (action == "doctor") {
-    if (!out.cards.empty()) {
-      error = "doctor checks one interface: no --station, no several -i";
-      return false;
-    }
     out.doctor = true;
     out.actionName = action;
     return true;

@@ -1,5 +1,7 @@
 #include "cli/doctor.h"
 
+#include <algorithm>
+
 #include "cli/doctor_host.h"
 #include "cli/interfaces.h"
 #include "common/message_log.h"
@@ -31,6 +33,42 @@ DoctorCheck Check(const char* name, bool ok, std::string detail, std::string fix
   return {name, ok, std::move(detail), ok ? "" : std::move(fix)};
 }
 
+DoctorCheck ReversePathCheck(const std::string& card, int all, int own,
+                             const std::string& routedThrough) {
+  const int effective = std::max(all, own);
+  const std::string where = "reverse-path filtering on " + card;
+  if (effective < 0) {
+    return Check("reverse-path", true, where + " is not known");
+  }
+  if (effective != 1) {
+    return Check("reverse-path", true, where + (effective == 0 ? " is off" : " is loose"));
+  }
+  if (routedThrough.empty() || routedThrough == card) {
+    return Check(
+        "reverse-path", true,
+        where + " is strict" +
+            (routedThrough.empty() ? std::string()
+                                   : ", and the board's address is routed through " + card));
+  }
+  // The kernel takes the stricter of the two: each one set to strict must
+  // be relaxed. A dot in an interface's name is a slash in sysctl's key.
+  std::string key = card;
+  std::replace(key.begin(), key.end(), '.', '/');
+  std::string settings;
+  if (all == 1) {
+    settings += " net.ipv4.conf.all.rp_filter=2";
+  }
+  if (own == 1) {
+    settings += " net.ipv4.conf." + key + ".rp_filter=2";
+  }
+  return Check("reverse-path", false,
+               where +
+                   " is strict and drops the board's replies: the board's address is "
+                   "routed through " +
+                   routedThrough + ", not " + card,
+               "sysctl -w" + settings + " (2: loose; 0: off)");
+}
+
 std::vector<DoctorCheck> RunDoctorChecks(const DoctorSetup& setup) {
   std::vector<DoctorCheck> checks;
   AdapterTable adapters;
@@ -52,13 +90,31 @@ std::vector<DoctorCheck> RunDoctorChecks(const DoctorSetup& setup) {
         Check("address", addressed,
               addressed ? name + " has " + DottedText(host) : name + " has no IPv4 address",
               AddressFix(name)));
+    std::string routedThrough;
     if (addressed) {
       uint8_t board[4];
       DeriveDeviceIP(host, board);
-      checks.push_back(RouteCheck(name, board));
+      routedThrough = RoutedInterface(board);
+      DoctorCheck route = RouteCheck(name, board);
+      // The boards of a station share one address, routed through one of
+      // its cards; each card's board is reached through the card itself.
+      if (!route.ok && routedThrough != name &&
+          std::find(setup.stationCards.begin(), setup.stationCards.end(), routedThrough) !=
+              setup.stationCards.end()) {
+        route = Check("route", true,
+                      "the board's address " + DottedText(board) + " is routed through " +
+                          routedThrough + ", another card of the station; " + name +
+                          " reaches its own board all the same");
+      }
+      checks.push_back(route);
     } else {
       checks.push_back(Check("route", false, "the board's address cannot be derived",
                              "give " + name + " an IPv4 address first"));
+    }
+    int all = -1;
+    int own = -1;
+    if (ReversePathFilter(name, all, own)) {
+      checks.push_back(ReversePathCheck(name, all, own, routedThrough));
     }
   }
   checks.push_back(PortCheck(67, "BOOTP", sel >= 0 ? name : "", setup.program));

@@ -24,6 +24,14 @@ DoctorCheck PortCheck(uint16_t port, const char* service, const std::string& dev
 // entry and the boot server need.
 DoctorCheck PrivilegeCheck(const std::string& program);
 
+// The name of the interface the host routes `board` through; empty when it
+// is not routed.
+std::string RoutedInterface(const uint8_t board[4]);
+// The host's reverse-path filtering for `name`: net.ipv4.conf.all's value
+// and the interface's own, -1 where not known; false where the host filters
+// no such way (Windows), and the check is left out.
+bool ReversePathFilter(const std::string& name, int& all, int& own);
+
 // The host's index of the interface `name`; 0 when there is none.
 int InterfaceIndex(const std::string& name);
 

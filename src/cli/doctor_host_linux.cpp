@@ -46,6 +46,46 @@ std::vector<std::string> SocketInodes(uint16_t port) {
   return inodes;
 }
 
+// 0 when UDP `port` can be bound on any address, else the errno; tied to
+// `device` where that is allowed, `tied` telling whether it was.
+int Probe(uint16_t port, const std::string& device, bool& tied) {
+  tied = false;
+  const int fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+  if (fd < 0) {
+    return errno;
+  }
+  if (!device.empty()) {
+    // Without the right to tie it, a socket on every interface is the
+    // stricter test.
+    tied = setsockopt(fd, SOL_SOCKET, SO_BINDTODEVICE, device.c_str(),
+                      static_cast<socklen_t>(device.size())) == 0;
+  }
+  sockaddr_in sa{};
+  sa.sin_family = AF_INET;
+  sa.sin_port = htons(port);
+  sa.sin_addr.s_addr = htonl(INADDR_ANY);
+  const int result = bind(fd, reinterpret_cast<const sockaddr*>(&sa), sizeof sa) == 0 ? 0 : errno;
+  close(fd);
+  return result;
+}
+
+// Where the socket that keeps `port` from `device` listens: a socket tied
+// to no device takes the port from every card, one tied to `device` from
+// that card alone. Told apart by a socket tied to the loopback interface,
+// which only the first keeps out; empty when it cannot be told.
+std::string HolderScope(uint16_t port, const std::string& device) {
+  bool tied = false;
+  if (device.empty() || device == "lo" || Probe(port, device, tied) != EADDRINUSE || !tied) {
+    return "";
+  }
+  const int elsewhere = Probe(port, "lo", tied);
+  if (!tied) {
+    return "";
+  }
+  return elsewhere == EADDRINUSE ? " on every interface: it keeps the boot server off every card"
+                                 : " on " + device;
+}
+
 }  // namespace
 
 DoctorCheck PortCheck(uint16_t port, const char* service, const std::string& device,
@@ -63,7 +103,8 @@ DoctorCheck PortCheck(uint16_t port, const char* service, const std::string& dev
   if (err == EADDRINUSE) {
     const std::string holder = UdpPortHolder(port);
     return Check(name.c_str(), false,
-                 what + " is held by " + (holder.empty() ? "another socket" : holder),
+                 what + " is held by " + (holder.empty() ? "another socket" : holder) +
+                     HolderScope(port, device),
                  "stop it while new-platform boards are upgraded: they fetch their image from "
                  "this tool's boot server");
   }
@@ -72,23 +113,8 @@ DoctorCheck PortCheck(uint16_t port, const char* service, const std::string& dev
 }
 
 int ProbeUdpPort(uint16_t port, const std::string& device) {
-  const int fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-  if (fd < 0) {
-    return errno;
-  }
-  if (!device.empty()) {
-    // Without the right to tie it, a socket on every interface is the
-    // stricter test.
-    setsockopt(fd, SOL_SOCKET, SO_BINDTODEVICE, device.c_str(),
-               static_cast<socklen_t>(device.size()));
-  }
-  sockaddr_in sa{};
-  sa.sin_family = AF_INET;
-  sa.sin_port = htons(port);
-  sa.sin_addr.s_addr = htonl(INADDR_ANY);
-  const int result = bind(fd, reinterpret_cast<const sockaddr*>(&sa), sizeof sa) == 0 ? 0 : errno;
-  close(fd);
-  return result;
+  bool tied = false;
+  return Probe(port, device, tied);
 }
 
 std::string UdpPortHolder(uint16_t port) {
@@ -171,6 +197,27 @@ DoctorCheck RouteCheck(const std::string& name, const uint8_t board[4]) {
                "the board's address " + DottedText(board) + where,
                "the board's segment must be reached through " + name +
                    ": check its netmask and the routes (ip route get " + DottedText(board) + ")");
+}
+
+std::string RoutedInterface(const uint8_t board[4]) {
+  int routed = 0;
+  char name[IF_NAMESIZE] = "";
+  if (LookupRouteInterface(board, routed) != 0 ||
+      if_indextoname(static_cast<unsigned>(routed), name) == nullptr) {
+    return "";
+  }
+  return name;
+}
+
+bool ReversePathFilter(const std::string& name, int& all, int& own) {
+  auto read = [](const std::string& conf) {
+    int value = -1;
+    std::ifstream("/proc/sys/net/ipv4/conf/" + conf + "/rp_filter") >> value;
+    return value;
+  };
+  all = read("all");
+  own = name.empty() || name.find('/') != std::string::npos ? -1 : read(name);
+  return true;
 }
 
 int InterfaceIndex(const std::string& name) {

@@ -8,6 +8,7 @@
 
 #include "cli/doctor_host.h"
 #include "common/operation_events.h"
+#include "hostnet/adapter_list.h"
 #include "hostnet/capabilities.h"
 #include "hostnet/route_lookup.h"
 #include "platform/host_errors.h"
@@ -111,6 +112,29 @@ DoctorCheck RouteCheck(const std::string& name, const uint8_t board[4]) {
                "the board's segment must be reached through " + name +
                    ": check its subnet mask and the routes (route print " + DottedText(board) +
                    ")");
+}
+
+std::string RoutedInterface(const uint8_t board[4]) {
+  int routed = 0;
+  if (LookupRouteInterface(board, routed) != 0) {
+    return "";
+  }
+  AdapterTable adapters;
+  Load_AdapterList(adapters);
+  for (int i = 0; i < adapters.Count; ++i) {
+    const std::string description = adapters.AdapterDesc[i];
+    if (InterfaceIndex(description) == routed) {
+      return description;
+    }
+  }
+  return "";
+}
+
+// Windows filters no replies by the route back to their sender.
+bool ReversePathFilter(const std::string& /*name*/, int& all, int& own) {
+  all = -1;
+  own = -1;
+  return false;
 }
 
 int InterfaceIndex(const std::string& name) {

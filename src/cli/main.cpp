@@ -93,26 +93,49 @@ std::string ProgramPath() {
   return path.empty() ? kProgram : path;
 }
 
-int RunDoctor(const CliOptions& opt, CliPanel& panel) {
+// The workstation's checks, or with a station each card's in turn, its
+// report headed by the card.
+int RunDoctor(const CliOptions& opt, const AdapterTable& adapters, const std::vector<int>& sels,
+              CliPanel& panel) {
   const auto started = std::chrono::steady_clock::now();
-  const std::vector<DoctorCheck> checks =
-      RunDoctorChecks({opt.interfaceName, opt.directory, ProgramPath()});
-  bool all = true;
-  for (const DoctorCheck& c : checks) {
-    all = all && c.ok;
-  }
-  const int exitCode = all ? 0 : kExitFailed;
-  if (!panel.Json()) {
-    panel.Event(DoctorReport(checks));
+  std::vector<DoctorSetup> setups;
+  if (opt.cards.empty()) {
+    setups.push_back({opt.interfaceName, opt.directory, ProgramPath(), {}});
   } else {
+    std::vector<std::string> names;
+    for (const int sel : sels) {
+      names.push_back(adapters.AdapterDesc[sel]);
+    }
+    for (size_t i = 0; i < opt.cards.size(); ++i) {
+      const std::string& dir = opt.cards[i].directory;
+      setups.push_back({names[i], dir.empty() ? opt.directory : dir, ProgramPath(), names});
+    }
+  }
+  bool all = true;
+  for (const DoctorSetup& setup : setups) {
+    const std::vector<DoctorCheck> checks = RunDoctorChecks(setup);
+    for (const DoctorCheck& c : checks) {
+      all = all && c.ok;
+    }
+    const std::string card = opt.cards.empty() ? "" : setup.interfaceName;
+    if (!panel.Json()) {
+      panel.Event((card.empty() ? "" : "card " + card + ":\n") + DoctorReport(checks));
+      continue;
+    }
     for (const DoctorCheck& c : checks) {
       JsonLine line("check");
+      if (!card.empty()) {
+        line.Str("card", card);
+      }
       line.Str("name", c.name).Bool("ok", c.ok).Str("detail", c.detail);
       if (!c.ok) {
         line.Str("fix", c.fix);
       }
       panel.Event(line.Text());
     }
+  }
+  const int exitCode = all ? 0 : kExitFailed;
+  if (panel.Json()) {
     JsonLine result("result");
     result.Bool("ok", all).Int("exit", exitCode);
     if (all) {
@@ -560,7 +583,7 @@ int Main(int argc, char** argv) {
   OutputQueue out;
   CliPanel panel(out, opt.json, opt.verbose, host::IsTerminal(2));
   bool interrupted = false;
-  const int exitCode = opt.doctor ? RunDoctor(opt, panel)
+  const int exitCode = opt.doctor ? RunDoctor(opt, adapters, cardSels, panel)
                        : !opt.cards.empty()
                            ? RunStation(opt, adapters, cardSels, out, panel, *stop, interrupted)
                            : Operate(opt, adapters, sel, panel, *stop, interrupted);

@@ -86,6 +86,10 @@ TEST(ParseOptionsTest, OptionsMayFollowTheAction) {
     bool json;
   } cases[] = {
       {{"doctor", "--json"}, "", "", true},
+      {{"-i", "eth1", "-m", "00:1A:2B:3C:4D:5E", "-i", "eth2", "-m", "00:1A:2B:3C:4D:5F", "doctor"},
+       "",
+       "",
+       false},
       {{"upgrade", "-i", "eth0", "-m", "00:1A:2B:3C:4D:5E"}, "", "eth0", false},
       {{"-i", "eth0", "version", "--json", "-m", "00:1A:2B:3C:4D:5E"}, "", "eth0", true},
       {{"-m", "00:1A:2B:3C:4D:5E", "--", "version"}, "", "", false},
