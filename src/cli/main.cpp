@@ -2,6 +2,7 @@
 // production lines. Runs one action against one board, or against each of
 // a batch in turn, and exits with the result.
 
+#include <array>
 #include <cerrno>
 #include <chrono>
 #include <condition_variable>
@@ -22,6 +23,7 @@
 #include "cli/json_line.h"
 #include "cli/output_queue.h"
 #include "cli/restart_watch.h"
+#include "cli/station_file.h"
 #include "cli/station_output.h"
 #include "cli/stop_requests.h"
 #include "config/config_file.h"
@@ -517,7 +519,8 @@ int RunStation(const CliOptions& opt, const AdapterTable& adapters, const std::v
 }
 
 // The adapter of each card, checked before anything runs: a usage error
-// when one is unknown, named twice, or its folder is not one.
+// when one is unknown, named twice, or its folder is not one, and where
+// cards need addresses of their own, when two share one.
 bool FindCards(const CliOptions& opt, const AdapterTable& adapters, std::vector<int>& sels,
                std::string& error) {
   for (const Card& card : opt.cards) {
@@ -538,6 +541,16 @@ bool FindCards(const CliOptions& opt, const AdapterTable& adapters, std::vector<
       error = DirectoryProblem(card.directory);
       return false;
     }
+  }
+  if (CardsNeedOwnAddresses()) {
+    std::vector<std::string> names;
+    std::vector<std::array<uint8_t, 4>> addresses;
+    for (size_t i = 0; i < sels.size(); ++i) {
+      names.push_back(opt.cards[i].interfaceName);
+      addresses.push_back(adapters.AdapterIP[sels[i]]);
+    }
+    error = SharedAddressProblem(names, addresses);
+    return error.empty();
   }
   return true;
 }

@@ -3,6 +3,7 @@
 #include <sstream>
 
 #include "cli/mac_file.h"
+#include "common/operation_events.h"
 
 namespace kova::cli {
 
@@ -34,6 +35,23 @@ bool ParseStationList(const std::string& text, const std::string& name, std::vec
     origins.push_back(where);
   }
   return true;
+}
+
+std::string SharedAddressProblem(const std::vector<std::string>& names,
+                                 const std::vector<std::array<uint8_t, 4>>& addresses) {
+  for (size_t i = 0; i < addresses.size() && i < names.size(); ++i) {
+    for (size_t j = 0; j < i; ++j) {
+      if (addresses[i] != addresses[j]) {
+        continue;
+      }
+      const std::string both = names[j] + " and " + names[i];
+      return (addresses[i] == std::array<uint8_t, 4>{}
+                  ? "no IPv4 address on " + both
+                  : "duplicate address: " + DottedText(addresses[i].data()) + " (" + both + ")") +
+             "; on Windows each card needs an address of its own";
+    }
+  }
+  return "";
 }
 
 }  // namespace kova::cli

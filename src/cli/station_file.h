@@ -1,5 +1,7 @@
 #pragma once
 
+#include <array>
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -14,5 +16,14 @@ namespace kova::cli {
 // "FILE:LINE" for each card added.
 bool ParseStationList(const std::string& text, const std::string& name, std::vector<Card>& out,
                       std::vector<std::string>& origins, std::string& error);
+
+// Whether each card of a station needs an IPv4 address of its own: on
+// Windows a socket is pinned to its card by the card's address.
+bool CardsNeedOwnAddresses();
+
+// The usage error for the first two cards, `names` as given, whose
+// `addresses` are the same; empty when every card has one of its own.
+std::string SharedAddressProblem(const std::vector<std::string>& names,
+                                 const std::vector<std::array<uint8_t, 4>>& addresses);
 
 }  // namespace kova::cli

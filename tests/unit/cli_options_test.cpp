@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <array>
+#include <cstdint>
 #include <cstdio>
 #include <memory>
 #include <string>
@@ -320,6 +322,36 @@ TEST(ParseOptionsTest, SeveralInterfacesPairWithTheMacs) {
     if (c.error.empty()) {
       EXPECT_EQ(cards, c.cards);
     }
+  }
+}
+
+// Where sockets are pinned to a card by its address, two cards with one
+// address are refused, the first such pair named.
+TEST(StationCardsTest, CardsSharingAnAddressAreNamed) {
+  using Address = std::array<uint8_t, 4>;
+  const Address a = {192, 168, 100, 1}, b = {192, 168, 101, 1}, none = {};
+  const struct {
+    std::vector<std::string> names;
+    std::vector<Address> addresses;
+    std::string error;  // empty: accepted
+  } cases[] = {
+      {{"eth1", "eth2"}, {a, b}, ""},
+      {{"eth1"}, {a}, ""},
+      {{"eth1", "eth2", "eth3"},
+       {a, b, a},
+       "duplicate address: 192.168.100.1 (eth1 and eth3); on Windows each card needs an address "
+       "of its own"},
+      {{"eth1", "eth2", "eth3"},
+       {a, b, b},
+       "duplicate address: 192.168.101.1 (eth2 and eth3); on Windows each card needs an address "
+       "of its own"},
+      {{"eth1", "eth2"},
+       {none, none},
+       "no IPv4 address on eth1 and eth2; on Windows each card needs an address of its own"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.error);
+    EXPECT_EQ(SharedAddressProblem(c.names, c.addresses), c.error);
   }
 }
 
