@@ -6,8 +6,9 @@
 # card's own ports 67 and 69) and a board updated remotely. One run upgrades
 # all four at the same time, each image checked byte for byte. Then a silent
 # board, with and without --keep-going: its row fails, the others succeed,
-# the run ends 1. Cards paired with -i/-m. SIGTERM in the middle of all four
-# roads: every card stops, and no neighbour entry or port is left behind.
+# the run ends 1. Cards paired with -i/-m, two of them new-platform boards
+# served at once. SIGTERM in the middle of all four roads: every card stops,
+# and no neighbour entry or port is left behind.
 source "$(dirname "$0")/lib.sh"
 # Names of this script's own, so that a run beside the other scripts never
 # meets theirs.
@@ -67,6 +68,15 @@ eth3 ${MAC[3]} $WORK/fix3
 eth4 ${MAC[4]} $WORK/fix4
 END
 
+# start_new_board K [simulator options]: a new-platform board in its
+# application on card K, which keeps the image it reads in boardK.img.
+start_new_board() {
+  local k=$1
+  shift
+  start_board_at "board$k" "${NS[$k]}" "${MAC[$k]}" --platform new --reboot-delay 0.2 \
+    --image-file "$WORK/board$k.img" --time-scale "$("$PYTHON" -c "print($TICK_MS / 100)")" "$@"
+}
+
 # start_boards "K..." [J [simulator options]]: the board of each card K on
 # its road, board J with those options besides (--silent: it answers
 # nothing).
@@ -81,9 +91,7 @@ start_boards() {
     case $k in
       1 | 2) start_board_at "board$k" "${NS[$k]}" "${MAC[$k]}" --platform old \
         --start-in bootloader --flash-file "$WORK/board$k.flash" "${extra[@]}" ;;
-      3) start_board_at board3 "${NS[3]}" "${MAC[3]}" --platform new --reboot-delay 0.2 \
-        --image-file "$WORK/board3.img" \
-        --time-scale "$("$PYTHON" -c "print($TICK_MS / 100)")" "${extra[@]}" ;;
+      3) start_new_board 3 "${extra[@]}" ;;
       4) start_board_at board4 "${NS[4]}" "${MAC[4]}" "${extra[@]}" ;;
     esac
   done
@@ -168,20 +176,21 @@ done
 grep -qE "^eth2 +${MAC[2]} .* failed " "$LAST_OUT" || fail "no failed row for eth2"
 expect_upgraded 3 4
 
-# 4. -i paired with -m, all with -C's folder: two remote boards, on eth3 and
-# eth4. The one on eth4 is silent: its row fails, eth3's board is updated.
-write_config "$WORK/small" REMOTE
-write_srecords "$WORK/small" 40
-start_board_at board3 "${NS[3]}" "${MAC[3]}"
+# 4. -i paired with -m, all with -C's folder: new-platform boards on eth2
+# and eth3, the boot servers of both cards on ports 67 and 69 at once, each
+# serving its own board; the board on eth4 is silent: its row fails.
+start_new_board 2
+start_new_board 3
 start_board_at board4 "${NS[4]}" "${MAC[4]}" --silent
-run_station "$WORK/pairs" --json -C "$WORK/small" -i eth3 -m "${MAC[3]}" -i eth4 -m "${MAC[4]}" \
-  upgrade
+run_station "$WORK/pairs" --json -C "$WORK/fix3" -i eth2 -m "${MAC[2]}" -i eth3 -m "${MAC[3]}" \
+  -i eth4 -m "${MAC[4]}" upgrade
 expect_rc 1
 expect_event '[(b["card"], b["result"]) for b in of("summary")[0]["boards"]]' \
-  "[('eth3', 'ok'), ('eth4', 'failed')]"
-stop_board board3
-stop_board board4
-expect_lines_as_in_file board3 "$WORK/small"
+  "[('eth2', 'ok'), ('eth3', 'ok'), ('eth4', 'failed')]"
+expect_upgraded
+for k in 2 3; do
+  cmp -s "$WORK/board$k.img" "$WORK/fix3/app.bin" || fail "board $k received another image"
+done
 
 # 5. SIGTERM while all four boards take their images: every card stops and
 # cleans up, each row says so, the run ends 1; no card keeps a neighbour
