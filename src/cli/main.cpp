@@ -156,40 +156,6 @@ int RunDoctor(const CliOptions& opt, const AdapterTable& adapters, const std::ve
   return exitCode;
 }
 
-// The host's tables for the board of one card of a station. Every board
-// has the same address, so the route to it leads through one card alone:
-// the board's entry, and what the receive path asks about its answers, are
-// on the card it hangs on instead.
-class CardNeighbourTable : public NeighbourTable {
- public:
-  explicit CardNeighbourTable(int ifindex) : ifindex_(ifindex), host_(MakeHostNeighbourTable()) {}
-  int LookupRouteInterface(const uint8_t ip[4], int& ifindex) override {
-    if (ifindex_ <= 0) {
-      return host_->LookupRouteInterface(ip, ifindex);
-    }
-    ifindex = ifindex_;
-    return 0;
-  }
-  int DumpNeighbours(std::vector<NeighbourEntry>& rows) override {
-    return host_->DumpNeighbours(rows);
-  }
-  int AddPermanentNeighbour(int ifindex, const uint8_t ip[4], const uint8_t mac[6]) override {
-    return host_->AddPermanentNeighbour(ifindex, ip, mac);
-  }
-  int DeleteNeighbour(int ifindex, const uint8_t ip[4]) override {
-    return host_->DeleteNeighbour(ifindex, ip);
-  }
-  bool InterfaceExists(int ifindex) override { return host_->InterfaceExists(ifindex); }
-  int ResolveNeighbour(int ifindex, const uint8_t ip[4], bool ask, NeighbourEntry& row) override {
-    return host_->ResolveNeighbour(ifindex, ip, ask, row);
-  }
-  bool HoldsCapability(int capability) override { return host_->HoldsCapability(capability); }
-
- private:
-  const int ifindex_;
-  std::unique_ptr<NeighbourTable> host_;
-};
-
 struct Run {
   const CliOptions& opt;
   CliPanel& panel;
@@ -213,10 +179,12 @@ struct ActionResult {
 // neighbour entry and clean-up. `panel` hears the engine.
 ActionResult RunAction(const Run& run, OperatorPanel& panel, int32_t action, bool& interrupted) {
   ActionResult result;
-  Engine engine(panel, run.opt.directory, nullptr,
-                run.stationCard
-                    ? std::make_unique<CardNeighbourTable>(InterfaceIndex(run.interfaceName))
-                    : nullptr);
+  // Every board of a station has the same address, so the route to it leads
+  // through one card alone: the board's entry, and what the receive path
+  // asks about its answers, are on the card it hangs on instead.
+  Engine engine(
+      panel, run.opt.directory, nullptr,
+      run.stationCard ? MakeHostNeighbourTable(InterfaceIndex(run.interfaceName)) : nullptr);
   engine.LoadAdapters();
   // The boot server's waits follow the tick like every other wait: at the
   // real 100 ms tick they are its own 500 ms, 1 s, 60 s and 30 s.

@@ -31,7 +31,13 @@ int WithMac(const NeighbourEntry* row, NeighbourEntry& out) {
 // rights this process holds.
 class HostNeighbourTable : public NeighbourTable {
  public:
+  explicit HostNeighbourTable(int card) : card_(card) {}
+
   int LookupRouteInterface(const uint8_t ip[4], int& ifindex) override {
+    if (card_ > 0) {
+      ifindex = card_;
+      return 0;
+    }
     return kova::LookupRouteInterface(ip, ifindex);
   }
   int DumpNeighbours(std::vector<NeighbourEntry>& rows) override {
@@ -82,13 +88,14 @@ class HostNeighbourTable : public NeighbourTable {
   }
 
  private:
+  const int card_;  // the interface every route leads through; 0: the host's choice
   std::mutex lookAndAsk_;
 };
 
 }  // namespace
 
-std::unique_ptr<NeighbourTable> MakeHostNeighbourTable() {
-  return std::make_unique<HostNeighbourTable>();
+std::unique_ptr<NeighbourTable> MakeHostNeighbourTable(int card) {
+  return std::make_unique<HostNeighbourTable>(card);
 }
 
 }  // namespace kova

@@ -36,7 +36,12 @@ bool InterfaceStillExists(int ifindex);
 // one.
 int AskNeighbour(int ifindex, const uint8_t ip[4], NeighbourEntry& answer);
 
-// The host's own tables behind the engine's neighbour-table interface.
-std::unique_ptr<NeighbourTable> MakeHostNeighbourTable();
+// The host's own tables behind the engine's neighbour-table interface. With
+// `card` above 0 (an interface index), every address is taken to be reached
+// through that interface, whatever the routing table says: the board of one
+// card of a station, with the address every other card's board has too.
+// The board's entry is then made and removed there, and the receive path
+// looks for its answers' senders there.
+std::unique_ptr<NeighbourTable> MakeHostNeighbourTable(int card = 0);
 
 }  // namespace kova

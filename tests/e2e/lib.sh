@@ -259,6 +259,55 @@ open(path, "wb").write(image)
 EOF
 }
 
+# write_srecords DIR RECORDS [KIND]: app.bin as an S0 header, RECORDS S3
+# records of 16 bytes and an S7 end record; CR LF. KIND: "none" leaves the
+# end record out, "count" puts an S5 count record before it; "checksum",
+# "digit" and "byte-count" break the second data record; "after-end" adds
+# a data record after the end record, "wrong-count" a count record that
+# misses one.
+write_srecords() {
+  "$PYTHON" - "$1/app.bin" "$2" "${3:-sound}" <<'EOF'
+import sys
+path, count, kind = sys.argv[1], int(sys.argv[2]), sys.argv[3]
+def record(kind, address, size, data):
+    body = bytes([size + len(data) + 1]) + address.to_bytes(size, "big") + data
+    return "S%d%s%02X" % (kind, body.hex().upper(), ~sum(body) & 0xFF)
+lines = [record(0, 0, 2, b"kova-remote")]
+for i in range(count):
+    lines.append(record(3, 0x8000 + 16 * i, 4, bytes((i * 16 + k) * 7 & 0xFF for k in range(16))))
+if kind in ("count", "wrong-count"):
+    lines.append(record(5, count - (kind == "wrong-count"), 2, b""))
+if kind != "none":
+    lines.append(record(7, 0x8000, 4, b""))
+broken = lines[2]
+if kind == "checksum":
+    lines[2] = broken[:-1] + ("0" if broken[-1] != "0" else "1")
+elif kind == "digit":
+    lines[2] = broken[:20] + "G" + broken[21:]
+elif kind == "byte-count":
+    lines[2] = broken[:2] + "%02X" % (int(broken[2:4], 16) + 1) + broken[4:]
+elif kind == "after-end":
+    lines.append(broken)
+open(path, "wb").write(b"".join(l.encode() + b"\r\n" for l in lines))
+EOF
+}
+
+# expect_lines_as_in_file NAME DIR: the board received every line of the file,
+# in order, without its CR LF, and found no checksum wrong.
+expect_lines_as_in_file() {
+  "$PYTHON" - "$WORK/$1.json" "$2/app.bin" <<'EOF' || fail "board $1: the lines differ from the file"
+import json, sys
+remote = json.load(open(sys.argv[1]))["remote"]
+lines = open(sys.argv[2], "rb").read().decode().split("\r\n")[:-1]
+if remote["lines"] != lines:
+    got = remote["lines"]
+    first = next((i for i in range(min(len(got), len(lines))) if got[i] != lines[i]), None)
+    sys.exit("%d lines received, %d in the file, first difference at %s" % (len(got), len(lines), first))
+if remote["bad_lines"]:
+    sys.exit("bad lines: %s" % remote["bad_lines"][:3])
+EOF
+}
+
 # run_cli OUT [kova-upgrade arguments]: in the host namespace, on the board's
 # interface, with the board's MAC; sets CLI_RC. Then checks that the run left
 # no socket and no permanent neighbour entry behind.

@@ -15,6 +15,7 @@
 #include <cstring>
 #include <filesystem>
 #include <functional>
+#include <memory>
 #include <string>
 #include <thread>
 #include <vector>
@@ -555,6 +556,53 @@ TEST_F(NeighbourEntryTest, EngineRemovesTheEntryWhereItWasMade) {
     }
     std::system("ip link del kova-h1 >/dev/null 2>&1; ip link del kova-h2 >/dev/null 2>&1");
   }
+}
+
+// Cloned fixtures: two cards in the same subnet, a board at the same
+// address behind each. Each engine's table is pinned to its card, so each
+// board's entry is made on its own card, beside the other's, and removed
+// there, though every route to the address leads through the first card.
+TEST_F(NeighbourEntryTest, EnginesPinnedToClonedCardsKeepTheirEntriesOnTheirOwnCards) {
+  RunIp("link add kova-h3 type veth peer name kova-b3");
+  RunIp("addr add 192.168.100.1/24 dev kova-h3");
+  for (const char* l : {"kova-h3", "kova-b3"}) {
+    RunIp(std::string("link set ") + l + " up");
+  }
+  const int second = static_cast<int>(if_nametoindex("kova-h3"));
+  ASSERT_NE(second, 0);
+  const uint8_t secondMAC[6] = {0x00, 0x1A, 0x2B, 0x3C, 0x4D, 0x5F};
+  const struct {
+    int card;
+    const uint8_t* mac;
+  } cards[] = {{ifindex, kBoardMAC}, {second, secondMAC}};
+
+  EventPanel enginePanel;
+  std::vector<std::unique_ptr<Engine>> engines;
+  for (const auto& c : cards) {
+    engines.push_back(
+        std::make_unique<Engine>(enginePanel, "", nullptr, MakeHostNeighbourTable(c.card)));
+    Operation& op = EngineTestAccess::Op(*engines.back());
+    std::memcpy(op.DeviceIP, kBoardIP, 4);
+    std::memcpy(op.DeviceMAC, c.mac, 6);
+    ASSERT_EQ(op.Create_StaticARP(), 1);
+    EXPECT_EQ(op.Entry.StaticArpIfIndex, c.card);
+  }
+  std::vector<NeighbourEntry> rows;
+  ASSERT_EQ(DumpNeighbours(rows), 0);
+  for (const auto& c : cards) {
+    const NeighbourEntry* row = FindNeighbour(rows, c.card, kBoardIP);
+    ASSERT_NE(row, nullptr) << "no entry on " << c.card;
+    EXPECT_TRUE(row->Permanent());
+    EXPECT_EQ(std::memcmp(row->mac.data(), c.mac, 6), 0) << "on " << c.card;
+  }
+
+  EXPECT_EQ(EngineTestAccess::Op(*engines[1]).Delete_StaticARP(), 1);
+  ASSERT_EQ(DumpNeighbours(rows), 0);
+  EXPECT_EQ(FindNeighbour(rows, second, kBoardIP), nullptr);
+  EXPECT_NE(FindNeighbour(rows, ifindex, kBoardIP), nullptr) << "the first card's entry went";
+  EXPECT_EQ(EngineTestAccess::Op(*engines[0]).Delete_StaticARP(), 1);
+  EXPECT_FALSE(AnyRowForBoard());
+  std::system("ip link del kova-h3 >/dev/null 2>&1");
 }
 
 }  // namespace
