@@ -7,13 +7,16 @@
 # network namespaces of the run's own (tests/e2e/topology.sh); logs are on,
 # in a folder of the run. Needs root.
 #
-# What bounds it: the whole ISP road is a lock-step exchange of short lines,
-# each waiting for the board's answer, so a card alone leaves the CPU mostly
-# idle; four cards at once share the machine's cores among four emulated
-# boards (Python, one process each, the larger share of the CPU) and the
-# tool's threads (a worker and a receive thread per card). On two cores the
-# ratio is set by that sharing and by how long the boards take per line, not
-# by anything the cards wait for from each other.
+# What bounds it: the ISP road is a lock-step exchange of short lines, each
+# waiting for the board's answer, so a card alone is bound by that latency
+# and leaves the CPU mostly idle. Four cards at once share two cores among
+# four emulated boards (Python, one process each: about two thirds of all
+# the CPU used) and the tool's threads (a worker and a receive thread per
+# card, most of their time in the kernel: a thread switch and a system call
+# or two per datagram each way). The ratio is set by that sharing, and by
+# whatever else the machine runs, not by anything the cards wait for from
+# each other: they share only the output and the log's files, each taken
+# for a line at a time.
 # Usage: bench/parallel_bench.sh BUILD_DIR [RUNS]
 set -u
 here=$(cd "$(dirname "$0")" && pwd)
