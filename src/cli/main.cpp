@@ -418,6 +418,9 @@ int Operate(const CliOptions& opt, const AdapterTable& adapters, int sel, CliPan
               : OperationLog::ToFile(opt.logFile, warn);
     // The traces and byte dumps would fill a day's log in a few upgrades.
     log->KeepTraces(opt.verbose);
+    if (stationCard) {
+      log->NameCard(interfaceName);
+    }
   }
   LoggingPanel logged(panel, log.get());
   panel.SetPlanContext({interfaceName, opt.tickMs});

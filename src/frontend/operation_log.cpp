@@ -10,6 +10,7 @@
 #include <cstring>
 #include <ctime>
 #include <limits>
+#include <map>
 #include <utility>
 #include <vector>
 
@@ -103,6 +104,23 @@ std::vector<DailyFile> DailyFiles(const std::string& directory) {
   return files;
 }
 
+// The files this process's logs are writing, by path, and how many logs write
+// each. A station has a log per card, all in the same day's files: making
+// room, one never removes a file that another is still writing (its lines
+// would go on into a file no longer in the directory). The clean-ups and the
+// writes of these logs go one at a time as well, so that two counts never
+// race and a write completed in pieces is never cut by another's line.
+struct FilesInUse {
+  std::mutex mutex;
+  std::map<std::string, int> paths;
+  bool Holds(const std::string& path) const { return paths.count(path) != 0; }
+};
+
+FilesInUse& InUse() {
+  static FilesInUse files;
+  return files;
+}
+
 }  // namespace
 
 OperationLog::OperationLog(std::string directory, LogLimits limits, Warning warn, Clock clock)
@@ -130,9 +148,7 @@ OperationLog::~OperationLog() {
   WriteMessageLine();
   EndLine();
   Flush();
-  if (fd_ >= 0) {
-    close(fd_);
-  }
+  CloseFile();
 }
 
 std::string OperationLog::DefaultDirectory() {
@@ -154,6 +170,10 @@ std::string OperationLog::TimeOfDay() const {
   return text;
 }
 
+std::string OperationLog::Stamp() const {
+  return TimeOfDay() + " " + card_;
+}
+
 void OperationLog::Fail(const std::string& what, int err) {
   Fail(what, std::string(std::strerror(err)));
 }
@@ -164,16 +184,29 @@ void OperationLog::Fail(const std::string& what, const std::string& reason) {
   }
   broken_ = true;
   pending_.clear();
-  if (fd_ >= 0) {
-    close(fd_);
-    fd_ = -1;
-  }
+  CloseFile();
   if (warn_) {
     warn_("cannot write the log " + what + ": " + reason + "; operations are not logged");
   }
 }
 
+void OperationLog::CloseFile() {
+  if (fd_ < 0) {
+    return;
+  }
+  close(fd_);
+  fd_ = -1;
+  FilesInUse& inUse = InUse();
+  std::lock_guard<std::mutex> lock(inUse.mutex);
+  const auto it = inUse.paths.find(path_);
+  if (it != inUse.paths.end() && --it->second == 0) {
+    inUse.paths.erase(it);
+  }
+}
+
 bool OperationLog::MakeRoom(uint64_t more) {
+  FilesInUse& inUse = InUse();
+  std::lock_guard<std::mutex> lock(inUse.mutex);
   // Counted afresh: another program may write the same day's files.
   const std::string current = DailyName(day_, part_);
   struct stat st {};
@@ -184,8 +217,11 @@ bool OperationLog::MakeRoom(uint64_t more) {
   std::vector<DailyFile> files;
   for (const DailyFile& file : DailyFiles(directory_)) {
     if (file.name != current) {
-      files.push_back(file);
       others += file.size;
+      // Another log of this process writes it: it stays, and counts.
+      if (!inUse.Holds(directory_ + "/" + file.name)) {
+        files.push_back(file);
+      }
     }
   }
   for (const DailyFile& file : files) {
@@ -207,10 +243,7 @@ bool OperationLog::OpenFile(const std::string& path) {
     fileBytes_ = static_cast<uint64_t>(st.st_size) + pending_.size();
     return true;
   }
-  if (fd_ >= 0) {
-    close(fd_);
-    fd_ = -1;
-  }
+  CloseFile();
   path_ = path;
   // Only a regular file: a FIFO, a terminal or a device could hold every
   // write for as long as its reader pleases.
@@ -225,11 +258,16 @@ bool OperationLog::OpenFile(const std::string& path) {
     }
     return false;
   }
+  {
+    FilesInUse& inUse = InUse();
+    std::lock_guard<std::mutex> lock(inUse.mutex);
+    ++inUse.paths[path_];
+  }
   if (host::KindOf(fd_) != host::FileKind::kRegular) {
     Fail(path_, kNotRegular);
     return false;
   }
-  fileBytes_ = (fstat(fd_, &st) == 0) ? static_cast<uint64_t>(st.st_size) : 0;
+  fileBytes_ = ((fstat(fd_, &st) == 0) ? static_cast<uint64_t>(st.st_size) : 0) + pending_.size();
   return true;
 }
 
@@ -251,11 +289,16 @@ void OperationLog::OpenForToday() {
   const auto firstKept = Now() - std::chrono::hours(24) * (std::max(limits_.days, 1) - 1);
   const std::string oldestKept = DateOf(firstKept);
   int lastPart = 0;
-  for (const DailyFile& file : DailyFiles(directory_)) {
-    if (file.date < oldestKept && file.date != today) {
-      host::RemoveFile(directory_ + "/" + file.name);
-    } else if (file.date == today) {
-      lastPart = std::max(lastPart, file.part);
+  {
+    FilesInUse& inUse = InUse();
+    std::lock_guard<std::mutex> lock(inUse.mutex);
+    for (const DailyFile& file : DailyFiles(directory_)) {
+      const std::string path = directory_ + "/" + file.name;
+      if (file.date < oldestKept && file.date != today && !inUse.Holds(path)) {
+        host::RemoveFile(path);
+      } else if (file.date == today) {
+        lastPart = std::max(lastPart, file.part);
+      }
     }
   }
   // The day goes on in its last file; one opened before keeps its number
@@ -296,8 +339,8 @@ void OperationLog::LogFull() {
     return;
   }
   fullWarned_ = true;
-  pending_ += (lineOpen_ ? "\n" : "") + TimeOfDay() +
-              " ==== log full: nothing older to drop, nothing more is logged\n";
+  pending_ += (lineOpen_ ? "\n" : "") + Stamp() +
+              "==== log full: nothing older to drop, nothing more is logged\n";
   lineOpen_ = false;
   Flush();
   if (warn_) {
@@ -307,18 +350,37 @@ void OperationLog::LogFull() {
 }
 
 void OperationLog::Flush() {
-  size_t done = 0;
-  while (fd_ >= 0 && done < pending_.size()) {
-    const auto n =
-        write(fd_, pending_.data() + done, static_cast<unsigned>(pending_.size() - done));
-    if (n < 0) {
-      if (errno == EINTR) {
-        continue;
+  if (fd_ < 0 || pending_.empty()) {
+    pending_.clear();
+    return;
+  }
+  struct stat st {};
+  // Removed under us by another program making room: the lines go on in
+  // the file made anew, not into one that nobody can read any more.
+  if (daily_ && fstat(fd_, &st) == 0 && st.st_nlink == 0 && !OpenFile(path_)) {
+    return;
+  }
+  int err = 0;
+  {
+    FilesInUse& inUse = InUse();
+    std::lock_guard<std::mutex> lock(inUse.mutex);
+    size_t done = 0;
+    while (done < pending_.size()) {
+      const auto n =
+          write(fd_, pending_.data() + done, static_cast<unsigned>(pending_.size() - done));
+      if (n < 0) {
+        if (errno == EINTR) {
+          continue;
+        }
+        err = errno;
+        break;
       }
-      Fail(path_, errno);
-      return;
+      done += static_cast<size_t>(n);
     }
-    done += static_cast<size_t>(n);
+  }
+  if (err != 0) {
+    Fail(path_, err);
+    return;
   }
   pending_.clear();
 }
@@ -357,7 +419,7 @@ void OperationLog::Put(const std::string& bytes) {
 
 void OperationLog::StartLine() {
   if (!lineOpen_) {
-    Put(TimeOfDay() + " ");
+    Put(Stamp());
     lineOpen_ = true;
   }
 }
@@ -380,11 +442,16 @@ void OperationLog::Begin(const OperationStart& start) {
   EndLine();
   Flush();
   OpenForToday();
-  Put(DateOf(Now()) + " " + TimeOfDay() + " ==== " + start.action + " on " +
+  Put(DateOf(Now()) + " " + Stamp() + "==== " + start.action + " on " +
       (start.interfaceName.empty() ? std::string("(no interface)") : start.interfaceName) +
       ", board " + (start.mac.empty() ? std::string("(none)") : start.mac) + " (" + start.program +
       ", pid " + std::to_string(host::ProcessId()) + ")\n");
   Flush();
+}
+
+void OperationLog::NameCard(const std::string& card) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  card_ = card.empty() ? "" : "[" + card + "] ";
 }
 
 void OperationLog::KeepTraces(bool on) {
@@ -417,7 +484,7 @@ void OperationLog::Note(const std::string& text) {
   std::lock_guard<std::mutex> lock(mutex_);
   WriteMessageLine();
   EndLine();
-  Put(TimeOfDay() + " ==== " + text + "\n");
+  Put(Stamp() + "==== " + text + "\n");
   Flush();
 }
 
@@ -481,7 +548,7 @@ void OperationLog::End(bool ok, const std::string& reason, const std::string& ad
       std::chrono::duration<double>(std::chrono::steady_clock::now() - started_).count();
   char elapsed[32];
   std::snprintf(elapsed, sizeof elapsed, "%.1f s", seconds);
-  std::string line = TimeOfDay() + " ==== " + (ok ? "ok" : "failed");
+  std::string line = Stamp() + "==== " + (ok ? "ok" : "failed");
   if (!reason.empty()) {
     line += ": " + reason;
   }

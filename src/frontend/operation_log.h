@@ -51,6 +51,10 @@ class OperationLog {
   // empty when neither variable is set.
   static std::string DefaultDirectory();
 
+  // Every line after its time names `card` ("[eth1] "): a station's cards
+  // write the same day's files at once. Not named at first.
+  void NameCard(const std::string& card);
+
   // Trace lines are left out unless `on`; off at first.
   void KeepTraces(bool on);
 
@@ -73,8 +77,11 @@ class OperationLog {
 
   std::chrono::system_clock::time_point Now() const;
   std::string TimeOfDay() const;
+  // The start of every line: its time, and the card when named.
+  std::string Stamp() const;
   void OpenForToday();
   bool OpenFile(const std::string& path);
+  void CloseFile();
   void NextFile();
   // Removes the oldest daily files but the one being written until `more`
   // bytes fit within the limit; false when they cannot.
@@ -101,6 +108,7 @@ class OperationLog {
   bool full_ = false;
   bool fullWarned_ = false;
   bool traces_ = false;
+  std::string card_;         // "[eth1] " or empty
   uint64_t fileBytes_ = 0;   // size of the file, written bytes included
   uint64_t otherBytes_ = 0;  // the other daily files kept, as last counted
   std::string day_;          // the date of the file being written

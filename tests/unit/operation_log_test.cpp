@@ -3,8 +3,10 @@
 #include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <regex>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "engine_fixture.h"
@@ -158,6 +160,65 @@ TEST_F(OperationLogTest, AtTheLimitTheOldestFilesGoFirst) {
   EXPECT_NE(text.find("line 99 of a long operation\n"), std::string::npos);
   EXPECT_NE(text.find("==== ok"), std::string::npos);
   EXPECT_EQ(text.find("==== log full"), std::string::npos);
+  EXPECT_TRUE(warnings.empty());
+}
+
+// A station writes a log per card into the same day's files. A card's log
+// making room never removes the file that another card's quiet log is still
+// writing, and two cards writing at once never lose or cut a line; every
+// line names its card.
+TEST_F(OperationLogTest, ALogPerCardKeepsEveryLineOfEveryCard) {
+  auto quiet = Log({30, 2000});
+  quiet->NameCard("eth1");
+  quiet->Begin({"p", "upgrade", "eth1", "M1"});
+  quiet->Message("\nerasing");
+  {
+    std::vector<std::unique_ptr<OperationLog>> busy;
+    std::vector<std::thread> threads;
+    for (int card = 2; card <= 3; ++card) {
+      busy.push_back(Log({30, 2000}));
+      busy.back()->NameCard("eth" + std::to_string(card));
+      threads.emplace_back([log = busy.back().get(), card] {
+        log->Begin({"p", "upgrade", "eth" + std::to_string(card), "M"});
+        for (int i = 0; i < 400; ++i) {
+          log->Message("\ncard " + std::to_string(card) + " line " + std::to_string(i));
+        }
+        log->End(true, "", "");
+      });
+    }
+    for (std::thread& t : threads) {
+      t.join();
+    }
+  }
+  quiet->Message("\nerased");
+  quiet->End(true, "", "");
+
+  const std::regex whole(
+      "\\d\\d:\\d\\d:\\d\\d\\.\\d{3} (\\[eth([23])\\] card \\2 line \\d+|"
+      "\\[eth1\\] (erasing|erased)|\\[eth[123]\\] ==== ok, .*)|"
+      "2025-06-01 \\S+ \\[eth([123])\\] ==== upgrade on eth\\4, board .*");
+  std::vector<std::string> lastLines;
+  for (const auto& file : fs::directory_iterator(dir.path() + "/log")) {
+    for (const std::string& line : Lines(file.path().string())) {
+      EXPECT_TRUE(std::regex_match(line, whole)) << file.path() << ": " << line;
+      if (line.find(" line 399") != std::string::npos) {
+        lastLines.push_back(line);
+      }
+    }
+  }
+  // The quiet card's file, where the busy ones began too, is still there.
+  std::vector<std::string> quietLines;
+  for (const std::string& line : Lines(Daily("2025-06-01"))) {
+    if (!std::regex_search(line, std::regex("\\[eth[23]\\]"))) {
+      quietLines.push_back(line);
+    }
+  }
+  ASSERT_EQ(quietLines.size(), 4u) << Read(Daily("2025-06-01"));
+  EXPECT_NE(quietLines[0].find("==== upgrade on eth1, "), std::string::npos);
+  EXPECT_EQ(quietLines[1].substr(13), "[eth1] erasing");
+  EXPECT_EQ(quietLines[2].substr(13), "[eth1] erased");
+  EXPECT_EQ(quietLines[3].substr(13, 16), "[eth1] ==== ok, ");
+  EXPECT_EQ(lastLines.size(), 2u) << "the last line of each busy card";
   EXPECT_TRUE(warnings.empty());
 }
 
