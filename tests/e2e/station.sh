@@ -85,8 +85,9 @@ END
 start_new_board() {
   local k=$1
   shift
-  TOPO_BOARD_IP=${BOARD_IP[$k]} start_board_at "board$k" "${NS[$k]}" "${MAC[$k]}" --platform new --reboot-delay 0.2 \
-    --image-file "$WORK/board$k.img" --time-scale "$("$PYTHON" -c "print($TICK_MS / 100)")" "$@"
+  TOPO_BOARD_IP=${BOARD_IP[$k]} start_board_at "board$k" "${NS[$k]}" "${MAC[$k]}" \
+    --platform new --reboot-delay 0.2 --image-file "$WORK/board$k.img" \
+    --time-scale "$("$PYTHON" -c "print($TICK_MS / 100)")" "$@"
 }
 
 # start_boards "K..." [J [simulator options]]: the board of each card K on
