@@ -122,18 +122,34 @@ class WindowsNetPlatform : public NetPlatform {
     return n;
   }
 
+  // A socket that another thread's Wait is selecting on is not closed under
+  // it: closed there, its SOCKET value could be handed to a new socket (of
+  // this engine or another) before select looks at it, and Wine's server
+  // aborts on a socket closed in the middle of a select. It is closed by
+  // the last Wait using it, which the wakes of the running Waits end at
+  // once; until then nothing else can have it.
   int Close(int handle) override {
     SOCKET s = INVALID_SOCKET;
+    std::vector<Wakeup> wakes;
     {
       std::lock_guard<std::mutex> lock(lock_);
       const size_t i = static_cast<size_t>(handle - kFirstHandle);
-      if (handle < kFirstHandle || i >= slots_.size() || slots_[i].socket == INVALID_SOCKET) {
+      if (handle < kFirstHandle || i >= slots_.size() || slots_[i].socket == INVALID_SOCKET ||
+          slots_[i].closing) {
         return -1;
       }
-      s = slots_[i].socket;
-      slots_[i] = Slot{};
+      if (slots_[i].waiters > 0) {
+        slots_[i].closing = true;
+        wakes = WaitingWakes();
+      } else {
+        s = slots_[i].socket;
+        slots_[i] = Slot{};
+      }
     }
-    return closesocket(s) == 0 ? 0 : -1;
+    for (const Wakeup& w : wakes) {
+      SendWake(w);
+    }
+    return s == INVALID_SOCKET || closesocket(s) == 0 ? 0 : -1;
   }
 
   // A datagram socket on the loopback address that sends to itself: the one
@@ -162,19 +178,18 @@ class WindowsNetPlatform : public NetPlatform {
   }
 
   void SignalWake(int handle) override {
-    sockaddr_in self{};
-    SOCKET s = INVALID_SOCKET;
+    Wakeup w;
     {
       std::lock_guard<std::mutex> lock(lock_);
       const size_t i = static_cast<size_t>(handle - kFirstHandle);
-      if (handle < kFirstHandle || i >= slots_.size() || !slots_[i].wake) {
+      if (handle < kFirstHandle || i >= slots_.size() || !slots_[i].wake || slots_[i].closing) {
         return;
       }
-      s = slots_[i].socket;
-      self = slots_[i].self;
+      slots_[i].waiters += 1;  // held open while it is written to
+      w = {slots_[i].socket, slots_[i].self};
     }
-    const char one = 1;
-    sendto(s, &one, 1, 0, reinterpret_cast<const sockaddr*>(&self), sizeof(self));
+    SendWake(w);
+    Release(static_cast<size_t>(handle - kFirstHandle));
   }
 
   uint32_t Wait(const int* handles, int count, int timeoutMs) override {
@@ -183,21 +198,23 @@ class WindowsNetPlatform : public NetPlatform {
     fd_set readable;
     FD_ZERO(&readable);
     SOCKET sockets[kMaxWaitHandles];
+    size_t held[kMaxWaitHandles] = {};
     bool wakes[kMaxWaitHandles] = {};
     int used = 0;
-    for (int i = 0; i < count && i < kMaxWaitHandles; ++i) {
-      sockets[i] = INVALID_SOCKET;
-      if (handles[i] < 0) {
-        continue;
-      }
+    {
       std::lock_guard<std::mutex> lock(lock_);
-      const size_t slot = static_cast<size_t>(handles[i] - kFirstHandle);
-      if (handles[i] >= kFirstHandle && slot < slots_.size() &&
-          slots_[slot].socket != INVALID_SOCKET) {
-        sockets[i] = slots_[slot].socket;
-        wakes[i] = slots_[slot].wake;
-        FD_SET(sockets[i], &readable);
-        ++used;
+      for (int i = 0; i < count && i < kMaxWaitHandles; ++i) {
+        sockets[i] = INVALID_SOCKET;
+        const size_t slot = static_cast<size_t>(handles[i] - kFirstHandle);
+        if (handles[i] >= kFirstHandle && slot < slots_.size() &&
+            slots_[slot].socket != INVALID_SOCKET && !slots_[slot].closing) {
+          slots_[slot].waiters += 1;
+          sockets[i] = slots_[slot].socket;
+          held[i] = slot;
+          wakes[i] = slots_[slot].wake;
+          FD_SET(sockets[i], &readable);
+          ++used;
+        }
       }
     }
     // select wants at least one socket.
@@ -210,21 +227,20 @@ class WindowsNetPlatform : public NetPlatform {
     tv.tv_usec = (timeoutMs % 1000) * 1000;
     const int n = select(0, &readable, nullptr, nullptr, &tv);
     if (n == SOCKET_ERROR) {
-      // A socket closed under the wait: the caller looks again next pass.
       Sleep(static_cast<DWORD>(timeoutMs));
-      return 0;
-    }
-    if (n == 0) {
-      return 0;
     }
     uint32_t ready = 0;
     for (int i = 0; i < count && i < kMaxWaitHandles; ++i) {
-      if (sockets[i] != INVALID_SOCKET && FD_ISSET(sockets[i], &readable)) {
+      if (sockets[i] == INVALID_SOCKET) {
+        continue;
+      }
+      if (n > 0 && FD_ISSET(sockets[i], &readable)) {
         ready |= 1u << i;
         if (wakes[i]) {
           Drain(sockets[i]);
         }
       }
+      Release(held[i]);
     }
     return ready;
   }
@@ -233,8 +249,48 @@ class WindowsNetPlatform : public NetPlatform {
   struct Slot {
     SOCKET socket = INVALID_SOCKET;
     bool wake = false;
-    sockaddr_in self{};  // a wake handle's own address
+    sockaddr_in self{};    // a wake handle's own address
+    int waiters = 0;       // Waits (and wake signals) using the socket now
+    bool closing = false;  // closed by its owner, left to the last of them
   };
+
+  struct Wakeup {
+    SOCKET socket = INVALID_SOCKET;
+    sockaddr_in self{};
+  };
+
+  static void SendWake(const Wakeup& w) {
+    const char one = 1;
+    sendto(w.socket, &one, 1, 0, reinterpret_cast<const sockaddr*>(&w.self), sizeof(w.self));
+  }
+
+  // The wakes of the Waits running now (lock_ held). A wake being closed is
+  // left out: its owner no longer waits on it.
+  std::vector<Wakeup> WaitingWakes() const {
+    std::vector<Wakeup> wakes;
+    for (const Slot& slot : slots_) {
+      if (slot.wake && slot.waiters > 0 && !slot.closing) {
+        wakes.push_back({slot.socket, slot.self});
+      }
+    }
+    return wakes;
+  }
+
+  // The end of one use of a slot; the last use of a closed one closes it.
+  void Release(size_t i) {
+    SOCKET s = INVALID_SOCKET;
+    {
+      std::lock_guard<std::mutex> lock(lock_);
+      Slot& slot = slots_[i];
+      slot.waiters -= 1;
+      if (slot.waiters > 0 || !slot.closing) {
+        return;
+      }
+      s = slot.socket;
+      slot = Slot{};
+    }
+    closesocket(s);
+  }
 
   // Per thread: the boot server opens its ports on a thread of its own.
   static thread_local int lastOpenError_;
@@ -338,7 +394,8 @@ class WindowsNetPlatform : public NetPlatform {
   SOCKET Get(int handle) {
     std::lock_guard<std::mutex> lock(lock_);
     const size_t i = static_cast<size_t>(handle - kFirstHandle);
-    return (handle >= kFirstHandle && i < slots_.size()) ? slots_[i].socket : INVALID_SOCKET;
+    return (handle >= kFirstHandle && i < slots_.size() && !slots_[i].closing) ? slots_[i].socket
+                                                                               : INVALID_SOCKET;
   }
 };
 
