@@ -192,6 +192,11 @@ void OutputQueue::Put(Stream stream, std::string text) {
   s.Push(stream, std::move(text));
 }
 
+size_t OutputQueue::Waiting() const {
+  std::lock_guard<std::mutex> lock(state_->mutex);
+  return state_->queued;
+}
+
 bool OutputQueue::Finish(std::chrono::milliseconds stall) {
   State& s = *state_;
   std::unique_lock<std::mutex> lock(s.mutex);

@@ -45,6 +45,10 @@ class OutputQueue {
   // on, and the rest is lost. True when everything was written.
   bool Finish(std::chrono::milliseconds stall);
 
+  // What waits for the reader, counted as against the bound: 0 once the
+  // reader has taken everything and the queue has seen it taken.
+  size_t Waiting() const;
+
  private:
   struct State;
   std::shared_ptr<State> state_;
