@@ -95,6 +95,15 @@ std::string ProgramPath() {
   return path.empty() ? kProgram : path;
 }
 
+// The names of a station's cards as the adapter table has them.
+std::vector<std::string> CardNames(const AdapterTable& adapters, const std::vector<int>& sels) {
+  std::vector<std::string> names;
+  for (const int sel : sels) {
+    names.push_back(adapters.AdapterDesc[sel]);
+  }
+  return names;
+}
+
 // The workstation's checks, or with a station each card's in turn, its
 // report headed by the card.
 int RunDoctor(const CliOptions& opt, const AdapterTable& adapters, const std::vector<int>& sels,
@@ -104,10 +113,7 @@ int RunDoctor(const CliOptions& opt, const AdapterTable& adapters, const std::ve
   if (opt.cards.empty()) {
     setups.push_back({opt.interfaceName, opt.directory, ProgramPath(), {}});
   } else {
-    std::vector<std::string> names;
-    for (const int sel : sels) {
-      names.push_back(adapters.AdapterDesc[sel]);
-    }
+    const std::vector<std::string> names = CardNames(adapters, sels);
     for (size_t i = 0; i < opt.cards.size(); ++i) {
       const std::string& dir = opt.cards[i].directory;
       setups.push_back({names[i], dir.empty() ? opt.directory : dir, ProgramPath(), names});
@@ -442,10 +448,7 @@ int Operate(const CliOptions& opt, const AdapterTable& adapters, int sel, CliPan
 int RunStation(const CliOptions& opt, const AdapterTable& adapters, const std::vector<int>& sels,
                OutputQueue& out, CliPanel& panel, StopRequests& stop, bool& interrupted) {
   const size_t count = opt.cards.size();
-  std::vector<std::string> names;
-  for (const int sel : sels) {
-    names.push_back(adapters.AdapterDesc[sel]);
-  }
+  const std::vector<std::string> names = CardNames(adapters, sels);
   StationOutput station(out, names, host::IsTerminal(2));
   std::vector<CliOptions> cardOptions(count, opt);
   std::vector<std::unique_ptr<CliPanel>> panels;

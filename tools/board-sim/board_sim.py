@@ -21,7 +21,7 @@ import struct
 import time
 
 from board import model_name_bytes
-from modes import Datagram, Endpoint, Outcome, Switch
+from modes import COMMAND, Datagram, Endpoint, Outcome, Switch
 from netif import InterfaceAddress
 from options import parse_options
 from report import Report, hex_bytes
@@ -39,8 +39,12 @@ class Simulator:
         self.opt = opt
         self.ctx = Context(opt)
         self.started = time.monotonic()
-        self.drops = random.Random(opt.seed)
-        self.sent_drops = random.Random("sent %d" % opt.seed)
+        # A stream of drop decisions for each socket, so that what one socket
+        # loses does not hang on how many datagrams another one saw first
+        # (the magic packets and BOOTP requests before a transfer vary with
+        # the pace of the machine); the command socket's are the first ones.
+        self.drops = {COMMAND: random.Random(opt.seed)}
+        self.sent_drops = {COMMAND: random.Random("sent %d" % opt.seed)}
         self.sent_twice = random.Random("twice %d" % opt.seed)
         self.late_left = opt.late_first[0]
         self.late = []  # (when, Send): answers held back by --late-first
@@ -192,7 +196,7 @@ class Simulator:
         if endpoint.name != "command":
             entry["socket"] = endpoint.name
         entry.update(_reported_bytes(data))
-        if self.opt.drop > 0 and self.drops.random() < self.opt.drop:
+        if self.opt.drop > 0 and self._draw(self.drops, "", endpoint.name) < self.opt.drop:
             entry["outcome"] = "dropped"
             self._record(entry)
             return
@@ -237,6 +241,11 @@ class Simulator:
         if entry is not None:
             self._record(entry)
 
+    def _draw(self, streams: dict, kind: str, socket_name: str) -> float:
+        if socket_name not in streams:
+            streams[socket_name] = random.Random("%s%s %d" % (kind, socket_name, self.opt.seed))
+        return streams[socket_name].random()
+
     def _hold(self, when: float, send) -> None:
         """Keeps a send back until `when`; held sends leave in the order of their times."""
         position = len(self.late)
@@ -245,7 +254,8 @@ class Simulator:
         self.late.insert(position, (when, send))
 
     def _send(self, send) -> str:
-        if self.opt.drop_sent > 0 and self.sent_drops.random() < self.opt.drop_sent:
+        if (self.opt.drop_sent > 0 and
+                self._draw(self.sent_drops, "sent ", send.endpoint) < self.opt.drop_sent):
             return "lost"
         sock = self._socket_named(send.endpoint)
         if sock is None:
