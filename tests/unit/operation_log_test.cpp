@@ -56,10 +56,9 @@ bool IsWholeCardLine(const std::string& line) {
   };
   if (begins(line, "2025-06-01 ")) {
     const size_t at = line.find(' ', 11);
-    for (const char* card : {"eth1", "eth2", "eth3"}) {
-      const std::string c = card;
-      if (at != std::string::npos &&
-          begins(line.substr(at + 1), "[" + c + "] ==== upgrade on " + c + ", board ")) {
+    const std::string rest = at == std::string::npos ? "" : line.substr(at + 1);
+    for (const std::string card : {"eth1", "eth2", "eth3"}) {
+      if (begins(rest, "[" + card + "] ==== upgrade on " + card + ", board ")) {
         return true;
       }
     }

@@ -193,7 +193,7 @@ class Simulator:
             "to": destination,
             "mode": self.mode.name,
         }
-        if endpoint.name != "command":
+        if endpoint.name != COMMAND:
             entry["socket"] = endpoint.name
         entry.update(_reported_bytes(data))
         if self.opt.drop > 0 and self._draw(self.drops, "", endpoint.name) < self.opt.drop:
